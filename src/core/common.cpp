@@ -1,0 +1,107 @@
+#include "common.h"
+
+#include "version.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace {
+QString &programFolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+QString withoutTrailingSeparator(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+} // namespace
+
+QString GetVersionString(const QString &format)
+{
+    const int parts[4] = {ZARVELO_VERSION_MAJOR, ZARVELO_VERSION_MINOR, ZARVELO_VERSION_PATCH,
+                          ZARVELO_VERSION_TWEAK};
+    QString result;
+    int next = 0;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        if (format[i] == QLatin1Char('%') && i + 1 < format.size()) {
+            const QChar c = format[i + 1];
+            if (c == QLatin1Char('d')) {
+                result += QString::number(next < 4 ? parts[next] : 0);
+                ++next;
+                ++i;
+                continue;
+            }
+            if (c == QLatin1Char('%')) {
+                result += QLatin1Char('%');
+                ++i;
+                continue;
+            }
+        }
+        result += format[i];
+    }
+    return result;
+}
+
+QString GetSpecialFolder(int csidl)
+{
+    switch (csidl) {
+    case CSIDL_DESKTOP:
+        return withoutTrailingSeparator(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    case CSIDL_FONTS: {
+        const QStringList candidates = QStandardPaths::standardLocations(QStandardPaths::FontsLocation)
+                                       + QStringList{QStringLiteral("/usr/share/fonts")};
+        for (const QString &dir : candidates) {
+            if (QFileInfo(dir).isDir())
+                return withoutTrailingSeparator(dir);
+        }
+        return QStringLiteral("/usr/share/fonts");
+    }
+    case CSIDL_INTERNET_CACHE: {
+        QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        if (dir.isEmpty())
+            dir = QDir::tempPath();
+        QDir().mkpath(dir);
+        return withoutTrailingSeparator(dir);
+    }
+    default:
+        return QString();
+    }
+}
+
+bool OpenDocument(const QString &url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+        || parsed.host().isEmpty())
+        return false;
+    return QDesktopServices::openUrl(parsed);
+}
+
+QString ProgramFolder()
+{
+    QString folder = programFolderOverride();
+    if (folder.isEmpty())
+        folder = QCoreApplication::applicationDirPath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+void SetProgramFolder(const QString &folder)
+{
+    programFolderOverride() = folder;
+}
+
+QString WebHost()
+{
+    return QStringLiteral(ZARVELO_WEB_HOST);
+}

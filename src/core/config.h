@@ -1,15 +1,32 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 // Accessor of one INI file beside the executable (ProgramFolder() + name +
 // ".ini"), one section. Nothing is cached: every call opens, reads or
 // updates, and closes the file. Reads fall back to their default; a write
 // that fails is dropped silently. Key and section names match without regard
 // to ASCII case.
+//
+// Values: a text key present with an empty value reads as empty; only a
+// missing key (or an unreadable file) gives the default. Surrounding blanks
+// and one pair of enclosing quotes are not part of a value. Integers are
+// decimal with an optional sign, or hexadecimal after "$", "0x" or "0X" (a
+// 32-bit pattern: "$FFFFFFFF" is -1); any other text reads as the default.
+// Booleans are integers, non-zero is true, written "1" or "0".
+//
+// Files: read as UTF-8 (with or without a byte-order mark) or UTF-16 with a
+// byte-order mark; written as UTF-8. A write keeps every other line as it
+// stands (other sections, keys, comments, their order and line ends) and
+// replaces the file atomically; the file and the section are created when
+// missing. Anything but a regular file, and files over IniMaxFileSize, are
+// left alone: reads give the default, writes are dropped.
 class TConfig
 {
-public:
+  public:
     explicit TConfig(const QString &name, const QString &section = QStringLiteral("Config"));
 
     int ReadInteger(const QString &name, int defaultValue) const;
@@ -21,7 +38,28 @@ public:
 
     QString fileName() const { return FIni; }
 
-private:
+  private:
     QString FIni;     // path of the INI file
     QString FSection; // section every call uses
 };
+
+// The INI text rules behind TConfig, on a file's bytes (for tests and fuzzing).
+
+inline constexpr qsizetype IniMaxFileSize = 64 * 1024 * 1024;
+
+// The value of key in the first section named section, or nothing when
+// either is missing.
+std::optional<QString> IniReadValue(const QByteArray &content, const QString &section, const QString &key);
+
+// The file's bytes with key set to value: the key's first line in the
+// section replaced, or a line added at the end of the section, or the
+// section added at the end of the file. Nothing when the pair cannot be
+// stored as one line (a line break in a name or value, an empty name, a key
+// starting with '[' or ';', a section name containing ']', names with
+// surrounding blanks) or when content is too large.
+std::optional<QByteArray> IniWriteValue(const QByteArray &content, const QString &section, const QString &key,
+                                        const QString &value);
+
+// The integer rule of ReadInteger; nothing for text that is not an integer
+// or lies outside the 32-bit range.
+std::optional<int> IniParseInteger(QStringView text);

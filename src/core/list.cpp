@@ -1,13 +1,205 @@
 #include "list.h"
 
-// Placeholders until detection lands.
+#include <QFile>
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#ifdef Q_OS_WIN
+#include <QFileInfo>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+
+constexpr qsizetype HeaderSize = 12;
+
+struct Signature {
+    int offset;
+    std::string_view bytes;
+    const char *type;
+};
+
+using namespace std::string_view_literals;
+
+// Tested first to last; the first match decides, so the order matters
+// (e.g. "IIU\0" is RAW before "IIU" is IIQ).
+constexpr std::array<Signature, 40> Signatures{{
+    {0, "\xFF\xD8\xFF"sv, "JPG"},
+    {0, "BM"sv, "BMP"},
+    {0, "GIF8"sv, "GIF"},
+    {8, "WEBP"sv, "WEBP"},
+    {0, "I I"sv, "TIFF"},
+    {0, "II*\0"sv, "TIFF"},
+    {0, "MM\0*"sv, "TIFF"},
+    {0, "MM\0+"sv, "TIFF"},
+    {0, "8BPS"sv, "PSD"},
+    {0, "IIU\0"sv, "RAW"},
+    {0, "%PDF"sv, "PDF"},
+    {0, "\x89PNG\r\n\x1A\n"sv, "PNG"},
+    {4, "ftypheic"sv, "RAW"},
+    {0, "#?RA"sv, "HDR"},
+    {0, "UHDR"sv, "UltraHDR"},
+    {0, "%!PS"sv, "EPS"},
+    {0, "\0\0\x01\0"sv, "ICO"},
+    {0, "\xD7\xCD\xC6\x9A"sv, "WMF"},
+    {0, "\x59\xA6\x6A\x95"sv, "RAS"},
+    {0, "II\xBC"sv, "JXR"},
+    {0, "jP  "sv, "JP2"},
+    {0, "\0\0\0\x0C"sv, "JPEG2000"},
+    {0, "FLIF"sv, "FLIF"},
+    {0, "Sprite"sv, "SPRITE"},
+    {0, "vrwal"sv, "VICAR"},
+    {0, "ORCA"sv, "ORF"},
+    {0, "FXTV"sv, "FTV"},
+    {0, "AAI"sv, "AAI"},
+    {0, "ART"sv, "ART"},
+    {0, "Cine"sv, "CIN"},
+    {0, "DCX"sv, "DCX"},
+    {0, "DDS"sv, "DDS"},
+    {0, "IIU"sv, "IIQ"},
+    {0, "JBIG"sv, "JBIG"},
+    {0, "JNG"sv, "JNG"},
+    {0, "PCX"sv, "PCX"},
+    {0, "PIC"sv, "PICT"},
+    {0, "VIFF"sv, "VIFF"},
+    {0, "XFTV"sv, "XCF"},
+    {0, "YUVY"sv, "YUV"},
+}};
+
+constexpr bool rowsFitHeader()
+{
+    for (const Signature &row : Signatures) {
+        if (row.offset < 0 || size_t(row.offset) + row.bytes.size() > size_t(HeaderSize))
+            return false;
+    }
+    return true;
+}
+static_assert(rowsFitHeader(), "every signature lies within the 12-byte header");
+
+// True when every pattern byte equals the header byte at offset + i. A
+// pattern that would reach past the header never matches.
+bool MatchBytes(QByteArrayView header, qsizetype offset, std::string_view pattern)
+{
+    if (offset < 0 || offset > header.size() || qsizetype(pattern.size()) > header.size() - offset)
+        return false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (header[offset + qsizetype(i)] != pattern[i])
+            return false;
+    }
+    return true;
+}
+
+// Whether c ends a folder part of a path (so dots before it are not an
+// extension's dot). On Windows a backslash and a drive colon do so too.
+bool isPathSeparator(QChar c)
+{
+#ifdef Q_OS_WIN
+    return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');
+#else
+    return c == QLatin1Char('/');
+#endif
+}
+
+// Reads bytes 0..11 of a regular file of more than 12 bytes into header.
+// False (header untouched) in every other case. One open, one read, one
+// close; the file is closed on every path.
+bool readHeader(const QString &fileName, char (&header)[HeaderSize])
+{
+    // A NUL would cut the name short at the system call and name another file.
+    if (fileName.isEmpty() || fileName.contains(QChar(0)))
+        return false;
+#ifdef Q_OS_WIN
+    if (!QFileInfo(fileName).isFile())
+        return false;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const bool ok = file.size() > HeaderSize && file.read(header, HeaderSize) == HeaderSize;
+    file.close();
+    return ok;
+#else
+    // Non-blocking, so that opening a named pipe without a writer returns at
+    // once; only regular files are read.
+    const QByteArray path = QFile::encodeName(fileName);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = false;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > HeaderSize) {
+        ssize_t got;
+        do {
+            got = ::pread(fd, header, HeaderSize, 0);
+        } while (got < 0 && errno == EINTR);
+        ok = got == HeaderSize;
+    }
+    ::close(fd);
+    return ok;
+#endif
+}
+
+} // namespace
+
 const QStringList &SupportedExtensions()
 {
-    static const QStringList list;
+    static const QStringList list{
+        QStringLiteral("AI"),   QStringLiteral("JPG"), QStringLiteral("PNG"),  QStringLiteral("GIF"),
+        QStringLiteral("BMP"),  QStringLiteral("RAW"), QStringLiteral("PSD"),  QStringLiteral("PDF"),
+        QStringLiteral("SVG"),  QStringLiteral("TGA"), QStringLiteral("JPEG"), QStringLiteral("WEBP"),
+        QStringLiteral("HEIC"),
+    };
     return list;
 }
 
-QString DetectImageType(const QString &)
+QString UpperCaseExtension(const QString &fileName)
 {
+    for (qsizetype i = fileName.size() - 1; i >= 0; --i) {
+        const QChar c = fileName[i];
+        if (isPathSeparator(c))
+            break;
+        if (c == QLatin1Char('.')) {
+            QString ext = fileName.mid(i + 1);
+            for (QChar &ch : ext) {
+                if (ch >= QLatin1Char('a') && ch <= QLatin1Char('z'))
+                    ch = QChar(ch.unicode() - 'a' + 'A');
+            }
+            return ext;
+        }
+    }
     return QString();
+}
+
+QString DetectImageTypeFromHeader(QByteArrayView header, const QString &fileName)
+{
+    QString result;
+    if (header.size() == HeaderSize) {
+        for (const Signature &row : Signatures) {
+            if (MatchBytes(header, row.offset, row.bytes)) {
+                result = QLatin1String(row.type);
+                break;
+            }
+        }
+    }
+
+    const QString ext = UpperCaseExtension(fileName);
+    if (result == QLatin1String("PDF") && ext == QLatin1String("AI"))
+        result = ext;
+    if (result.isEmpty() && SupportedExtensions().contains(ext))
+        result = ext;
+    return result;
+}
+
+QString DetectImageType(const QString &fileName)
+{
+    char header[HeaderSize];
+    if (readHeader(fileName, header))
+        return DetectImageTypeFromHeader(QByteArrayView(header, HeaderSize), fileName);
+    return DetectImageTypeFromHeader(QByteArrayView(), fileName);
 }

@@ -1,7 +1,589 @@
 #include "mainwindow.h"
 
-TFrmZarvelo::TFrmZarvelo(const QStringList &, QWidget *parent) : QWidget(parent)
+#include "common.h"
+#include "config.h"
+#include "dragfile.h"
+#include "filelist.h"
+#include "indicator.h"
+#include "theme.h"
+#include "translate.h"
+#include "translatewidgets.h"
+#include "update.h"
+#include "updatedialog.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QSvgRenderer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList kFormats{QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("GIF"),
+                           QStringLiteral("WEBP"), QStringLiteral("TIFF")};
+
+// The largest width accepted: the widest image the output formats can hold
+// (JPEG and TIFF stop at 65535 pixels).
+constexpr int kMaxWidth = 65535;
+
+const QString kSettingsName = QStringLiteral("Zarvelo");
+
+// A spin box's value is its text as typed; text that is no integer counts
+// as the box's lower bound.
+int spinValue(const QSpinBox *box)
 {
+    bool ok = false;
+    const int value = box->cleanText().trimmed().toInt(&ok);
+    return ok ? value : box->minimum();
+}
+
+// Button captions treat '&' as a shortcut mark; a folder name shows it as is.
+QString literalCaption(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+// The logo: SVG drawn at whatever size the widget has.
+class TSvgImage : public QWidget
+{
+public:
+    TSvgImage(const QString &file, QWidget *parent) : QWidget(parent), FRenderer(file) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        FRenderer.render(&painter, QRectF(rect()));
+    }
+
+private:
+    QSvgRenderer FRenderer;
+};
+
+template <typename W> W *named(W *widget, const QString &name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+} // namespace
+
+bool SelectFolder(QString &path, QWidget *parent)
+{
+    QFileDialog dialog(parent, Translate(QStringLiteral("폴더 선택")), path);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setLabelText(QFileDialog::Accept, Translate(QStringLiteral("선택")));
+    if (!path.isEmpty())
+        dialog.selectFile(path);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return false;
+    QString folder = QDir::cleanPath(chosen.first());
+    if (!QFileInfo(folder).isDir())
+        return false;
+    path = folder;
+    return true;
+}
+
+TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("FrmZarvelo"));
     setWindowTitle(QStringLiteral("Zarvelo"));
-    resize(429, 483);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/logo.svg")));
+    setFixedSize(429, 483);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+
+    FModel = new TFileListModel(this);
+    FModel->setHeaderTexts({QStringLiteral("파일이름"), QStringLiteral("타입"), QStringLiteral("상태")});
+
+    // The theme puts its accent bar at index 0 of this layout.
+    auto *top = new QVBoxLayout(this);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->setSpacing(0);
+
+    PnlHead = named(new QWidget(this), QStringLiteral("PnlHead"));
+    PnlHead->setFixedHeight(50);
+    buildHeader(PnlHead);
+    top->addWidget(PnlHead);
+
+    PnlMain = named(new QStackedWidget(this), QStringLiteral("PnlMain"));
+    PnlMain->setContentsMargins(3, 3, 3, 3);
+    PnlMain->addWidget(buildHomeCard());
+    PnlMain->addWidget(buildSettingCard());
+    top->addWidget(PnlMain, 1);
+
+    ProgressBar = named(new QProgressBar(this), QStringLiteral("ProgressBar"));
+    ProgressBar->setFixedHeight(17);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setRange(0, 0);
+    ProgressBar->setValue(0);
+    ProgressBar->hide();
+    top->addWidget(ProgressBar);
+
+    PopSave = named(new QMenu(this), QStringLiteral("PopSave"));
+    for (const QString &format : kFormats) {
+        QAction *item = PopSave->addAction(format);
+        item->setObjectName(QStringLiteral("Chk") + format);
+    }
+    PopList = named(new QMenu(this), QStringLiteral("PopList"));
+    BtnDelete = PopList->addAction(QStringLiteral("선택된 목록 삭제"));
+    BtnDelete->setObjectName(QStringLiteral("BtnDelete"));
+    BtnDeleteAll = PopList->addAction(QStringLiteral("모든 목록 삭제"));
+    BtnDeleteAll->setObjectName(QStringLiteral("BtnDeleteAll"));
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    connectHandlers();
+
+    // Start-up, in this order.
+    PnlMain->setCurrentIndex(0);
+    Indicator->hide();
+    TranslateComponent(this);
+    QGuiApplication::setApplicationDisplayName(Translate(windowTitle()));
+    EditInfo->setText(Translate(QStringLiteral("버전")) + QStringLiteral(": ") +
+                      GetVersionString(QStringLiteral("%d.%d.%d")));
+    LoadSettings();
+    AutoMode = false;
+    if (StartAutoMode(arguments))
+        return;
+
+    DragFile = std::make_unique<TDragFile>(ListFile, [this](const QStringList &paths) { AddFile(paths); });
+    const QPointer<TFrmZarvelo> self(this);
+    CheckUpdate(
+        ConfiguredUpdateEndpoint(),
+        [self](bool accepted, const QString &) {
+            if (accepted && self)
+                self->close();
+        },
+        10, UpdateDialog);
+}
+
+TFrmZarvelo::~TFrmZarvelo()
+{
+    StopUpdateChecks();
+    DragFile.reset();
+}
+
+void TFrmZarvelo::buildHeader(QWidget *head)
+{
+    PnlLogo = named(new QWidget(head), QStringLiteral("PnlLogo"));
+    PnlLogo->setGeometry(width() - 120, 0, 120, 50);
+    ImgLogo = named(new TSvgImage(QStringLiteral(":/logo.svg"), PnlLogo), QStringLiteral("ImgLogo"));
+    ImgLogo->setGeometry(3, 0, 112, 50);
+    ImgLogo->setCursor(Qt::PointingHandCursor);
+    ImgLogo->installEventFilter(this);
+
+    BtnHead = named(new QWidget(head), QStringLiteral("BtnHead"));
+    BtnHead->setGeometry(10, 10, width() - 120 - 20, 30);
+    HeadGroup = new QButtonGroup(this);
+    HeadGroup->setExclusive(true);
+    const QList<std::pair<TStyledButton **, QString>> buttons{
+        {&BtnHome, QStringLiteral("BtnHome")},
+        {&BtnConfig, QStringLiteral("BtnConfig")},
+        {&BtnDonate, QStringLiteral("BtnDonate")},
+    };
+    const QStringList captions{QStringLiteral("처음화면"), QStringLiteral("환경설정"), QStringLiteral("후원하기")};
+    int left = 10;
+    for (int i = 0; i < buttons.size(); ++i) {
+        auto *button = named(new TStyledButton(BtnHead), buttons[i].second);
+        button->setStyleFamily(QStringLiteral("Talmerick"), QStringLiteral("Header"), 4, true);
+        button->setCheckable(true);
+        button->setText(captions[i]);
+        button->setGeometry(left, 0, 70, 30);
+        button->setFocusPolicy(Qt::TabFocus);
+        HeadGroup->addButton(button);
+        *buttons[i].first = button;
+        left += 70;
+    }
+    BtnHome->setChecked(true);
+    BtnDonate->hide();
+}
+
+QWidget *TFrmZarvelo::buildHomeCard()
+{
+    auto *card = named(new QWidget, QStringLiteral("PnlHome"));
+    auto *layout = new QVBoxLayout(card);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(0);
+
+    ListFile = named(new QTreeView(card), QStringLiteral("ListFile"));
+    ListFile->setModel(FModel);
+    ListFile->setRootIsDecorated(false);
+    ListFile->setItemsExpandable(false);
+    ListFile->setUniformRowHeights(true);
+    ListFile->setAllColumnsShowFocus(true);
+    ListFile->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListFile->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListFile->setSortingEnabled(false);
+    ListFile->setDragDropMode(QAbstractItemView::NoDragDrop);
+    ListFile->setTextElideMode(Qt::ElideMiddle);
+    ListFile->header()->setStretchLastSection(false);
+    ListFile->header()->setSectionsMovable(false);
+    ListFile->header()->resizeSection(TFileListModel::ColumnName, 260);
+    ListFile->header()->resizeSection(TFileListModel::ColumnType, 60);
+    ListFile->header()->resizeSection(TFileListModel::ColumnStatus, 60);
+    ListFile->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListFile->installEventFilter(this);
+    layout->addWidget(ListFile, 1);
+
+    auto *menu = named(new QWidget(card), QStringLiteral("PnlMenu"));
+    menu->setFixedHeight(48);
+    auto *menuLayout = new QHBoxLayout(menu);
+    menuLayout->setContentsMargins(1, 1, 1, 1);
+    menuLayout->setSpacing(0);
+    menuLayout->addStretch(1);
+    auto *start = named(new QWidget(menu), QStringLiteral("PnlStart"));
+    start->setFixedWidth(120);
+    menuLayout->addWidget(start);
+    layout->addWidget(menu);
+
+    BtnStart = named(new TStyledButton(start), QStringLiteral("BtnStart"));
+    BtnStart->setStyleFamily(QStringLiteral("Talmerick"), QStringLiteral("Outline"), 6);
+    BtnStart->setGeometry(0, 8, 120, 35);
+    BtnStart->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    Indicator = named(new TIndicator(start), QStringLiteral("Indicator"));
+    Indicator->move(49, 13);
+    Indicator->raise();
+    return card;
+}
+
+QWidget *TFrmZarvelo::buildSettingCard()
+{
+    auto *card = named(new QWidget, QStringLiteral("PnlSetting"));
+    auto *layout = new QVBoxLayout(card);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto *options = new QWidget(card);
+    layout->addWidget(options, 1);
+
+    GrpOutput = named(new QGroupBox(QStringLiteral("저장경로"), options), QStringLiteral("GrpOutput"));
+    GrpOutput->setGeometry(8, 6, 413, 83);
+    ChkPath_1 = named(new QRadioButton(QStringLiteral("원본 파일 폴더"), GrpOutput), QStringLiteral("ChkPath_1"));
+    ChkPath_1->setGeometry(17, 24, 118, 17);
+    ChkPath_2 = named(new QRadioButton(GrpOutput), QStringLiteral("ChkPath_2"));
+    ChkPath_2->setGeometry(17, 48, 336, 17);
+    BtnSaveDir = named(new QToolButton(GrpOutput), QStringLiteral("BtnSaveDir"));
+    BtnSaveDir->setText(QStringLiteral("\u2026"));
+    BtnSaveDir->setAutoRaise(true);
+    BtnSaveDir->setGeometry(376, 46, 20, 21);
+
+    GrpOption = named(new QGroupBox(QStringLiteral("변환옵션"), options), QStringLiteral("GrpOption"));
+    GrpOption->setGeometry(8, 95, 413, 138);
+    named(new QLabel(QStringLiteral("저장형식 :"), GrpOption), QStringLiteral("Label1"))->setGeometry(16, 37, 56, 13);
+    const int lefts[] = {80, 134, 188, 242, 301};
+    const int widths[] = {52, 43, 43, 52, 52};
+    for (int i = 0; i < kFormats.size(); ++i) {
+        auto *radio = named(new QRadioButton(kFormats[i], GrpOption), QStringLiteral("Btn") + kFormats[i]);
+        radio->setGeometry(lefts[i], 36, widths[i], 17);
+        FormatButtons.append(radio);
+    }
+    named(new QLabel(QStringLiteral("크기조정 :"), GrpOption), QStringLiteral("LblResize"))->setGeometry(16, 69, 56, 13);
+    ChkWidth = named(new QCheckBox(QStringLiteral("너비(px)"), GrpOption), QStringLiteral("ChkWidth"));
+    ChkWidth->setGeometry(80, 68, 70, 17);
+    EditWidth = named(new QSpinBox(GrpOption), QStringLiteral("EditWidth"));
+    EditWidth->setGeometry(154, 66, 65, 24);
+    EditWidth->setRange(0, kMaxWidth);
+    EditWidth->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    EditWidth->setValue(540);
+    EditWidth->setEnabled(false);
+    named(new QLabel(QStringLiteral("품질조정 :"), GrpOption), QStringLiteral("LblQuality"))
+        ->setGeometry(16, 104, 56, 13);
+    EditQuality = named(new QSpinBox(GrpOption), QStringLiteral("EditQuality"));
+    EditQuality->setGeometry(80, 101, 54, 24);
+    EditQuality->setRange(40, 100);
+    EditQuality->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    EditQuality->setValue(75);
+    EditQuality->setToolTip(QStringLiteral("손실 압축시 적용"));
+
+    auto *info = named(new QWidget(card), QStringLiteral("PnlInfo"));
+    info->setFixedHeight(41);
+    layout->addWidget(info);
+    EditInfo = named(new QLineEdit(info), QStringLiteral("EditInfo"));
+    EditInfo->setGeometry(15, 6, 170, 21);
+    EditInfo->setFrame(false);
+    EditInfo->setReadOnly(true);
+    EditInfo->setFocusPolicy(Qt::NoFocus);
+    EditInfo->installEventFilter(this);
+    return card;
+}
+
+void TFrmZarvelo::connectHandlers()
+{
+    connect(BtnStart, &QAbstractButton::clicked, this, &TFrmZarvelo::BtnStartClick);
+    connect(BtnStart, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopSave->popup(BtnStart->mapToGlobal(pos)); });
+    for (TStyledButton *button : {BtnHome, BtnConfig, BtnDonate})
+        connect(button, &QAbstractButton::clicked, this, [this, button] { BtnHomeClick(button); });
+
+    connect(ListFile, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopList->popup(ListFile->viewport()->mapToGlobal(pos)); });
+    connect(BtnDelete, &QAction::triggered, this, &TFrmZarvelo::BtnDeleteClick);
+    connect(BtnDeleteAll, &QAction::triggered, this, &TFrmZarvelo::BtnDeleteAllClick);
+
+    // Settings: the handlers also run when LoadSettings sets the controls.
+    for (QRadioButton *radio : std::as_const(FormatButtons)) {
+        connect(radio, &QAbstractButton::toggled, this, [this, radio](bool on) {
+            if (on)
+                ChkJPGClick(radio);
+        });
+    }
+    const QList<QAction *> items = PopSave->actions();
+    for (QAction *item : items)
+        connect(item, &QAction::triggered, this, [this, item] { ChkJPGClick(item); });
+    for (QRadioButton *radio : {ChkPath_1, ChkPath_2}) {
+        connect(radio, &QAbstractButton::toggled, this, [this, radio](bool on) {
+            if (on)
+                ChkPath_1Click(radio);
+        });
+    }
+    connect(ChkWidth, &QAbstractButton::toggled, this, &TFrmZarvelo::ChkWidthClick);
+    connect(EditWidth, &QSpinBox::textChanged, this, &TFrmZarvelo::EditWidthChange);
+    connect(EditQuality, &QSpinBox::textChanged, this, &TFrmZarvelo::EditQualityChange);
+    connect(BtnSaveDir, &QAbstractButton::clicked, this, &TFrmZarvelo::BtnSaveDirClick);
+}
+
+bool TFrmZarvelo::StartAutoMode(const QStringList &arguments)
+{
+    // The command-line run is decided and started here.
+    Q_UNUSED(arguments);
+    return false;
+}
+
+void TFrmZarvelo::AddFile(const QStringList &paths)
+{
+    if (!BtnStart->isEnabled())
+        return;
+    for (const QString &path : paths)
+        AddPath(*FModel, path);
+}
+
+ConversionOptions TFrmZarvelo::CurrentOptions() const
+{
+    ConversionOptions options;
+    options.SaveFormat = SaveFormat;
+    options.SavePath = SavePath;
+    options.UseWidth = ChkWidth->isChecked();
+    options.Width = spinValue(EditWidth);
+    options.Quality = spinValue(EditQuality);
+    return options;
+}
+
+QString TFrmZarvelo::FormatCaption(const QString &pattern) const
+{
+    return Translate(pattern).replace(QStringLiteral("%s"), SaveFormat);
+}
+
+void TFrmZarvelo::BtnStartClick()
+{
+    // The conversion job starts here.
+}
+
+void TFrmZarvelo::BtnDeleteClick()
+{
+    if (!BtnStart->isEnabled())
+        return;
+    QList<int> rows;
+    const QModelIndexList selected = ListFile->selectionModel()->selectedRows();
+    for (const QModelIndex &index : selected)
+        rows.append(index.row());
+    FModel->removeRowsAt(rows);
+}
+
+void TFrmZarvelo::BtnDeleteAllClick()
+{
+    if (!BtnStart->isEnabled())
+        return;
+    FModel->clear();
+}
+
+void TFrmZarvelo::BtnHomeClick(QObject *sender)
+{
+    const QString name = sender ? sender->objectName() : QString();
+    const auto is = [&name](const char *candidate) {
+        return name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0;
+    };
+    if (is("BtnHome")) {
+        BtnHome->setChecked(true);
+        PnlMain->setCurrentIndex(0);
+    } else if (is("BtnConfig")) {
+        BtnConfig->setChecked(true);
+        PnlMain->setCurrentIndex(1);
+    } else if (is("BtnDonate")) {
+        OpenDocument(WebHost() + QStringLiteral("/donate"));
+    } else if (is("ImgLogo")) {
+        OpenDocument(WebHost() + QStringLiteral("/zarvelo?v=") + GetVersionString(QStringLiteral("%d.%d.%d.%d")));
+    }
+}
+
+void TFrmZarvelo::EditInfoClick()
+{
+    if (QWidget *focused = focusWidget())
+        focused->clearFocus();
+}
+
+void TFrmZarvelo::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!FThemed) {
+        FThemed = true;
+        ApplyTheme(this, true);
+    }
+}
+
+void TFrmZarvelo::closeEvent(QCloseEvent *event)
+{
+    // No close while a job runs: the worker reads the rows and the options.
+    if (!BtnStart->isEnabled()) {
+        event->ignore();
+        return;
+    }
+    FModel->clear();
+    DragFile.reset();
+    StopUpdateChecks();
+    event->accept();
+}
+
+bool TFrmZarvelo::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ListFile && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
+        BtnDeleteClick();
+        return true;
+    }
+    if (watched == EditInfo && event->type() == QEvent::MouseButtonPress) {
+        EditInfoClick();
+        return true;
+    }
+    if (watched == ImgLogo && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && ImgLogo->rect().contains(mouse->position().toPoint()))
+            BtnHomeClick(ImgLogo);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Settings --------------------------------------------------------------
+
+void TFrmZarvelo::SaveIntSetting(const QString &key, int value)
+{
+    TConfig(kSettingsName).WriteInteger(key, value);
+}
+
+void TFrmZarvelo::SaveBoolSetting(const QString &key, bool value)
+{
+    TConfig(kSettingsName).WriteBoolean(key, value);
+}
+
+void TFrmZarvelo::SaveStringSetting(const QString &key, const QString &value)
+{
+    TConfig(kSettingsName).WriteString(key, value);
+}
+
+void TFrmZarvelo::LoadSettings()
+{
+    // The controls are set the way user input sets them, so their handlers
+    // run and write some values straight back (a first start stores format
+    // and save).
+    {
+        const TConfig config(kSettingsName);
+        SaveFormat = config.ReadString(QStringLiteral("format"), QStringLiteral("JPG"));
+        SetOutputFolder(config.ReadString(QStringLiteral("savepath"),
+                                          GetSpecialFolder(CSIDL_DESKTOP) + QStringLiteral("/Zarvelo")));
+        ChkWidth->setChecked(config.ReadBoolean(QStringLiteral("resize_w"), false));
+        EditWidth->setEnabled(ChkWidth->isChecked());
+        EditWidth->setValue(config.ReadInteger(QStringLiteral("width"), 540));
+        EditQuality->setValue(config.ReadInteger(QStringLiteral("quality"), 75));
+        if (config.ReadInteger(QStringLiteral("save"), -1) == 2)
+            ChkPath_2->setChecked(true);
+        else
+            ChkPath_1->setChecked(true);
+    }
+    ShowSaveFormat(false);
+}
+
+void TFrmZarvelo::ShowSaveFormat(bool persist)
+{
+    BtnStart->setText(literalCaption(FormatCaption(QStringLiteral("%s 로 변환하기"))));
+    const qsizetype position = kFormats.indexOf(SaveFormat);
+    if (position >= 0)
+        FormatButtons[position]->setChecked(true);
+    if (persist)
+        SaveStringSetting(QStringLiteral("format"), SaveFormat);
+}
+
+void TFrmZarvelo::ChkJPGClick(QObject *sender)
+{
+    if (auto *item = qobject_cast<QAction *>(sender))
+        SaveFormat = item->text();
+    else if (auto *radio = qobject_cast<QRadioButton *>(sender))
+        SaveFormat = radio->text();
+    ShowSaveFormat(true);
+}
+
+void TFrmZarvelo::ChkPath_1Click(QObject *sender)
+{
+    // "ChkPath_1" stores 1, "ChkPath_2" stores 2.
+    SaveIntSetting(QStringLiteral("save"), sender->objectName().mid(8).toInt());
+}
+
+void TFrmZarvelo::ChkWidthClick()
+{
+    SaveBoolSetting(QStringLiteral("resize_w"), ChkWidth->isChecked());
+    EditWidth->setEnabled(ChkWidth->isChecked());
+}
+
+void TFrmZarvelo::EditWidthChange()
+{
+    SaveIntSetting(QStringLiteral("width"), spinValue(EditWidth));
+}
+
+void TFrmZarvelo::EditQualityChange()
+{
+    SaveIntSetting(QStringLiteral("quality"), spinValue(EditQuality));
+}
+
+void TFrmZarvelo::BtnSaveDirClick()
+{
+    QString path = FOutputFolder;
+    if (SelectFolder(path, this)) {
+        SaveStringSetting(QStringLiteral("savepath"), path);
+        SetOutputFolder(path);
+    }
+}
+
+void TFrmZarvelo::SetOutputFolder(const QString &folder)
+{
+    FOutputFolder = folder;
+    ChkPath_2->setText(literalCaption(folder));
+    ChkPath_2->setToolTip(folder);
 }

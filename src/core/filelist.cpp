@@ -1,19 +1,291 @@
 #include "filelist.h"
 
-// Placeholders until the list model lands.
+#include "translate.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 TFileListModel::TFileListModel(QObject *parent) : QAbstractTableModel(parent) {}
+
 TFileListModel::~TFileListModel() = default;
-int TFileListModel::rowCount(const QModelIndex &) const { return 0; }
-int TFileListModel::columnCount(const QModelIndex &) const { return 3; }
-QVariant TFileListModel::data(const QModelIndex &, int) const { return {}; }
-QVariant TFileListModel::headerData(int, Qt::Orientation, int) const { return {}; }
-void TFileListModel::setHeaderTexts(const QStringList &texts) { FHeaders = texts; }
-QStringList TFileListModel::headerTexts() const { return FHeaders; }
-const TFileInfo &TFileListModel::fileInfo(int row) const { return *FRows.at(row).info; }
-QString TFileListModel::status(int row) const { return FRows.at(row).status; }
-void TFileListModel::setStatus(int, const QString &) {}
-bool TFileListModel::contains(const QString &fileName) const { return FNames.contains(fileName); }
-void TFileListModel::append(std::unique_ptr<TFileInfo>, const QString &) {}
-void TFileListModel::removeRowsAt(QList<int>) {}
-void TFileListModel::clear() {}
-void AddPath(TFileListModel &, const QString &) {}
+
+int TFileListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(FRows.size());
+}
+
+int TFileListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 3;
+}
+
+QVariant TFileListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(FRows.size()) || role != Qt::DisplayRole)
+        return {};
+    const Row &row = FRows[size_t(index.row())];
+    switch (index.column()) {
+    case ColumnName:
+        return row.info->Title;
+    case ColumnType:
+        return row.info->Format;
+    case ColumnStatus:
+        return row.status;
+    default:
+        return {};
+    }
+}
+
+QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= FHeaders.size())
+        return {};
+    return FHeaders.at(section);
+}
+
+void TFileListModel::setHeaderTexts(const QStringList &texts)
+{
+    FHeaders = texts;
+    emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+}
+
+QStringList TFileListModel::headerTexts() const
+{
+    return FHeaders;
+}
+
+const TFileInfo &TFileListModel::fileInfo(int row) const
+{
+    return *FRows.at(size_t(row)).info;
+}
+
+QString TFileListModel::status(int row) const
+{
+    return FRows.at(size_t(row)).status;
+}
+
+void TFileListModel::setStatus(int row, const QString &status)
+{
+    if (row < 0 || row >= int(FRows.size()))
+        return;
+    FRows[size_t(row)].status = status;
+    const QModelIndex cell = index(row, ColumnStatus);
+    emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+bool TFileListModel::contains(const QString &fileName) const
+{
+    return FNames.contains(fileName);
+}
+
+void TFileListModel::append(std::unique_ptr<TFileInfo> info, const QString &status)
+{
+    std::vector<std::unique_ptr<TFileInfo>> one;
+    one.push_back(std::move(info));
+    appendRows(std::move(one), status);
+}
+
+void TFileListModel::appendRows(std::vector<std::unique_ptr<TFileInfo>> infos, const QString &status)
+{
+    if (infos.empty())
+        return;
+    const int first = int(FRows.size());
+    beginInsertRows(QModelIndex(), first, first + int(infos.size()) - 1);
+    FRows.reserve(FRows.size() + infos.size());
+    for (auto &info : infos) {
+        FNames.insert(info->FileName);
+        FRows.push_back(Row{std::move(info), status});
+    }
+    endInsertRows();
+}
+
+void TFileListModel::removeRowsAt(QList<int> rows)
+{
+    const int count = int(FRows.size());
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [count](int r) { return r < 0 || r >= count; }),
+               rows.end());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (rows.isEmpty())
+        return;
+
+    // Contiguous runs, last first, so that earlier row numbers stay valid.
+    QList<std::pair<int, int>> runs;
+    for (int r : rows) {
+        if (!runs.isEmpty() && runs.back().second + 1 == r)
+            runs.back().second = r;
+        else
+            runs.append({r, r});
+    }
+
+    const auto forget = [this](int from, int to) {
+        for (int r = from; r <= to; ++r)
+            FNames.remove(FRows[size_t(r)].info->FileName);
+    };
+
+    // Each run removed on its own costs a move of the rows behind it; beyond
+    // a few dozen runs one compaction and a reset is far cheaper.
+    constexpr int kMaxSeparateRuns = 64;
+    if (runs.size() <= kMaxSeparateRuns) {
+        for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
+            beginRemoveRows(QModelIndex(), it->first, it->second);
+            forget(it->first, it->second);
+            FRows.erase(FRows.begin() + it->first, FRows.begin() + it->second + 1);
+            endRemoveRows();
+        }
+        return;
+    }
+
+    beginResetModel();
+    std::vector<Row> kept;
+    kept.reserve(FRows.size() - size_t(rows.size()));
+    qsizetype next = 0;
+    for (int r = 0; r < count; ++r) {
+        if (next < rows.size() && rows[next] == r) {
+            FNames.remove(FRows[size_t(r)].info->FileName);
+            ++next;
+        } else {
+            kept.push_back(std::move(FRows[size_t(r)]));
+        }
+    }
+    FRows = std::move(kept);
+    endResetModel();
+}
+
+void TFileListModel::clear()
+{
+    if (FRows.empty())
+        return;
+    beginResetModel();
+    FRows.clear();
+    FNames.clear();
+    endResetModel();
+}
+
+QString FileTitle(const QString &path)
+{
+    qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
+#ifdef Q_OS_WIN
+    cut = std::max({cut, path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
+#endif
+    return path.mid(cut + 1);
+}
+
+namespace {
+
+bool endsWithSeparator(const QString &path)
+{
+    if (path.endsWith(QLatin1Char('/')))
+        return true;
+#ifdef Q_OS_WIN
+    if (path.endsWith(QLatin1Char('\\')))
+        return true;
+#endif
+    return false;
+}
+
+// What tells two paths of one folder apart from two folders: device and
+// inode where the system has them, else the canonical path. Empty when the
+// folder cannot be looked at (it is then never taken for an ancestor).
+QString folderIdentity(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return QString();
+    return QString::number(qulonglong(st.st_dev)) + QLatin1Char(':') + QString::number(qulonglong(st.st_ino));
+#else
+    return QFileInfo(folder).canonicalFilePath();
+#endif
+}
+
+// One AddPath call: walks the tree and hands new rows to the list in chunks,
+// so that a large tree costs few insert notifications.
+class TIntake
+{
+public:
+    explicit TIntake(TFileListModel &list) : FList(list), FReady(Translate(QStringLiteral("준비"))) {}
+    ~TIntake() { flush(); }
+
+    void addPath(const QString &path)
+    {
+        const QString folder = endsWithSeparator(path) ? path : path + QLatin1Char('/');
+        const QFileInfo folderInfo(folder);
+        if (!folderInfo.isDir()) {
+            // Sockets, pipes and devices are never opened: reading a pipe
+            // would block the window until someone writes to it.
+            const QFileInfo fileInfo(path);
+            if (!fileInfo.exists() || fileInfo.isFile())
+                addImageFile(path);
+            return;
+        }
+
+        const QString identity = folderIdentity(folder);
+        if (!identity.isEmpty() && FAncestors.contains(identity))
+            return;
+        FAncestors.append(identity);
+
+        QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        while (it.hasNext()) {
+            it.next();
+            const QFileInfo entry = it.fileInfo();
+            const QString entryPath = folder + entry.fileName();
+            if (entry.isDir())
+                addPath(entryPath);
+            else if (!entry.exists() || entry.isFile())
+                addImageFile(entryPath);
+        }
+
+        FAncestors.removeLast();
+    }
+
+private:
+    void addImageFile(const QString &path)
+    {
+        if (FList.contains(path) || FPendingNames.contains(path))
+            return;
+        const QString type = DetectImageType(path);
+        if (type.isEmpty())
+            return;
+        auto info = std::make_unique<TFileInfo>();
+        info->FileName = path;
+        info->Title = FileTitle(path);
+        info->Format = type;
+        FPendingNames.insert(path);
+        FPending.push_back(std::move(info));
+        if (FPending.size() >= kChunk)
+            flush();
+    }
+
+    void flush()
+    {
+        FList.appendRows(std::move(FPending), FReady);
+        FPending.clear();
+        FPendingNames.clear();
+    }
+
+    static constexpr size_t kChunk = 4096;
+    TFileListModel &FList;
+    const QString FReady; // one shared status text for every new row
+    std::vector<std::unique_ptr<TFileInfo>> FPending;
+    QSet<QString> FPendingNames;
+    QStringList FAncestors; // identities of the folders being walked
+};
+
+} // namespace
+
+void AddPath(TFileListModel &list, const QString &path)
+{
+    // An empty path would become the root folder and walk the whole disk.
+    if (path.isEmpty())
+        return;
+    TIntake intake(list);
+    intake.addPath(path);
+}

@@ -41,7 +41,11 @@ public:
     // Whether a row with exactly this FileName exists (no scan: indexed).
     bool contains(const QString &fileName) const;
     void append(std::unique_ptr<TFileInfo> info, const QString &status);
-    // Removes the given rows (any order); the other rows keep their order.
+    // Appends several rows in one insertion (one notification for the view).
+    // Every FileName must be new to the list and unique within infos.
+    void appendRows(std::vector<std::unique_ptr<TFileInfo>> infos, const QString &status);
+    // Removes the given rows (any order, duplicates and rows out of range
+    // ignored); the other rows keep their order.
     void removeRowsAt(QList<int> rows);
     void clear();
 
@@ -60,4 +64,12 @@ private:
 // included), to the list: each file not listed yet whose DetectImageType is
 // not empty gets a row with status Translate("준비"). A folder link that leads
 // back to one of its ancestors is not walked again.
+//
+// Paths built by the walk have exactly one '/' between a folder and an entry,
+// whether or not the given folder path ended in one. A path that names
+// nothing is still offered to DetectImageType (which then judges it by its
+// extension). A folder that cannot be read adds nothing and reports nothing.
 void AddPath(TFileListModel &list, const QString &path);
+
+// The file-name part of a path: the text after its last separator.
+QString FileTitle(const QString &path);

@@ -1,59 +1,69 @@
 #pragma once
 
+#include "themebuttonfamily.h"
+#include "themestyledbutton.h"
+
 #include <QColor>
-#include <QPushButton>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QWidget;
 
-// The five states a styled button is painted in.
-enum class TButtonState { Normal, Pressed, Selected, Hot, Disabled };
-
-// How one state of a styled button is painted.
-struct TButtonStateAttributes
-{
-    bool FillSolid = false;
-    QColor FillColor;
-    bool BorderSolid = false;
-    QColor BorderColor;
-    QColor TextColor;
-};
-
-struct TButtonAttributes
-{
-    TButtonStateAttributes States[5]; // indexed by TButtonState
-};
-
-// Module start-up: registers the "Talmerick" button family.
+// Module start-up: registers the "Talmerick" button family and arranges for
+// DoneTheme at application shutdown. Calling it again does nothing.
 void InitTheme();
+
+// Module shutdown: frees every theme and unregisters the button family.
+void DoneTheme();
 
 // The attributes of family / class / appearance; an unknown appearance gets
 // "Normal". Unknown families give the Normal scheme of "Talmerick".
 TButtonAttributes ButtonStyleAttributes(const QString &family, const QString &buttonClass,
                                         const QString &appearance);
 
-// A push button painted by a registered button family: rounded rectangle with
-// the given corner radius; "flat" draws the border only while hovered.
-class TStyledButton : public QPushButton
+// The look a form gets from ApplyTheme: a dark title bar (Windows only) and
+// a 2-pixel accent bar across the top, #3D84DD while the form is the active
+// window and the system's grey-text colour while it is not. The bar is a child
+// of the form; it is put first in the form's vertical box layout, so
+// everything below moves down 2 pixels.
+class TTheme : public QObject
 {
     Q_OBJECT
 public:
-    explicit TStyledButton(QWidget *parent = nullptr);
+    explicit TTheme(QWidget *form);
+    ~TTheme() override;
 
-    void setStyleFamily(const QString &family, const QString &appearance, int radius, bool flat = false);
-    TButtonState currentState() const;
+    QWidget *form() const { return FForm; }
+    QWidget *accentBar() const;
+    bool isActive() const { return FIsActive; }
+    // The colour the accent bar shows now.
+    QColor accentColor() const;
+
+    // Whether the call that made this theme also retired the form's show
+    // handler: later ApplyTheme calls for the form then add nothing.
+    bool clearedShowHandler() const { return FClearedShowHandler; }
+    void setClearedShowHandler(bool cleared) { FClearedShowHandler = cleared; }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QString FFamily = QStringLiteral("Talmerick");
-    QString FAppearance = QStringLiteral("Normal");
-    int FRadius = 6;
-    bool FFlat = false;
+    void updateAccentBar();
+
+    QPointer<QWidget> FForm;
+    QColor FActiveColor;
+    bool FIsActive = true;
+    QPointer<QWidget> FShape;
+    bool FClearedShowHandler = false;
+    bool FTrackGeometry = false; // bar placed by hand: follow the form's width
 };
 
-// Gives the form its accent bar (2 px at the top of its layout, blue while
-// active, grey while not) and, on Windows, the dark title bar. Called from the
-// form's first show; with clearShowHandler true later shows add nothing.
+// Makes a TTheme for the form and keeps it in the module's theme list, which
+// owns it (a theme goes when its form is destroyed, or at DoneTheme). With
+// clearShowHandler true the form counts as themed for good: calling again for
+// the same form (a later show) adds no second bar.
 void ApplyTheme(QWidget *form, bool clearShowHandler);
+
+// The theme list's first theme for the form, or null.
+TTheme *FindTheme(const QWidget *form);

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Runs one external program hidden and returns everything it wrote to its
 // standard output and standard error (one merged channel, in arrival order),
 // decoded from UTF-8 once after the program ended. Blocks until the program
@@ -14,4 +16,18 @@
 // one space and the parameters unchanged. It is split into arguments at runs
 // of spaces outside double quotes, with the quotes removed, so that a quoted
 // path with spaces stays one argument.
+//
+// Reentrant: calls from several threads at once do not disturb each other.
 QString RunAndCapture(const QString &programPath, const QString &parameters);
+
+// Splits a parameter text into program arguments: arguments are separated by
+// runs of spaces outside double quotes; the quotes themselves are removed, and
+// a token made only of quotes ("") gives one empty argument.
+QStringList SplitCommandLine(const QString &parameters);
+
+// Sees the program path and the parameter text of every RunAndCapture call,
+// on the calling thread, just before the program is started. For tests and
+// benchmarks that want the exact texts the runner receives. An empty function
+// removes the observer. Setting it while calls are running is safe.
+using ToolRunObserver = std::function<void(const QString &programPath, const QString &parameters)>;
+void SetToolRunObserver(ToolRunObserver observer);

@@ -1,0 +1,165 @@
+// The external tool runner: argument splitting, captured output, start-up
+// failures. Small shell scripts written by the tests stand in for the tools.
+
+#include "tools.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestTools : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void splitCommandLine_data();
+    void splitCommandLine();
+    void argumentsAndFolder_data();
+    void argumentsAndFolder();
+    void largeOutputWholeAndInOrder();
+    void utf8SplitAcrossReads();
+    void standardErrorInArrivalOrder();
+    void programThatCannotStart_data();
+    void programThatCannotStart();
+    void observerSeesExactTexts();
+
+private:
+    QString writeScript(const QString &name, const QByteArray &body);
+    QTemporaryDir m_dir;
+};
+
+void TestTools::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("folder with space")));
+}
+
+QString TestTools::writeScript(const QString &name, const QByteArray &body)
+{
+    const QString path = m_dir.path() + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    file.write("#!/bin/sh\n" + body + "\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+void TestTools::splitCommandLine_data()
+{
+    QTest::addColumn<QString>("parameters");
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("empty") << QString() << QStringList();
+    QTest::newRow("spaces only") << QStringLiteral("   ") << QStringList();
+    QTest::newRow("runs of spaces") << QStringLiteral(" -auto-orient  -resize 540x ")
+                                    << QStringList{"-auto-orient", "-resize", "540x"};
+    QTest::newRow("quoted path with spaces")
+        << QStringLiteral("\"/a b/c d.png[0]\" -auto-orient \"/o u/t.png\"")
+        << QStringList{"/a b/c d.png[0]", "-auto-orient", "/o u/t.png"};
+    QTest::newRow("quotes inside a token") << QStringLiteral("-sOutputFile=\"/t m/p-%03d.bmp\" BMP3:\"/x y.bmp\"")
+                                           << QStringList{"-sOutputFile=/t m/p-%03d.bmp", "BMP3:/x y.bmp"};
+    QTest::newRow("empty quotes") << QStringLiteral("-sFONTPATH=\"\" \"\"")
+                                  << QStringList{"-sFONTPATH=", ""};
+    QTest::newRow("unclosed quote runs to the end") << QStringLiteral("a \"b c") << QStringList{"a", "b c"};
+}
+
+void TestTools::splitCommandLine()
+{
+    QFETCH(QString, parameters);
+    QFETCH(QStringList, arguments);
+    QCOMPARE(SplitCommandLine(parameters), arguments);
+}
+
+void TestTools::argumentsAndFolder_data()
+{
+    QTest::addColumn<QString>("parameters");
+    QTest::addColumn<QString>("expected");
+
+    // The script prints its current folder, then each argument in brackets.
+    QTest::newRow("no parameters") << QString() << QStringLiteral("@DIR\n");
+    QTest::newRow("quoted paths and double spaces")
+        << QStringLiteral("\"/in put/ä b.png[0]\" -auto-orient  -resize 540x \"/out/x.png\"")
+        << QStringLiteral("@DIR\n[/in put/ä b.png[0]]\n[-auto-orient]\n[-resize]\n[540x]\n[/out/x.png]\n");
+}
+
+void TestTools::argumentsAndFolder()
+{
+    QFETCH(QString, parameters);
+    QFETCH(QString, expected);
+    // Reads standard input too: the runner gives none, so the script ends.
+    const QString script = writeScript(QStringLiteral("folder with space/args.sh"),
+                                       "cat\npwd\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done");
+    const QString folder = m_dir.path() + QStringLiteral("/folder with space");
+    QCOMPARE(RunAndCapture(script, parameters), QString(expected).replace(QStringLiteral("@DIR"), folder));
+}
+
+void TestTools::largeOutputWholeAndInOrder()
+{
+    // About 1.3 MB, far beyond any pipe buffer.
+    const QString script = writeScript(QStringLiteral("seq.sh"), "seq 1 200000");
+    QString expected;
+    for (int i = 1; i <= 200000; ++i)
+        expected += QString::number(i) + QLatin1Char('\n');
+    QCOMPARE(RunAndCapture(script, QString()), expected);
+}
+
+void TestTools::utf8SplitAcrossReads()
+{
+    // "한" (ED 95 9C) and "글" (EA B8 80) written with pauses inside the
+    // characters, then 1000 more of them so that chunk edges fall anywhere.
+    const QString script = writeScript(
+        QStringLiteral("utf8.sh"),
+        "printf '\\355\\225'; sleep 0.2; printf '\\234\\352'; sleep 0.2; printf '\\270\\200'\n"
+        "i=0; while [ $i -lt 1000 ]; do printf '\\355\\225\\234\\352\\270\\200'; i=$((i+1)); done");
+    const QString expected = QString::fromUtf8("한글").repeated(1001);
+    QCOMPARE(RunAndCapture(script, QString()), expected);
+}
+
+void TestTools::standardErrorInArrivalOrder()
+{
+    const QString script = writeScript(QStringLiteral("mixed.sh"),
+                                       "echo out1; sleep 0.1; echo err1 >&2; sleep 0.1; echo out2; "
+                                       "sleep 0.1; echo err2 >&2; exit 3");
+    QCOMPARE(RunAndCapture(script, QString()), QStringLiteral("out1\nerr1\nout2\nerr2\n"));
+}
+
+void TestTools::programThatCannotStart_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("missing file") << QStringLiteral("@DIR/no such program");
+    QTest::newRow("not executable") << QStringLiteral("@DIR/plain.txt");
+    QTest::newRow("a folder") << QStringLiteral("@DIR/folder with space");
+    // A bare name is never looked up on PATH (where another "convert" may sit).
+    QTest::newRow("bare name") << QStringLiteral("convert");
+}
+
+void TestTools::programThatCannotStart()
+{
+    QFETCH(QString, program);
+    QFile plain(m_dir.path() + QStringLiteral("/plain.txt"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.write("echo should not run\n");
+    plain.close();
+    QCOMPARE(RunAndCapture(program.replace(QStringLiteral("@DIR"), m_dir.path()), QStringLiteral("-version")),
+             QString());
+}
+
+void TestTools::observerSeesExactTexts()
+{
+    const QString script = writeScript(QStringLiteral("quiet.sh"), "exit 0");
+    QStringList seen;
+    SetToolRunObserver([&seen](const QString &program, const QString &parameters) {
+        seen << program + QLatin1Char('|') + parameters;
+    });
+    RunAndCapture(script, QStringLiteral(" a  \"b c\" "));
+    RunAndCapture(m_dir.path() + QStringLiteral("/missing"), QString());
+    SetToolRunObserver({});
+    RunAndCapture(script, QStringLiteral("unseen"));
+    QCOMPARE(seen, (QStringList{script + QStringLiteral("| a  \"b c\" "), m_dir.path() + QStringLiteral("/missing|")}));
+}
+
+QTEST_GUILESS_MAIN(TestTools)
+#include "tst_tools.moc"

@@ -1,0 +1,479 @@
+// The INI accessor: how stored values read, what a write keeps, and that
+// broken, hostile or unwritable settings files end in the defaults.
+
+#include "config.h"
+#include "testutil.h"
+
+#include <QRandomGenerator>
+#include <QStringEncoder>
+#include <QTest>
+
+#include <climits>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray utf16(const QString &text, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder.encode(text);
+}
+
+QByteArray garbage(qsizetype size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
+}
+
+// A settings file in which "width" holds the given text, surrounded by what
+// must not be taken for it. A null text leaves the key out.
+QByteArray fileWithWidth(const QString &stored)
+{
+    QByteArray bytes = "[Other]\nwidth=999\n\n[Config]\n; width=555\n";
+    if (!stored.isNull())
+        bytes += "width=" + stored.toUtf8() + "\n";
+    return bytes + "[Tail]\nwidth=777\n";
+}
+
+} // namespace
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void readInteger_data();
+    void readInteger();
+    void readBoolean_data();
+    void readBoolean();
+    void readString_data();
+    void readString();
+    void fileForms_data();
+    void fileForms();
+    void write_data();
+    void write();
+    void writeReadBack();
+    void refusedWrites_data();
+    void refusedWrites();
+    void failedWrites_data();
+    void failedWrites();
+};
+
+void TestConfig::readInteger_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("decimal") << "540" << 540;
+    QTest::newRow("negative") << "-5" << -5;
+    QTest::newRow("plus sign") << "+7" << 7;
+    QTest::newRow("leading zeros") << "0075" << 75;
+    QTest::newRow("dollar hex") << "$1F" << 31;
+    QTest::newRow("0x hex") << "0x400" << 1024;
+    QTest::newRow("0X hex") << "0X10" << 16;
+    QTest::newRow("negative hex") << "-$10" << -16;
+    QTest::newRow("hex is a 32-bit pattern") << "$FFFFFFFF" << -1;
+    QTest::newRow("int max") << "2147483647" << INT_MAX;
+    QTest::newRow("int min") << "-2147483648" << INT_MIN;
+    QTest::newRow("blanks around") << "  12\t" << 12;
+    QTest::newRow("quoted") << "\"12\"" << 12;
+    QTest::newRow("trailing letters") << "12abc" << 42;
+    QTest::newRow("empty") << "" << 42;
+    QTest::newRow("missing") << QString() << 42;
+    QTest::newRow("text") << "abc" << 42;
+    QTest::newRow("sign only") << "-" << 42;
+    QTest::newRow("prefix only") << "0x" << 42;
+    QTest::newRow("dollar only") << "$" << 42;
+    QTest::newRow("bad hex digit") << "0x1G" << 42;
+    QTest::newRow("inner blank") << "1 2" << 42;
+    QTest::newRow("decimal overflow") << "2147483648" << 42;
+    QTest::newRow("hex overflow") << "$100000000" << 42;
+    QTest::newRow("fraction") << "1.5" << 42;
+    QTest::newRow("full-width digits") << "\uFF11\uFF12" << 42;
+}
+
+void TestConfig::readInteger()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, expected);
+    testutil::ProgramFolderScope scope;
+    QVERIFY(writeAll(scope.iniPath(), fileWithWidth(stored)));
+    QCOMPARE(TConfig("Zarvelo").ReadInteger("width", 42), expected);
+}
+
+void TestConfig::readBoolean_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("defaultValue");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("7") << "7" << false << true;
+    QTest::newRow("1") << "1" << false << true;
+    QTest::newRow("-1") << "-1" << false << true;
+    QTest::newRow("0") << "0" << true << false;
+    QTest::newRow("$0") << "$0" << true << false;
+    QTest::newRow("x, default false") << "x" << false << false;
+    QTest::newRow("x, default true") << "x" << true << true;
+    QTest::newRow("true is not an integer") << "true" << false << false;
+    QTest::newRow("empty") << "" << true << true;
+    QTest::newRow("missing") << QString() << true << true;
+}
+
+void TestConfig::readBoolean()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, defaultValue);
+    QFETCH(bool, expected);
+    testutil::ProgramFolderScope scope;
+    QVERIFY(writeAll(scope.iniPath(), fileWithWidth(stored)));
+    QCOMPARE(TConfig("Zarvelo").ReadBoolean("width", defaultValue), expected);
+}
+
+void TestConfig::readString_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("text") << "PNG"
+                          << "PNG";
+    QTest::newRow("present but empty") << ""
+                                       << "";
+    QTest::newRow("missing") << QString() << "DEF";
+    QTest::newRow("blanks trimmed") << "  a b  "
+                                    << "a b";
+    QTest::newRow("double quotes removed") << "\" a \""
+                                           << " a ";
+    QTest::newRow("single quotes removed") << "'x'"
+                                           << "x";
+    QTest::newRow("unpaired quote kept") << "\"x"
+                                         << "\"x";
+    QTest::newRow("equals in value") << "a=b"
+                                     << "a=b";
+    QTest::newRow("Unicode path") << "/home/사용자/사진 폴더"
+                                  << "/home/사용자/사진 폴더";
+}
+
+void TestConfig::readString()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, expected);
+    testutil::ProgramFolderScope scope;
+    QVERIFY(writeAll(scope.iniPath(), fileWithWidth(stored)));
+    QCOMPARE(TConfig("Zarvelo").ReadString("width", "DEF"), expected);
+}
+
+// Whole files: encodings, layouts, names in any case, and garbage.
+void TestConfig::fileForms_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("expected");
+
+    const QString korean = QStringLiteral("[Config]\r\nsavepath=C:\\사진\r\n");
+    QTest::newRow("CR LF, any case, blanks")
+        << QByteArray("[config]\r\n  SaveFormat=x\r\n SAVEPATH = /x \r\n") << "/x";
+    QTest::newRow("blanks in header") << QByteArray("[ Config ]\nsavepath=/s\n") << "/s";
+    QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF[Config]\nsavepath=/b\n") << "/b";
+    QTest::newRow("UTF-16 LE with BOM") << utf16(korean, QStringConverter::Utf16LE) << "C:\\사진";
+    QTest::newRow("UTF-16 BE with BOM") << utf16(korean, QStringConverter::Utf16BE) << "C:\\사진";
+    QTest::newRow("other section only") << QByteArray("[Other]\nsavepath=/o\n") << "DEF";
+    QTest::newRow("before any section") << QByteArray("savepath=/top\n[Config]\n") << "DEF";
+    QTest::newRow("comment") << QByteArray("[Config]\n;savepath=/c\n") << "DEF";
+    QTest::newRow("first of two keys") << QByteArray("[Config]\nsavepath=/a\nsavepath=/b\n") << "/a";
+    QTest::newRow("no line end") << QByteArray("[Config]\nsavepath=/end") << "/end";
+    QTest::newRow("empty file") << QByteArray() << "DEF";
+    QTest::newRow("ASCII case only") << QByteArray("[Config]\nsavepat\u0130=/u\n") << "DEF";
+    QTest::newRow("binary garbage") << garbage(64 * 1024, 1) << "DEF";
+    QTest::newRow("garbage around the key")
+        << garbage(4096, 2) + "\n[Config]\nsavepath=/g\n" + garbage(4096, 3) << "/g";
+    QTest::newRow("10 MB, one line") << QByteArray(10 * 1024 * 1024, 'x') << "DEF";
+    QTest::newRow("10 MB of lines, key last")
+        << "[Config]\n" + QByteArray("k=v\n").repeated(2 * 1024 * 1024 + 512 * 1024) + "savepath=/last\n"
+        << "/last";
+}
+
+void TestConfig::fileForms()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, expected);
+    testutil::ProgramFolderScope scope;
+    QVERIFY(writeAll(scope.iniPath(), file));
+    QCOMPARE(TConfig("Zarvelo").ReadString("savepath", "DEF"), expected);
+}
+
+// A write changes exactly one line (or adds one, or adds the section) and
+// keeps every other byte.
+void TestConfig::write_data()
+{
+    QTest::addColumn<QByteArray>("before"); // null: no file
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("after");
+
+    const QByteArray handEdited = "; written by hand\r\n"
+                                  "[Other]\r\n"
+                                  "format=keep\r\n"
+                                  "\r\n"
+                                  "[config]\r\n"
+                                  "; the output format\r\n"
+                                  "FORMAT = PNG \r\n"
+                                  "width=540\r\n"
+                                  "\r\n"
+                                  "[Tail]\r\n"
+                                  "x=1\r\n";
+    QByteArray replaced = handEdited;
+    replaced.replace("FORMAT = PNG \r\n", "format=JPG\r\n");
+    QByteArray inserted = handEdited;
+    inserted.replace("width=540\r\n", "width=540\r\nquality=75\r\n");
+
+    QTest::newRow("create") << QByteArray() << "Config"
+                            << "format"
+                            << "JPG" << QByteArray("[Config]\nformat=JPG\n");
+    QTest::newRow("empty file") << QByteArray("") << "Config"
+                                << "format"
+                                << "JPG" << QByteArray("[Config]\nformat=JPG\n");
+    QTest::newRow("replace in hand-edited file") << handEdited << "Config"
+                                                 << "format"
+                                                 << "JPG" << replaced;
+    QTest::newRow("add at end of section") << handEdited << "Config"
+                                           << "quality"
+                                           << "75" << inserted;
+    QTest::newRow("add to last section without line end")
+        << QByteArray("[Config]\nwidth=1") << "Config"
+        << "quality"
+        << "75" << QByteArray("[Config]\nwidth=1\nquality=75\n");
+    QTest::newRow("add to empty section") << QByteArray("[Config]") << "Config"
+                                          << "format"
+                                          << "JPG" << QByteArray("[Config]\nformat=JPG\n");
+    QTest::newRow("add section") << QByteArray("; comment\n[Other]\na=1") << "Config"
+                                 << "format"
+                                 << "JPG" << QByteArray("; comment\n[Other]\na=1\n\n[Config]\nformat=JPG\n");
+    QTest::newRow("add section after blank line")
+        << QByteArray("[Other]\na=1\n\n") << "Config"
+        << "format"
+        << "JPG" << QByteArray("[Other]\na=1\n\n[Config]\nformat=JPG\n");
+    QTest::newRow("other section of the same file")
+        << QByteArray("[Config]\r\nformat=PNG\r\n") << "Update"
+        << "endpoint"
+        << "https://x.example/api"
+        << QByteArray("[Config]\r\nformat=PNG\r\n\r\n[Update]\r\nendpoint=https://x.example/api\r\n");
+    QTest::newRow("comment is not the key") << QByteArray("[Config]\n;format=PNG\n") << "Config"
+                                            << "format"
+                                            << "JPG" << QByteArray("[Config]\n;format=PNG\nformat=JPG\n");
+    QTest::newRow("first of two keys") << QByteArray("[Config]\nformat=A\nformat=B\n") << "Config"
+                                       << "format"
+                                       << "JPG" << QByteArray("[Config]\nformat=JPG\nformat=B\n");
+    QTest::newRow("BOM kept") << QByteArray("\xEF\xBB\xBF[Config]\r\nformat=PNG\r\n") << "Config"
+                              << "format"
+                              << "JPG" << QByteArray("\xEF\xBB\xBF[Config]\r\nformat=JPG\r\n");
+    QTest::newRow("UTF-16 rewritten as UTF-8")
+        << utf16(QStringLiteral("[Config]\r\nsavepath=C:\\사진\r\nformat=PNG\r\n"), QStringConverter::Utf16LE)
+        << "Config"
+        << "format"
+        << "JPG" << QStringLiteral("[Config]\r\nsavepath=C:\\사진\r\nformat=JPG\r\n").toUtf8();
+    QTest::newRow("garbage lines kept byte for byte")
+        << QByteArray("[Config]\n\xFF\xC0\x00\x01garbage\nformat=PNG\n", 32) << "Config"
+        << "format"
+        << "JPG" << QByteArray("[Config]\n\xFF\xC0\x00\x01garbage\nformat=JPG\n", 32);
+    QTest::newRow("Unicode value") << QByteArray() << "Config"
+                                   << "savepath"
+                                   << "/home/사용자/사진 폴더"
+                                   << QStringLiteral("[Config]\nsavepath=/home/사용자/사진 폴더\n").toUtf8();
+    QTest::newRow("empty value") << QByteArray("[Config]\nsavepath=/x\n") << "Config"
+                                 << "savepath"
+                                 << "" << QByteArray("[Config]\nsavepath=\n");
+}
+
+void TestConfig::write()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, after);
+    testutil::ProgramFolderScope scope;
+    if (!before.isNull())
+        QVERIFY(writeAll(scope.iniPath(), before));
+    TConfig(QStringLiteral("Zarvelo"), section).WriteString(key, value);
+    QCOMPARE(readAll(scope.iniPath()), after);
+}
+
+// Typed values come back as written, each key beside the others.
+void TestConfig::writeReadBack()
+{
+    testutil::ProgramFolderScope scope;
+    {
+        TConfig config("Zarvelo");
+        config.WriteInteger("width", INT_MIN);
+        config.WriteInteger("quality", -5);
+        config.WriteBoolean("resize_w", true);
+        config.WriteBoolean("other", false);
+        config.WriteString("format", "");
+        config.WriteString("savepath", "/a b/c=d");
+    }
+    TConfig config("Zarvelo");
+    QCOMPARE(config.ReadInteger("width", 0), INT_MIN);
+    QCOMPARE(config.ReadInteger("quality", 0), -5);
+    QCOMPARE(config.ReadBoolean("resize_w", false), true);
+    QCOMPARE(config.ReadBoolean("other", true), false);
+    QCOMPARE(config.ReadString("format", "JPG"), QString(""));
+    QCOMPARE(config.ReadString("savepath", ""), QString("/a b/c=d"));
+    QCOMPARE(readAll(scope.iniPath()),
+             QByteArray("[Config]\nwidth=-2147483648\nquality=-5\nresize_w=1\nother=0\n"
+                        "format=\nsavepath=/a b/c=d\n"));
+}
+
+// What cannot be stored as one "key=value" line is dropped, so no write can
+// add a key or a section the caller did not name.
+void TestConfig::refusedWrites_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("LF in value") << "Config"
+                                 << "savepath"
+                                 << "/x\nsave=2";
+    QTest::newRow("CR in value") << "Config"
+                                 << "savepath"
+                                 << "/x\r[Evil]";
+    QTest::newRow("equals in key") << "Config"
+                                   << "save=2"
+                                   << "1";
+    QTest::newRow("empty key") << "Config"
+                               << ""
+                               << "1";
+    QTest::newRow("key starts a section") << "Config"
+                                          << "[Evil]"
+                                          << "1";
+    QTest::newRow("key is a comment") << "Config"
+                                      << ";save"
+                                      << "1";
+    QTest::newRow("blank around key") << "Config"
+                                      << " save"
+                                      << "1";
+    QTest::newRow("bracket in section") << "Con]fig"
+                                        << "save"
+                                        << "1";
+    QTest::newRow("LF in section") << "A\nB"
+                                   << "save"
+                                   << "1";
+    QTest::newRow("empty section") << ""
+                                   << "save"
+                                   << "1";
+}
+
+void TestConfig::refusedWrites()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    testutil::ProgramFolderScope scope;
+    const QByteArray before = "[Config]\nsave=1\n";
+    QVERIFY(writeAll(scope.iniPath(), before));
+    TConfig(QStringLiteral("Zarvelo"), section).WriteString(key, value);
+    QCOMPARE(readAll(scope.iniPath()), before);
+    QCOMPARE(TConfig("Zarvelo").ReadInteger("save", -1), 1);
+}
+
+// Places where the file cannot be written or must not be touched: the write
+// is dropped without a word, the reads give the defaults, and whatever was
+// there stays as it was.
+void TestConfig::failedWrites_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::newRow("missing folder") << "missing folder";
+    QTest::newRow("read-only folder") << "read-only folder";
+    QTest::newRow("system folder") << "system folder";
+    QTest::newRow("settings file is a folder") << "folder";
+    QTest::newRow("settings file is a named pipe") << "pipe";
+    QTest::newRow("settings file too large") << "too large";
+    QTest::newRow("settings file unreadable") << "unreadable";
+}
+
+void TestConfig::failedWrites()
+{
+    QFETCH(QString, place);
+    testutil::ProgramFolderScope scope;
+    const QString ini = scope.iniPath();
+    const bool root =
+#ifdef Q_OS_UNIX
+        ::geteuid() == 0;
+#else
+        false;
+#endif
+
+    QString folder = scope.path();
+    if (place == "missing folder") {
+        folder = scope.path() + "no/such/folder/";
+    } else if (place == "read-only folder") {
+        if (root)
+            QSKIP("permissions do not stop root from writing");
+        QVERIFY(writeAll(ini, "[Config]\nformat=PNG\n"));
+        QVERIFY(QFile::setPermissions(scope.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    } else if (place == "system folder") {
+#ifdef Q_OS_LINUX
+        folder = "/proc/self/";
+#else
+        QSKIP("Linux only");
+#endif
+    } else if (place == "folder") {
+        QVERIFY(QDir().mkpath(ini));
+    } else if (place == "pipe") {
+#ifdef Q_OS_UNIX
+        QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0600), 0);
+#else
+        QSKIP("no named pipes in the file system here");
+#endif
+    } else if (place == "too large") {
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("[Config]\nformat=PNG\n") > 0);
+        QVERIFY(file.resize(IniMaxFileSize + 1)); // sparse: cheap to make
+    } else if (place == "unreadable") {
+        if (root)
+            QSKIP("permissions do not stop root from reading");
+        QVERIFY(writeAll(ini, "[Config]\nformat=PNG\n"));
+        QVERIFY(QFile::setPermissions(ini, QFileDevice::WriteOwner));
+    }
+    SetProgramFolder(folder);
+
+    const QFileInfo before(folder + "Zarvelo.ini");
+    const QByteArray bytesBefore = before.isFile() ? readAll(before.filePath()) : QByteArray();
+    const qint64 sizeBefore = before.size();
+
+    TConfig config("Zarvelo");
+    config.WriteString("format", "GIF");
+    config.WriteInteger("width", 99);
+    QCOMPARE(config.ReadString("format", "DEF") == "GIF", false);
+    QCOMPARE(config.ReadInteger("width", 540), 540);
+
+    const QFileInfo after(folder + "Zarvelo.ini");
+    QCOMPARE(after.exists(), before.exists());
+    QCOMPARE(after.isFile(), before.isFile());
+    QCOMPARE(after.size(), sizeBefore);
+    if (place != "unreadable" && after.isFile())
+        QCOMPARE(readAll(after.filePath()), bytesBefore);
+    QVERIFY(!QDir(scope.path() + "no").exists());
+    QFile::setPermissions(scope.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+QTEST_GUILESS_MAIN(TestConfig)
+#include "tst_config.moc"

@@ -166,6 +166,7 @@ TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidge
     PnlMain->setCurrentIndex(0);
     Indicator->hide();
     TranslateComponent(this);
+    FitCaptions();
     QGuiApplication::setApplicationDisplayName(Translate(windowTitle()));
     EditInfo->setText(Translate(QStringLiteral("버전")) + QStringLiteral(": ") +
                       GetVersionString(QStringLiteral("%d.%d.%d")));
@@ -334,6 +335,27 @@ QWidget *TFrmZarvelo::buildSettingCard()
     EditInfo->setFocusPolicy(Qt::NoFocus);
     EditInfo->installEventFilter(this);
     return card;
+}
+
+void TFrmZarvelo::FitCaptions()
+{
+    // The settings card is laid out for a narrow system font; a wider font
+    // or a longer translation widens a caption instead of cutting it.
+    const auto fit = [](QWidget *widget) {
+        const int needed = widget->sizeHint().width();
+        if (needed > widget->width())
+            widget->resize(needed, widget->height());
+    };
+    const QList<QWidget *> captions = GrpOption->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (QWidget *widget : captions) {
+        if (qobject_cast<QLabel *>(widget) || qobject_cast<QCheckBox *>(widget) ||
+            qobject_cast<QRadioButton *>(widget))
+            fit(widget);
+    }
+    fit(ChkPath_1);
+    // The width box follows its check box when the caption pushes it aside.
+    const int widthLeft = std::max(154, ChkWidth->geometry().right() + 5);
+    EditWidth->move(widthLeft, EditWidth->y());
 }
 
 void TFrmZarvelo::connectHandlers()

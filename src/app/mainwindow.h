@@ -91,6 +91,7 @@ private:
     QWidget *buildHomeCard();
     QWidget *buildSettingCard();
     void connectHandlers();
+    void FitCaptions();
 
     // The command-line run ("/auto FORMAT PATH..."): returns true when it
     // took over the start-up, after which no drop target and no update check

@@ -1,0 +1,232 @@
+// The file list model and AddPath: which files a path adds, under which
+// texts, duplicates, links, and the removal of rows.
+
+#include "filelist.h"
+#include "translate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QByteArray kPng("\x89PNG\r\n\x1a\n\0\0\0\rIHDRxxxx", 20);
+const QByteArray kJpeg("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01xxxx", 17);
+const QByteArray kGif("GIF89a\x01\0\x01\0xxxxxxxx", 18);
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// FileName -> Format of every row.
+QMap<QString, QString> rowsOf(const TFileListModel &list)
+{
+    QMap<QString, QString> rows;
+    for (int i = 0; i < list.rowCount(); ++i)
+        rows.insert(list.fileInfo(i).FileName, list.fileInfo(i).Format);
+    return rows;
+}
+
+} // namespace
+
+class TestFileList : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_root; // fixture tree, without trailing '/'
+    QMap<QString, QString> m_all;
+
+private slots:
+    void initTestCase()
+    {
+        InitTranslation();
+        SetCurrentLanguage(QStringLiteral("en"));
+        QVERIFY(m_dir.isValid());
+        m_root = m_dir.path() + QStringLiteral("/tree");
+        writeFile(m_root + "/a.png", kPng);
+        writeFile(m_root + "/.hidden.jpg", kJpeg);                  // hidden file
+        writeFile(m_root + "/notes.txt", "plain text, no image at all"); // unsupported
+        writeFile(m_root + "/signature", kGif);                     // signature, no extension
+        writeFile(m_root + "/byname.webp", "not really a webp file");  // extension only
+        writeFile(m_root + "/sub/b.png", kPng);
+        writeFile(m_root + "/.secret/c.jpg", kJpeg); // inside a hidden folder
+        QVERIFY(QDir().mkpath(m_root + "/empty"));
+        m_all = {
+            {m_root + "/a.png", "PNG"},         {m_root + "/.hidden.jpg", "JPG"}, {m_root + "/signature", "GIF"},
+            {m_root + "/byname.webp", "WEBP"}, {m_root + "/sub/b.png", "PNG"},   {m_root + "/.secret/c.jpg", "JPG"},
+        };
+    }
+
+    void intake_data()
+    {
+        QTest::addColumn<QStringList>("paths"); // "@" stands for the fixture root
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList all{"@/a.png",       "@/.hidden.jpg", "@/signature",
+                              "@/byname.webp", "@/sub/b.png",   "@/.secret/c.jpg"};
+        QTest::newRow("folder") << QStringList{"@"} << all;
+        QTest::newRow("folder with trailing separator") << QStringList{"@/"} << all;
+        QTest::newRow("same folder twice") << QStringList{"@", "@/"} << all;
+        QTest::newRow("folder then one of its files") << QStringList{"@", "@/sub/b.png"} << all;
+        QTest::newRow("file then its folder") << QStringList{"@/sub/b.png", "@"} << all;
+        QTest::newRow("subfolder") << QStringList{"@/sub"} << QStringList{"@/sub/b.png"};
+        QTest::newRow("unsupported file") << QStringList{"@/notes.txt"} << QStringList{};
+        QTest::newRow("empty folder") << QStringList{"@/empty"} << QStringList{};
+        QTest::newRow("missing file with supported extension") << QStringList{"@/gone.png"}
+                                                               << QStringList{"@/gone.png"};
+        QTest::newRow("missing file without extension") << QStringList{"@/gone"} << QStringList{};
+        QTest::newRow("case variants are different texts")
+            << QStringList{"@/Gone.PNG", "@/gone.png"} << QStringList{"@/Gone.PNG", "@/gone.png"};
+        QTest::newRow("empty path") << QStringList{""} << QStringList{};
+    }
+
+    void intake()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, expected);
+
+        TFileListModel list;
+        for (const QString &path : std::as_const(paths))
+            AddPath(list, QString(path).replace('@', m_root));
+
+        QStringList want;
+        for (const QString &path : std::as_const(expected))
+            want << QString(path).replace('@', m_root);
+        QStringList got;
+        for (int i = 0; i < list.rowCount(); ++i)
+            got << list.fileInfo(i).FileName;
+        QCOMPARE(QStringList(got).size(), QSet<QString>(got.begin(), got.end()).size()); // no duplicates
+        got.sort();
+        want.sort();
+        QCOMPARE(got, want);
+
+        for (int i = 0; i < list.rowCount(); ++i) {
+            const TFileInfo &info = list.fileInfo(i);
+            QVERIFY2(!info.FileName.mid(m_root.size()).contains("//"), qPrintable(info.FileName));
+            QCOMPARE(info.Title, info.FileName.section('/', -1));
+            if (m_all.contains(info.FileName))
+                QCOMPARE(info.Format, m_all.value(info.FileName));
+            else
+                QCOMPARE(info.Format, QStringLiteral("PNG"));
+            QCOMPARE(list.status(i), QStringLiteral("Ready"));
+            QCOMPARE(list.data(list.index(i, 0)).toString(), info.Title);
+            QCOMPARE(list.data(list.index(i, 1)).toString(), info.Format);
+            QCOMPARE(list.data(list.index(i, 2)).toString(), QStringLiteral("Ready"));
+        }
+    }
+
+    // Links: one back to an ancestor is not walked again; one to a sibling is
+    // walked like any folder (the same files under a second path).
+    void folderLinks()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/r";
+        writeFile(root + "/x.png", kPng);
+        writeFile(root + "/inner/y.png", kPng);
+        writeFile(root + "/other/z.png", kPng);
+        QVERIFY(QFile::link(root, root + "/inner/up"));       // cycle to the root
+        QVERIFY(QFile::link(root + "/inner", root + "/self")); // not an ancestor of itself
+        QVERIFY(QFile::link(".", root + "/other/dot"));        // cycle to itself
+
+        TFileListModel list;
+        AddPath(list, root);
+        QStringList got = rowsOf(list).keys();
+        got.sort();
+        QStringList want{root + "/x.png", root + "/inner/y.png", root + "/other/z.png", root + "/self/y.png"};
+        want.sort();
+        QCOMPARE(got, want);
+    }
+
+    void largeFolderKeepsEveryFileOnce()
+    {
+        QTemporaryDir dir;
+        const int count = 5000; // more than one batch of insertions
+        for (int i = 0; i < count; ++i)
+            writeFile(dir.path() + QStringLiteral("/f%1.png").arg(i), QByteArray());
+        TFileListModel list;
+        QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
+        AddPath(list, dir.path());
+        AddPath(list, dir.path());
+        QCOMPARE(list.rowCount(), count);
+        QCOMPARE(rowsOf(list).size(), count);
+        QVERIFY(inserted.count() < 10);
+    }
+
+    void removeRows_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<int>>("remove");
+        QTest::addColumn<QList<int>>("kept");
+
+        QTest::newRow("second and fourth of five") << 5 << QList<int>{3, 1} << QList<int>{0, 2, 4};
+        QTest::newRow("duplicates and out of range") << 3 << QList<int>{1, 1, 7, -1} << QList<int>{0, 2};
+        QTest::newRow("nothing") << 3 << QList<int>{} << QList<int>{0, 1, 2};
+        QList<int> odd, even;
+        for (int i = 0; i < 300; ++i)
+            (i % 2 ? odd : even).append(i);
+        QTest::newRow("many separate runs") << 300 << odd << even;
+    }
+
+    void removeRows()
+    {
+        QFETCH(int, count);
+        QFETCH(QList<int>, remove);
+        QFETCH(QList<int>, kept);
+
+        TFileListModel list;
+        std::vector<const TFileInfo *> infos;
+        for (int i = 0; i < count; ++i) {
+            auto info = std::make_unique<TFileInfo>();
+            info->FileName = QStringLiteral("/f/%1.png").arg(i);
+            info->Title = QStringLiteral("%1.png").arg(i);
+            info->Format = QStringLiteral("PNG");
+            infos.push_back(info.get());
+            list.append(std::move(info), QStringLiteral("Ready"));
+        }
+        list.removeRowsAt(remove);
+
+        QCOMPARE(list.rowCount(), kept.size());
+        for (int i = 0; i < kept.size(); ++i)
+            QCOMPARE(&list.fileInfo(i), infos[size_t(kept[i])]); // the same objects, untouched
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(list.contains(QStringLiteral("/f/%1.png").arg(i)), kept.contains(i));
+    }
+
+    void clearAndAddAgain()
+    {
+        TFileListModel list;
+        list.clear(); // on an empty list: nothing happens
+        AddPath(list, m_root);
+        QCOMPARE(list.rowCount(), m_all.size());
+        list.clear();
+        QCOMPARE(list.rowCount(), 0);
+        AddPath(list, m_root + "/a.png");
+        QCOMPARE(list.rowCount(), 1);
+    }
+
+    void statusAndHeaders()
+    {
+        TFileListModel list;
+        AddPath(list, m_root + "/a.png");
+        QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
+        list.setStatus(0, QStringLiteral("Success"));
+        QCOMPARE(list.status(0), QStringLiteral("Success"));
+        QCOMPARE(changed.count(), 1);
+        list.setStatus(5, QStringLiteral("ignored")); // no such row
+
+        list.setHeaderTexts({"FileName", "Type", "Status"});
+        QCOMPARE(list.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Type"));
+        QVERIFY(!list.headerData(3, Qt::Horizontal).isValid());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileList)
+#include "tst_filelist.moc"

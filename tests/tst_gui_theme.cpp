@@ -12,7 +12,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 const QColor Accent = QColor::fromRgb(0x3D84DD);
 const QColor AccentLight = QColor::fromRgb(0x5090E0);
@@ -32,8 +33,7 @@ QWidget *MakePanel(QWidget *parent, const QColor &color)
 // A form arranged like the program's window: a vertical layout without
 // margins or spacing holding a 50-pixel header with the three header buttons
 // in an exclusive group, and a main panel with the start button.
-struct TestForm
-{
+struct TestForm {
     std::unique_ptr<QWidget> Form;
     QWidget *Head = nullptr;
     QWidget *Main = nullptr;
@@ -98,7 +98,10 @@ bool HasTextPixel(const QImage &img, const QColor &color)
     return false;
 }
 
-QString Hex(const QColor &c) { return c.name(QColor::HexRgb).toUpper(); }
+QString Hex(const QColor &c)
+{
+    return c.name(QColor::HexRgb).toUpper();
+}
 
 } // namespace
 
@@ -106,7 +109,7 @@ class TestTheme : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void initTestCase() { InitTheme(); }
 
     void derivedColours_data();
@@ -159,8 +162,7 @@ void TestTheme::attributeTables_data()
     QTest::addColumn<QString>("text");
 
     const char *states[] = {"Normal", "Pressed", "Selected", "Hot", "Disabled"};
-    struct Row
-    {
+    struct Row {
         const char *appearance;
         bool fillSolid;
         const char *fill;
@@ -203,7 +205,8 @@ void TestTheme::attributeTables()
     QFETCH(QString, border);
     QFETCH(QString, text);
 
-    const TButtonAttributes all = ButtonStyleAttributes(QStringLiteral("Talmerick"), QStringLiteral("Primary"), appearance);
+    const TButtonAttributes all =
+        ButtonStyleAttributes(QStringLiteral("Talmerick"), QStringLiteral("Primary"), appearance);
     const TButtonStateAttributes &a = all.States[state];
     QCOMPARE(a.FillSolid, fillSolid);
     QCOMPARE(Hex(a.FillColor), fill);
@@ -215,7 +218,8 @@ void TestTheme::attributeTables()
     QCOMPARE(a.TextStyle, TButtonTextStyle::Plain);
 }
 
-namespace {
+namespace
+{
 bool SameAttributes(const TButtonAttributes &x, const TButtonAttributes &y)
 {
     for (int i = 0; i < 5; ++i) {
@@ -243,8 +247,8 @@ void TestTheme::appearanceLookup()
                            outline));
     QVERIFY(SameAttributes(ButtonStyleAttributes(family, primary, QStringLiteral("Flat")), normal));
     QVERIFY(SameAttributes(ButtonStyleAttributes(family, primary, QString()), normal));
-    QVERIFY(SameAttributes(ButtonStyleAttributes(QStringLiteral("Unknown"), primary, QStringLiteral("Outline")),
-                           normal));
+    QVERIFY(SameAttributes(
+        ButtonStyleAttributes(QStringLiteral("Unknown"), primary, QStringLiteral("Outline")), normal));
 }
 
 void TestTheme::familyRegistration()
@@ -282,30 +286,31 @@ void TestTheme::buttonPixels_data()
     const int normal = int(TButtonState::Normal), pressed = int(TButtonState::Pressed),
               hot = int(TButtonState::Hot), disabled = int(TButtonState::Disabled);
     const QColor white = Qt::white, black = Qt::black;
-    QTest::newRow("outline idle") << outline << false << true << false << false << normal << Accent << Background
-                                  << black;
+    QTest::newRow("outline idle") << outline << false << true << false << false << normal << Accent
+                                  << Background << black;
     QTest::newRow("outline hot") << outline << false << true << false << true << hot << Accent << AccentLight
                                  << white;
     QTest::newRow("outline down") << outline << false << true << true << false << pressed << Accent << Accent
                                   << white;
     QTest::newRow("outline disabled") << outline << false << false << false << false << disabled
                                       << QColor(0xD7, 0xD7, 0xD7) << Background << QColor(0xB3, 0xB3, 0xB3);
-    QTest::newRow("outline disabled beats hot and down") << outline << false << false << true << true << disabled
-                                                         << QColor(0xD7, 0xD7, 0xD7) << Background
-                                                         << QColor(0xB3, 0xB3, 0xB3);
-    QTest::newRow("header flat idle: no border") << header << true << true << false << false << normal
-                                                 << Background << Background << black;
-    QTest::newRow("header framed idle: black border") << header << false << true << false << false << normal
-                                                      << black << Background << black;
-    QTest::newRow("header flat hot: fill, no border") << header << true << true << false << true << hot << Accent
-                                                      << Accent << white;
-    QTest::newRow("header framed disabled") << header << false << false << false << false << disabled
-                                            << QColor(0xBC, 0xBC, 0xBC) << Background << QColor(0x80, 0x80, 0x80);
+    QTest::newRow("outline disabled beats hot and down")
+        << outline << false << false << true << true << disabled << QColor(0xD7, 0xD7, 0xD7) << Background
+        << QColor(0xB3, 0xB3, 0xB3);
+    QTest::newRow("header flat idle: no border")
+        << header << true << true << false << false << normal << Background << Background << black;
+    QTest::newRow("header framed idle: black border")
+        << header << false << true << false << false << normal << black << Background << black;
+    QTest::newRow("header flat hot: fill, no border")
+        << header << true << true << false << true << hot << Accent << Accent << white;
+    QTest::newRow("header framed disabled")
+        << header << false << false << false << false << disabled << QColor(0xBC, 0xBC, 0xBC) << Background
+        << QColor(0x80, 0x80, 0x80);
     QTest::newRow("unknown appearance paints Normal")
         << QStringLiteral("Flat") << false << true << false << false << normal << Accent << Accent << white;
-    QTest::newRow("normal disabled: white fill") << QStringLiteral("Normal") << false << false << false << false
-                                                 << disabled << QColor(0xC0, 0xC0, 0xC0) << white
-                                                 << QColor(0xC0, 0xC0, 0xC0);
+    QTest::newRow("normal disabled: white fill")
+        << QStringLiteral("Normal") << false << false << false << false << disabled
+        << QColor(0xC0, 0xC0, 0xC0) << white << QColor(0xC0, 0xC0, 0xC0);
 }
 
 void TestTheme::buttonPixels()

@@ -15,10 +15,14 @@
 #include <vector>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
-namespace {
+namespace
+{
 
 constexpr int AccentBarHeight = 2;
 
@@ -40,7 +44,7 @@ void DropTheme(TTheme *theme)
 // A solid strip in one colour.
 class TAccentBar : public QWidget
 {
-public:
+  public:
     explicit TAccentBar(QWidget *parent) : QWidget(parent)
     {
         setObjectName(QStringLiteral("ThemeAccentBar"));
@@ -57,10 +61,10 @@ public:
         }
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), FColor); }
 
-private:
+  private:
     QColor FColor;
 };
 
@@ -72,7 +76,9 @@ void RequestDarkTitleBar([[maybe_unused]] QWidget *form)
     using SetAttribute = HRESULT(WINAPI *)(HWND, DWORD, LPCVOID, DWORD);
     constexpr DWORD UseImmersiveDarkMode = 20;
     if (HMODULE dwm = LoadLibraryW(L"dwmapi.dll")) {
-        if (auto set = reinterpret_cast<SetAttribute>(GetProcAddress(dwm, "DwmSetWindowAttribute"))) {
+        // Looked up at run time, so the program needs no import of dwmapi.
+        auto proc = reinterpret_cast<void (*)()>(GetProcAddress(dwm, "DwmSetWindowAttribute"));
+        if (auto set = reinterpret_cast<SetAttribute>(proc)) {
             const BOOL on = TRUE;
             set(reinterpret_cast<HWND>(form->winId()), UseImmersiveDarkMode, &on, sizeof(on));
         }
@@ -142,7 +148,10 @@ TTheme::~TTheme()
         FForm->removeEventFilter(this);
 }
 
-QWidget *TTheme::accentBar() const { return FShape; }
+QWidget *TTheme::accentBar() const
+{
+    return FShape;
+}
 
 QColor TTheme::accentColor() const
 {
@@ -186,7 +195,8 @@ void TTheme::updateAccentBar()
     if (!bar)
         return;
     // Disabled window text is the platform's "grey text" colour.
-    bar->setColor(FIsActive ? FActiveColor : QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText));
+    bar->setColor(FIsActive ? FActiveColor
+                            : QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText));
 }
 
 void ApplyTheme(QWidget *form, bool clearShowHandler)

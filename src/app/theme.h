@@ -30,7 +30,7 @@ TButtonAttributes ButtonStyleAttributes(const QString &family, const QString &bu
 class TTheme : public QObject
 {
     Q_OBJECT
-public:
+  public:
     explicit TTheme(QWidget *form);
     ~TTheme() override;
 
@@ -45,10 +45,10 @@ public:
     bool clearedShowHandler() const { return FClearedShowHandler; }
     void setClearedShowHandler(bool cleared) { FClearedShowHandler = cleared; }
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     void updateAccentBar();
 
     QPointer<QWidget> FForm;

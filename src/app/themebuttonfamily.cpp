@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::vector<std::unique_ptr<TButtonFamily>> &Families()
 {

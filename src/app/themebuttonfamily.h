@@ -18,8 +18,7 @@ enum class TButtonTextStyle { Plain };
 
 // How one state of a styled button is painted. A fill colour is kept even
 // when FillSolid is false, but is then not painted; likewise the border.
-struct TButtonStateAttributes
-{
+struct TButtonStateAttributes {
     bool FillSolid = false;
     QColor FillColor;
     bool BorderSolid = false;
@@ -30,8 +29,7 @@ struct TButtonStateAttributes
     TButtonTextStyle TextStyle = TButtonTextStyle::Plain;
 };
 
-struct TButtonAttributes
-{
+struct TButtonAttributes {
     TButtonStateAttributes States[5]; // indexed by TButtonState
 
     TButtonStateAttributes &operator[](TButtonState s) { return States[static_cast<int>(s)]; }
@@ -39,8 +37,7 @@ struct TButtonAttributes
 };
 
 // A class and an appearance of a button family, as a control names them.
-struct TButtonStyleName
-{
+struct TButtonStyleName {
     QString ButtonClass;
     QString Appearance;
 };
@@ -48,7 +45,7 @@ struct TButtonStyleName
 // A family of button looks that styled controls ask for by name.
 class TButtonFamily
 {
-public:
+  public:
     virtual ~TButtonFamily() = default;
 
     // The attributes of the five states for one class and appearance.

@@ -4,7 +4,9 @@
 
 #include <QPainter>
 
-TStyledButton::TStyledButton(QWidget *parent) : QPushButton(parent) {}
+TStyledButton::TStyledButton(QWidget *parent) : QPushButton(parent)
+{
+}
 
 void TStyledButton::setStyleFamily(const QString &family, const QString &appearance, int radius, bool flat)
 {

@@ -15,18 +15,18 @@ class QWidget;
 class TStyledButton : public QPushButton
 {
     Q_OBJECT
-public:
+  public:
     explicit TStyledButton(QWidget *parent = nullptr);
 
     void setStyleFamily(const QString &family, const QString &appearance, int radius, bool flat = false);
     TButtonState currentState() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
 
-private:
+  private:
     QString FFamily = QStringLiteral("Talmerick");
     QString FAppearance = QStringLiteral("Normal");
     int FRadius = 6;

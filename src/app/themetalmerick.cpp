@@ -16,10 +16,10 @@ QColor GreyColor(const QColor &c)
     return QColor(g, g, g);
 }
 
-namespace {
-
-struct Row
+namespace
 {
+
+struct Row {
     bool FillSolid;
     QColor Fill;
     bool BorderSolid;
@@ -54,39 +54,48 @@ TButtonAttributes TTalmerickButtonStyles::attributes(const QString &, const QStr
     constexpr bool solid = true;
     constexpr bool none = false;
 
-    // Rows in state order: Normal, Pressed, Selected, Hot, Disabled.
     if (appearance.compare(QLatin1String("Outline"), Qt::CaseInsensitive) == 0) {
         const Row rows[5] = {
-            {none, accent, solid, accent, black},
-            {solid, accent, solid, accent, white},
-            {solid, accentLight, solid, accent, white},
-            {solid, accentLight, solid, accent, white},
-            {none, accent, solid, GreyColor(LightenColor(accent, 70)), GreyColor(LightenColor(black, 70))},
+            {none, accent, solid, accent, black},       // Normal
+            {solid, accent, solid, accent, white},      // Pressed
+            {solid, accentLight, solid, accent, white}, // Selected
+            {solid, accentLight, solid, accent, white}, // Hot
+            {none, accent, solid, GreyColor(LightenColor(accent, 70)),
+             GreyColor(LightenColor(black, 70))}, // Disabled
         };
         return FromRows(rows);
     }
     if (appearance.compare(QLatin1String("Header"), Qt::CaseInsensitive) == 0) {
         const Row rows[5] = {
-            {none, white, solid, black, black},
-            {solid, accent, none, accent, white},
-            {solid, accentLight, none, accent, white},
-            {solid, accent, none, accent, white},
-            {none, white, solid, GreyColor(LightenColor(accent, 50)), GreyColor(LightenColor(black, 50))},
+            {none, white, solid, black, black},        // Normal
+            {solid, accent, none, accent, white},      // Pressed
+            {solid, accentLight, none, accent, white}, // Selected
+            {solid, accent, none, accent, white},      // Hot
+            {none, white, solid, GreyColor(LightenColor(accent, 50)),
+             GreyColor(LightenColor(black, 50))}, // Disabled
         };
         return FromRows(rows);
     }
     const QColor silver = QColor::fromRgb(0xC0C0C0);
     const Row rows[5] = {
-        {solid, accent, solid, accent, white},      {solid, accent, solid, accent, white},
-        {solid, accent, solid, accent, white},      {solid, accentLight, solid, accent, white},
-        {solid, white, solid, silver, silver},
+        {solid, accent, solid, accent, white},      // Normal
+        {solid, accent, solid, accent, white},      // Pressed
+        {solid, accent, solid, accent, white},      // Selected
+        {solid, accentLight, solid, accent, white}, // Hot
+        {solid, white, solid, silver, silver},      // Disabled
     };
     return FromRows(rows);
 }
 
-QString TTalmerickButtonStyles::familyName() const { return QStringLiteral("Talmerick"); }
+QString TTalmerickButtonStyles::familyName() const
+{
+    return QStringLiteral("Talmerick");
+}
 
-QStringList TTalmerickButtonStyles::buttonClasses() const { return {QStringLiteral("Primary")}; }
+QStringList TTalmerickButtonStyles::buttonClasses() const
+{
+    return {QStringLiteral("Primary")};
+}
 
 QStringList TTalmerickButtonStyles::buttonAppearances() const
 {

@@ -17,7 +17,7 @@ QColor GreyColor(const QColor &c);
 // appearance, and any class, is painted with the "Normal" scheme.
 class TTalmerickButtonStyles : public TButtonFamily
 {
-public:
+  public:
     TButtonAttributes attributes(const QString &family, const QString &buttonClass,
                                  const QString &appearance) const override;
     QString familyName() const override;

@@ -107,9 +107,13 @@ bool convertThroughEncoder(const ConversionOptions &options, const QString &inpu
     if (!scratch.isValid())
         return false;
 
+    // "-type TrueColor" keeps the bitmap at 24 bits: for an image of few
+    // colours the image tool would otherwise write a 1- or 4-bit bitmap, which
+    // the encoder cannot read.
     const QString bitmapPath = scratch.path() + timestamp() + QStringLiteral(".bmp");
     RunAndCapture(imageTool(), readOptions + quoted(inputPath + QStringLiteral("[0]")) + QLatin1Char(' ')
-                                   + writeOptions + QStringLiteral("-colorspace sRGB -compress none BMP3:")
+                                   + writeOptions
+                                   + QStringLiteral("-type TrueColor -colorspace sRGB -compress none BMP3:")
                                    + quoted(bitmapPath));
 
     const QString encodedPath = scratch.path() + timestamp() + QLatin1Char('.') + options.SaveFormat;
@@ -117,9 +121,10 @@ bool convertThroughEncoder(const ConversionOptions &options, const QString &inpu
                                      + QStringLiteral(" -outfile ") + quoted(encodedPath) + QLatin1Char(' ')
                                      + quoted(bitmapPath));
 
-    // QFile::copy never replaces a file: a file that appeared under the
-    // output name since it was chosen is left alone, and the call fails.
-    const bool copied = QFile::copy(encodedPath, outputPath);
+    // An encoder that failed may leave an empty file: that is no JPEG. And
+    // QFile::copy never replaces a file: a file that appeared under the output
+    // name since it was chosen is left alone, and the call fails.
+    const bool copied = QFileInfo(encodedPath).size() > 0 && QFile::copy(encodedPath, outputPath);
     QFile::remove(bitmapPath);
     QFile::remove(encodedPath);
     return copied && isFileAt(outputPath);

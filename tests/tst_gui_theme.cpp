@@ -124,6 +124,7 @@ class TestTheme : public QObject
     void menuDrawsNoIndicator();
     void accentBarFollowsActivation();
     void applyThemeTwiceAddsOneBar();
+    void accentBarWithoutLayout();
 };
 
 void TestTheme::derivedColours_data()
@@ -458,6 +459,26 @@ void TestTheme::applyThemeTwiceAddsOneBar()
     QWidget *gone = g.Form.get();
     g.Form.reset();
     QVERIFY(!FindTheme(gone));
+}
+
+// A form without a vertical layout gets the bar laid over its top edge, as
+// wide as the form through every resize.
+void TestTheme::accentBarWithoutLayout()
+{
+    std::unique_ptr<QWidget> form(MakePanel(nullptr, Background));
+    auto *child = MakePanel(form.get(), Qt::white);
+    child->setGeometry(0, 0, 300, 100);
+    form->resize(300, 100);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    ApplyTheme(form.get(), true);
+    QWidget *bar = FindTheme(form.get())->accentBar();
+    QCOMPARE(bar->geometry(), QRect(0, 0, 300, 2));
+    form->resize(420, 120);
+    QTRY_COMPARE(bar->geometry(), QRect(0, 0, 420, 2));
+    const QImage img = form->grab().toImage();
+    QCOMPARE(Hex(img.pixelColor(150, 1)), Hex(Accent));
+    QCOMPARE(Hex(img.pixelColor(150, 2)), Hex(Qt::white));
 }
 
 QTEST_MAIN(TestTheme)

@@ -134,7 +134,7 @@ TTheme::TTheme(QWidget *form) : FForm(form), FActiveColor(QColor::fromRgb(ThemeA
     bar->show();
 
     form->installEventFilter(this);
-    // The form outlives nothing of ours: when it goes, its theme goes too.
+    // A theme lives no longer than its form: it leaves the list with it.
     connect(form, &QObject::destroyed, this, [this] {
         FForm = nullptr;
         DropTheme(this);

@@ -18,7 +18,8 @@
 
 #include <thread>
 
-namespace {
+namespace
+{
 
 QString vendorTool(const QString &name)
 {
@@ -38,8 +39,8 @@ QString runTool(const QString &name, const QStringList &arguments)
 // "%w", "%h", "%Q" (JPEG quality) or "%n" (frames) of an image's first frame.
 QString imageProperty(const QString &path, const QString &format)
 {
-    return runTool(QStringLiteral("magick"), {path, QStringLiteral("-format"), format + QLatin1Char('\n'),
-                                              QStringLiteral("info:")})
+    return runTool(QStringLiteral("magick"),
+                   {path, QStringLiteral("-format"), format + QLatin1Char('\n'), QStringLiteral("info:")})
         .section(QLatin1Char('\n'), 0, 0);
 }
 
@@ -94,14 +95,15 @@ bool writePdf(const QString &path, int pages)
 {
     const QString ps = path + QStringLiteral(".ps");
     const QByteArray program = "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
-                               "/Helvetica findfont 48 scalefont setfont\n1 1 "
-                               + QByteArray::number(pages)
-                               + " { /n exch def 0 0 1 setrgbcolor 72 72 468 648 rectfill\n"
-                                 "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n";
+                               "/Helvetica findfont 48 scalefont setfont\n1 1 " +
+                               QByteArray::number(pages) +
+                               " { /n exch def 0 0 1 setrgbcolor 72 72 468 648 rectfill\n"
+                               "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n";
     if (!writeFile(ps, program))
         return false;
-    runTool(QStringLiteral("gs"), {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                                   QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
+    runTool(QStringLiteral("gs"),
+            {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+             QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
     QFile::remove(ps);
     return QFile::exists(path);
 }
@@ -119,7 +121,7 @@ ConversionOptions optionsFor(const QString &format, bool useWidth = false, int w
 // Records every program run as "<tool>: <parameters>".
 class RunRecorder
 {
-public:
+  public:
     RunRecorder()
     {
         SetToolRunObserver([this](const QString &program, const QString &parameters) {
@@ -129,7 +131,7 @@ public:
     ~RunRecorder() { SetToolRunObserver({}); }
     QStringList calls() const { return m_calls; }
 
-private:
+  private:
     QStringList m_calls;
 };
 
@@ -139,7 +141,7 @@ class TestConversion : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void initTestCase();
     void makeOutputPath_data();
     void makeOutputPath();
@@ -161,7 +163,7 @@ private slots:
     void quoteInName();
     void concurrentCallsKeepApart();
 
-private:
+  private:
     QString fixture(const QString &name) const { return m_fixtures.path() + QLatin1Char('/') + name; }
     QTemporaryDir m_fixtures;
 };
@@ -177,9 +179,10 @@ void TestConversion::initTestCase()
     runTool(QStringLiteral("magick"), {fixture(QStringLiteral("photo.png")), QStringLiteral("-quality"),
                                        QStringLiteral("90"), fixture(QStringLiteral("photo.jpg"))});
     QVERIFY(QFile::exists(fixture(QStringLiteral("photo.jpg"))));
-    runTool(QStringLiteral("magick"), {QStringLiteral("-delay"), QStringLiteral("10"), QStringLiteral("-size"),
-                                       QStringLiteral("40x30"), QStringLiteral("xc:red"), QStringLiteral("xc:green"),
-                                       QStringLiteral("xc:blue"), fixture(QStringLiteral("anim.gif"))});
+    runTool(QStringLiteral("magick"),
+            {QStringLiteral("-delay"), QStringLiteral("10"), QStringLiteral("-size"), QStringLiteral("40x30"),
+             QStringLiteral("xc:red"), QStringLiteral("xc:green"), QStringLiteral("xc:blue"),
+             fixture(QStringLiteral("anim.gif"))});
     QCOMPARE(imageProperty(fixture(QStringLiteral("anim.gif")), QStringLiteral("%n")), QStringLiteral("3"));
     QVERIFY(writeFile(fixture(QStringLiteral("drawing.svg")),
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100\" height=\"50\">"
@@ -193,32 +196,53 @@ void TestConversion::makeOutputPath_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("format");
-    QTest::addColumn<QString>("savePath"); // "@OUT" stands for a second folder
+    QTest::addColumn<QString>("savePath");     // "@OUT" stands for a second folder
     QTest::addColumn<QStringList>("existing"); // names made first; a trailing '/' makes a folder
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("free name") << "photo.jpg" << "PNG" << "" << QStringList{} << "photo.png";
-    QTest::newRow("first collision") << "photo.jpg" << "PNG" << "" << QStringList{"photo.png"} << "photo (1).png";
-    QTest::newRow("second collision") << "photo.jpg" << "PNG" << "" << QStringList{"photo.png", "photo (1).png"}
-                                      << "photo (2).png";
-    QTest::newRow("gap is not reused") << "photo.jpg" << "PNG" << "" << QStringList{"photo.png", "photo (2).png"}
-                                       << "photo (1).png";
-    QTest::newRow("last extension only") << "a.b.jpg" << "PNG" << "" << QStringList{} << "a.b.png";
-    QTest::newRow("no extension") << "noext" << "GIF" << "" << QStringList{} << "noext.gif";
-    QTest::newRow("TIFF lower case") << "photo.jpg" << "TIFF" << "" << QStringList{} << "photo.tiff";
-    QTest::newRow("WEBP lower case") << "photo.jpg" << "WEBP" << "" << QStringList{} << "photo.webp";
-    QTest::newRow("folder does not count") << "photo.jpg" << "PNG" << "" << QStringList{"photo.png/"}
-                                           << "photo.png";
-    QTest::newRow("same name other case") << "photo.jpg" << "PNG" << "" << QStringList{"photo.PNG"}
-                                          << "photo.png";
-    QTest::newRow("save folder without slash") << "photo.jpg" << "PNG" << "@OUT" << QStringList{}
-                                               << "@OUT/photo.png";
-    QTest::newRow("save folder with slash") << "photo.jpg" << "PNG" << "@OUT/" << QStringList{"@OUT/photo.png"}
-                                            << "@OUT/photo (1).png";
-    QTest::newRow("taken beside source only") << "photo.jpg" << "PNG" << "@OUT/" << QStringList{"photo.png"}
-                                              << "@OUT/photo.png";
-    QTest::newRow("dangling link is taken") << "photo.jpg" << "PNG" << "" << QStringList{"photo.png@"}
-                                            << "photo (1).png";
+    QTest::newRow("free name") << "photo.jpg"
+                               << "PNG"
+                               << "" << QStringList{} << "photo.png";
+    QTest::newRow("first collision") << "photo.jpg"
+                                     << "PNG"
+                                     << "" << QStringList{"photo.png"} << "photo (1).png";
+    QTest::newRow("second collision") << "photo.jpg"
+                                      << "PNG"
+                                      << "" << QStringList{"photo.png", "photo (1).png"} << "photo (2).png";
+    QTest::newRow("gap is not reused") << "photo.jpg"
+                                       << "PNG"
+                                       << "" << QStringList{"photo.png", "photo (2).png"} << "photo (1).png";
+    QTest::newRow("last extension only") << "a.b.jpg"
+                                         << "PNG"
+                                         << "" << QStringList{} << "a.b.png";
+    QTest::newRow("no extension") << "noext"
+                                  << "GIF"
+                                  << "" << QStringList{} << "noext.gif";
+    QTest::newRow("TIFF lower case") << "photo.jpg"
+                                     << "TIFF"
+                                     << "" << QStringList{} << "photo.tiff";
+    QTest::newRow("WEBP lower case") << "photo.jpg"
+                                     << "WEBP"
+                                     << "" << QStringList{} << "photo.webp";
+    QTest::newRow("folder does not count") << "photo.jpg"
+                                           << "PNG"
+                                           << "" << QStringList{"photo.png/"} << "photo.png";
+    QTest::newRow("same name other case") << "photo.jpg"
+                                          << "PNG"
+                                          << "" << QStringList{"photo.PNG"} << "photo.png";
+    QTest::newRow("save folder without slash") << "photo.jpg"
+                                               << "PNG"
+                                               << "@OUT" << QStringList{} << "@OUT/photo.png";
+    QTest::newRow("save folder with slash")
+        << "photo.jpg"
+        << "PNG"
+        << "@OUT/" << QStringList{"@OUT/photo.png"} << "@OUT/photo (1).png";
+    QTest::newRow("taken beside source only") << "photo.jpg"
+                                              << "PNG"
+                                              << "@OUT/" << QStringList{"photo.png"} << "@OUT/photo.png";
+    QTest::newRow("dangling link is taken") << "photo.jpg"
+                                            << "PNG"
+                                            << "" << QStringList{"photo.png@"} << "photo (1).png";
 }
 
 void TestConversion::makeOutputPath()
@@ -260,55 +284,90 @@ void TestConversion::parameterTexts_data()
 
     // $F fixture folder, $O output folder, $T the call's temporary folder,
     // $D a timestamp, $FONTS the fonts folder.
-    QTest::newRow("PNG to PNG") << "raster" << "PNG" << "PNG" << false << 0
+    QTest::newRow("PNG to PNG") << "raster"
+                                << "PNG"
+                                << "PNG" << false << 0
                                 << "magick: \"$F/in.png[0]\" -auto-orient \"$O/in.png\"";
-    QTest::newRow("BMP to TIFF") << "raster" << "BMP" << "TIFF" << false << 0
+    QTest::newRow("BMP to TIFF") << "raster"
+                                 << "BMP"
+                                 << "TIFF" << false << 0
                                  << "magick: \"$F/in.png[0]\" -auto-orient \"$O/in.tiff\"";
-    QTest::newRow("JPG source gets quality") << "raster" << "JPG" << "PNG" << false << 0
-                                             << "magick: \"$F/in.png[0]\" -auto-orient -quality 80 \"$O/in.png\"";
-    QTest::newRow("RAW to TIFF gets quality") << "raster" << "RAW" << "TIFF" << false << 0
-                                              << "magick: \"$F/in.png[0]\" -auto-orient -quality 80 \"$O/in.tiff\"";
-    QTest::newRow("GIF to GIF keeps frames") << "raster" << "GIF" << "GIF" << false << 0
-                                             << "magick: \"$F/in.png\" -auto-orient -quality 80 \"$O/in.gif\"";
-    QTest::newRow("PNG to WEBP at width") << "raster" << "PNG" << "WEBP" << true << 0
-                                          << "magick: \"$F/in.png\" -auto-orient  -resize 300x \"$O/in.webp\"";
-    QTest::newRow("GIF to WEBP at width") << "raster" << "GIF" << "WEBP" << true << 0
+    QTest::newRow("JPG source gets quality")
+        << "raster"
+        << "JPG"
+        << "PNG" << false << 0 << "magick: \"$F/in.png[0]\" -auto-orient -quality 80 \"$O/in.png\"";
+    QTest::newRow("RAW to TIFF gets quality")
+        << "raster"
+        << "RAW"
+        << "TIFF" << false << 0 << "magick: \"$F/in.png[0]\" -auto-orient -quality 80 \"$O/in.tiff\"";
+    QTest::newRow("GIF to GIF keeps frames")
+        << "raster"
+        << "GIF"
+        << "GIF" << false << 0 << "magick: \"$F/in.png\" -auto-orient -quality 80 \"$O/in.gif\"";
+    QTest::newRow("PNG to WEBP at width")
+        << "raster"
+        << "PNG"
+        << "WEBP" << true << 0 << "magick: \"$F/in.png\" -auto-orient  -resize 300x \"$O/in.webp\"";
+    QTest::newRow("GIF to WEBP at width") << "raster"
+                                          << "GIF"
+                                          << "WEBP" << true << 0
                                           << "magick: \"$F/in.png\" -auto-orient  -resize 300x -quality 80 "
                                              "\"$O/in.webp\"";
-    QTest::newRow("SVG at width") << "raster" << "SVG" << "PNG" << true << 0
+    QTest::newRow("SVG at width") << "raster"
+                                  << "SVG"
+                                  << "PNG" << true << 0
                                   << "magick: -background none -density 300 \"$F/in.png[0]\" -auto-orient  "
                                      "-resize 300x \"$O/in.png\"";
-    QTest::newRow("SVG without width") << "raster" << "SVG" << "GIF" << false << 0
-                                       << "magick: -background none \"$F/in.png\" -auto-orient \"$O/in.gif\"";
-    QTest::newRow("scale") << "raster" << "BMP" << "PNG" << false << 25
+    QTest::newRow("SVG without width")
+        << "raster"
+        << "SVG"
+        << "GIF" << false << 0 << "magick: -background none \"$F/in.png\" -auto-orient \"$O/in.gif\"";
+    QTest::newRow("scale") << "raster"
+                           << "BMP"
+                           << "PNG" << false << 25
                            << "magick: \"$F/in.png[0]\" -auto-orient  -resize 25% \"$O/in.png\"";
-    QTest::newRow("width wins over scale") << "raster" << "BMP" << "PNG" << true << 25
-                                           << "magick: \"$F/in.png[0]\" -auto-orient  -resize 300x \"$O/in.png\"";
-    QTest::newRow("JPG through the encoder")
-        << "raster" << "JPG" << "JPG" << false << 0
-        << "magick: \"$F/in.png[0]\" -auto-orient -type TrueColor -colorspace sRGB -compress none BMP3:\"$T/$D.bmp\"\n"
-           "cjpeg: -quality 80 -outfile \"$T/$D.JPG\" \"$T/$D.bmp\"";
-    QTest::newRow("SVG to JPG at width")
-        << "raster" << "SVG" << "JPG" << true << 0
-        << "magick: -background none -density 300 \"$F/in.png[0]\" -auto-orient  -resize 300x -type TrueColor "
-           "-colorspace sRGB -compress none BMP3:\"$T/$D.bmp\"\n"
-           "cjpeg: -quality 80 -outfile \"$T/$D.JPG\" \"$T/$D.bmp\"";
-    QTest::newRow("lower-case jpg is direct") << "raster" << "JPG" << "jpg" << false << 0
-                                              << "magick: \"$F/in.png[0]\" -auto-orient -quality 80 \"$O/in.jpg\"";
-    QTest::newRow("AI") << "ai" << "AI" << "PNG" << false << 0
+    QTest::newRow("width wins over scale")
+        << "raster"
+        << "BMP"
+        << "PNG" << true << 25 << "magick: \"$F/in.png[0]\" -auto-orient  -resize 300x \"$O/in.png\"";
+    QTest::newRow("JPG through the encoder") << "raster"
+                                             << "JPG"
+                                             << "JPG" << false << 0
+                                             << "magick: \"$F/in.png[0]\" -auto-orient -type TrueColor "
+                                                "-colorspace sRGB -compress none BMP3:\"$T/$D.bmp\"\n"
+                                                "cjpeg: -quality 80 -outfile \"$T/$D.JPG\" \"$T/$D.bmp\"";
+    QTest::newRow("SVG to JPG at width") << "raster"
+                                         << "SVG"
+                                         << "JPG" << true << 0
+                                         << "magick: -background none -density 300 \"$F/in.png[0]\" "
+                                            "-auto-orient  -resize 300x -type TrueColor "
+                                            "-colorspace sRGB -compress none BMP3:\"$T/$D.bmp\"\n"
+                                            "cjpeg: -quality 80 -outfile \"$T/$D.JPG\" \"$T/$D.bmp\"";
+    QTest::newRow("lower-case jpg is direct")
+        << "raster"
+        << "JPG"
+        << "jpg" << false << 0 << "magick: \"$F/in.png[0]\" -auto-orient -quality 80 \"$O/in.jpg\"";
+    QTest::newRow("AI") << "ai"
+                        << "AI"
+                        << "PNG" << false << 0
                         << "gs: -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sDEVICE=pngalpha -r96 "
                            "-sOutputFile=\"$T/doc.png\" \"$F/doc.ai\"\n"
                            "magick: \"$T/doc.png[0]\" -auto-orient \"$O/doc.png\"";
-    const QString pdfRender = "gs: -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sFONTPATH=\"$FONTS\" -dTextAlphaBits=4 "
-                              "-dGraphicsAlphaBits=4 -sDEVICE=bmp16m -r384 -sOutputFile=\"$T/doc-%03d.bmp\" "
-                              "\"$F/doc.pdf\"\n";
+    const QString pdfRender =
+        "gs: -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sFONTPATH=\"$FONTS\" -dTextAlphaBits=4 "
+        "-dGraphicsAlphaBits=4 -sDEVICE=bmp16m -r384 -sOutputFile=\"$T/doc-%03d.bmp\" "
+        "\"$F/doc.pdf\"\n";
     QTest::newRow("PDF pages at 25%")
-        << "pdf" << "PDF" << "PNG" << false << 0
+        << "pdf"
+        << "PDF"
+        << "PNG" << false << 0
         << pdfRender + "magick: \"$T/doc-001.bmp[0]\" -auto-orient  -resize 25% \"$O/doc-001.png\"\n"
                        "magick: \"$T/doc-002.bmp[0]\" -auto-orient  -resize 25% \"$O/doc-002.png\"\n"
                        "magick: \"$T/doc-003.bmp[0]\" -auto-orient  -resize 25% \"$O/doc-003.png\"";
     QTest::newRow("PDF pages at width")
-        << "pdf" << "PDF" << "GIF" << true << 0
+        << "pdf"
+        << "PDF"
+        << "GIF" << true << 0
         << pdfRender + "magick: \"$T/doc-001.bmp\" -auto-orient  -resize 300x \"$O/doc-001.gif\"\n"
                        "magick: \"$T/doc-002.bmp\" -auto-orient  -resize 300x \"$O/doc-002.gif\"\n"
                        "magick: \"$T/doc-003.bmp\" -auto-orient  -resize 300x \"$O/doc-003.gif\"";
@@ -340,8 +399,9 @@ void TestConversion::parameterTexts()
     }
 
     QString actual = calls.join(QLatin1Char('\n'));
-    actual.replace(QRegularExpression(QRegularExpression::escape(cacheFolder()) + QStringLiteral("/zarvelo-\\w+/")),
-                   QStringLiteral("$T/"));
+    actual.replace(
+        QRegularExpression(QRegularExpression::escape(cacheFolder()) + QStringLiteral("/zarvelo-\\w+/")),
+        QStringLiteral("$T/"));
     actual.replace(QRegularExpression(QStringLiteral("\\d{8}_\\d{9}")), QStringLiteral("$D"));
     actual.replace(m_fixtures.path(), QStringLiteral("$F"));
     actual.replace(outDir.path(), QStringLiteral("$O"));
@@ -399,7 +459,8 @@ void TestConversion::jpegToOtherFormats()
     QTemporaryDir outDir;
     ConversionOptions options = optionsFor(format, useWidth, 120);
     options.SavePath = outDir.path();
-    QVERIFY(ConvertRaster(options, fixture(QStringLiteral("photo.jpg")), QStringLiteral("JPG"), 0, QString()));
+    QVERIFY(
+        ConvertRaster(options, fixture(QStringLiteral("photo.jpg")), QStringLiteral("JPG"), 0, QString()));
     const QString output = outDir.path() + QStringLiteral("/photo.") + format.toLower();
     const QByteArray bytes = head(output, signature.size());
     QCOMPARE(bytes.size(), signature.size());
@@ -414,13 +475,18 @@ void TestConversion::animatedGif_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("frames");
 
-    QTest::newRow("GIF keeps frames") << "GIF" << "3";
-    QTest::newRow("WEBP keeps frames") << "WEBP" << "3";
-    QTest::newRow("PNG takes the first") << "PNG" << "1";
-    QTest::newRow("TIFF takes the first") << "TIFF" << "1";
+    QTest::newRow("GIF keeps frames") << "GIF"
+                                      << "3";
+    QTest::newRow("WEBP keeps frames") << "WEBP"
+                                       << "3";
+    QTest::newRow("PNG takes the first") << "PNG"
+                                         << "1";
+    QTest::newRow("TIFF takes the first") << "TIFF"
+                                          << "1";
     // Flat frames of few colours: the bitmap for the encoder must still be
     // one it can read.
-    QTest::newRow("JPG takes the first") << "JPG" << "1";
+    QTest::newRow("JPG takes the first") << "JPG"
+                                         << "1";
 }
 
 void TestConversion::animatedGif()
@@ -444,7 +510,8 @@ void TestConversion::svgAtWidth()
     QTemporaryDir outDir;
     ConversionOptions options = optionsFor(QStringLiteral("PNG"), true, 300);
     options.SavePath = outDir.path();
-    QVERIFY(ConvertRaster(options, fixture(QStringLiteral("drawing.svg")), QStringLiteral("SVG"), 0, QString()));
+    QVERIFY(
+        ConvertRaster(options, fixture(QStringLiteral("drawing.svg")), QStringLiteral("SVG"), 0, QString()));
     const QImage image(outDir.path() + QStringLiteral("/drawing.png"));
     QCOMPARE(image.size(), QSize(300, 150));
     // "-background none": outside the rectangle stays transparent.
@@ -564,7 +631,8 @@ void TestConversion::missingTools()
     QTemporaryDir emptyProgramFolder;
     QTemporaryDir sourceDir;
     for (const char *name : {"photo.png", "doc.pdf", "doc.ai"})
-        QVERIFY(QFile::copy(fixture(QLatin1String(name)), sourceDir.path() + QLatin1Char('/') + QLatin1String(name)));
+        QVERIFY(QFile::copy(fixture(QLatin1String(name)),
+                            sourceDir.path() + QLatin1Char('/') + QLatin1String(name)));
     const QStringList sourcesBefore = entries(sourceDir.path());
     const QStringList cacheBefore = entries(cacheFolder());
 
@@ -572,7 +640,8 @@ void TestConversion::missingTools()
     const QString folder = sourceDir.path() + QLatin1Char('/');
     for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG")}) {
         const ConversionOptions options = optionsFor(format);
-        QVERIFY(!ConvertRaster(options, folder + QStringLiteral("photo.png"), QStringLiteral("PNG"), 0, QString()));
+        QVERIFY(!ConvertRaster(options, folder + QStringLiteral("photo.png"), QStringLiteral("PNG"), 0,
+                               QString()));
         QVERIFY(!ConvertPdf(options, folder + QStringLiteral("doc.pdf")));
         QVERIFY(!ConvertAi(options, folder + QStringLiteral("doc.ai")));
     }
@@ -593,8 +662,10 @@ void TestConversion::quoteInName()
     QStringList calls;
     {
         RunRecorder recorder;
-        QVERIFY(!ConvertRaster(optionsFor(QStringLiteral("PNG")), source, QStringLiteral("PNG"), 0, QString()));
-        QVERIFY(!ConvertRaster(optionsFor(QStringLiteral("JPG")), source, QStringLiteral("PNG"), 0, QString()));
+        QVERIFY(
+            !ConvertRaster(optionsFor(QStringLiteral("PNG")), source, QStringLiteral("PNG"), 0, QString()));
+        QVERIFY(
+            !ConvertRaster(optionsFor(QStringLiteral("JPG")), source, QStringLiteral("PNG"), 0, QString()));
         QVERIFY(!ConvertPdf(optionsFor(QStringLiteral("PNG")), source));
         QVERIFY(!ConvertAi(optionsFor(QStringLiteral("PNG")), source));
         calls = recorder.calls();

@@ -11,7 +11,7 @@ class TestTools : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void initTestCase();
     void splitCommandLine_data();
     void splitCommandLine();
@@ -24,7 +24,7 @@ private slots:
     void programThatCannotStart();
     void observerSeesExactTexts();
 
-private:
+  private:
     QString writeScript(const QString &name, const QByteArray &body);
     QTemporaryDir m_dir;
 };
@@ -59,10 +59,10 @@ void TestTools::splitCommandLine_data()
     QTest::newRow("quoted path with spaces")
         << QStringLiteral("\"/a b/c d.png[0]\" -auto-orient \"/o u/t.png\"")
         << QStringList{"/a b/c d.png[0]", "-auto-orient", "/o u/t.png"};
-    QTest::newRow("quotes inside a token") << QStringLiteral("-sOutputFile=\"/t m/p-%03d.bmp\" BMP3:\"/x y.bmp\"")
-                                           << QStringList{"-sOutputFile=/t m/p-%03d.bmp", "BMP3:/x y.bmp"};
-    QTest::newRow("empty quotes") << QStringLiteral("-sFONTPATH=\"\" \"\"")
-                                  << QStringList{"-sFONTPATH=", ""};
+    QTest::newRow("quotes inside a token")
+        << QStringLiteral("-sOutputFile=\"/t m/p-%03d.bmp\" BMP3:\"/x y.bmp\"")
+        << QStringList{"-sOutputFile=/t m/p-%03d.bmp", "BMP3:/x y.bmp"};
+    QTest::newRow("empty quotes") << QStringLiteral("-sFONTPATH=\"\" \"\"") << QStringList{"-sFONTPATH=", ""};
     QTest::newRow("unclosed quote runs to the end") << QStringLiteral("a \"b c") << QStringList{"a", "b c"};
 }
 
@@ -120,9 +120,9 @@ void TestTools::utf8SplitAcrossReads()
 
 void TestTools::standardErrorInArrivalOrder()
 {
-    const QString script = writeScript(QStringLiteral("mixed.sh"),
-                                       "echo out1; sleep 0.1; echo err1 >&2; sleep 0.1; echo out2; "
-                                       "sleep 0.1; echo err2 >&2; exit 3");
+    const QString script =
+        writeScript(QStringLiteral("mixed.sh"), "echo out1; sleep 0.1; echo err1 >&2; sleep 0.1; echo out2; "
+                                                "sleep 0.1; echo err2 >&2; exit 3");
     QCOMPARE(RunAndCapture(script, QString()), QStringLiteral("out1\nerr1\nout2\nerr2\n"));
 }
 
@@ -158,7 +158,8 @@ void TestTools::observerSeesExactTexts()
     RunAndCapture(m_dir.path() + QStringLiteral("/missing"), QString());
     SetToolRunObserver({});
     RunAndCapture(script, QStringLiteral("unseen"));
-    QCOMPARE(seen, (QStringList{script + QStringLiteral("| a  \"b c\" "), m_dir.path() + QStringLiteral("/missing|")}));
+    QCOMPARE(seen, (QStringList{script + QStringLiteral("| a  \"b c\" "),
+                                m_dir.path() + QStringLiteral("/missing|")}));
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -9,7 +9,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-namespace {
+namespace
+{
 QString &programFolderOverride()
 {
     static QString folder;
@@ -56,8 +57,8 @@ QString GetSpecialFolder(int csidl)
     case CSIDL_DESKTOP:
         return withoutTrailingSeparator(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
     case CSIDL_FONTS: {
-        const QStringList candidates = QStandardPaths::standardLocations(QStandardPaths::FontsLocation)
-                                       + QStringList{QStringLiteral("/usr/share/fonts")};
+        const QStringList candidates = QStandardPaths::standardLocations(QStandardPaths::FontsLocation) +
+                                       QStringList{QStringLiteral("/usr/share/fonts")};
         for (const QString &dir : candidates) {
             if (QFileInfo(dir).isDir())
                 return withoutTrailingSeparator(dir);
@@ -80,8 +81,8 @@ bool OpenDocument(const QString &url)
 {
     const QUrl parsed(url, QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
-    if (!parsed.isValid() || (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
-        || parsed.host().isEmpty())
+    if (!parsed.isValid() || (scheme != QLatin1String("https") && scheme != QLatin1String("http")) ||
+        parsed.host().isEmpty())
         return false;
     return QDesktopServices::openUrl(parsed);
 }

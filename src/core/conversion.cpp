@@ -9,7 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-namespace {
+namespace
+{
 const QLatin1Char slash('/');
 const QLatin1Char quote('"');
 
@@ -81,13 +82,13 @@ bool passableInCommandLine(const QString &path)
 // object goes, on every path.
 class ScratchFolder
 {
-public:
+  public:
     ScratchFolder() : m_dir(GetSpecialFolder(CSIDL_INTERNET_CACHE) + QStringLiteral("/zarvelo-XXXXXX")) {}
     bool isValid() const { return m_dir.isValid(); }
     // The folder's path, ending with '/'.
     QString path() const { return m_dir.path() + slash; }
 
-private:
+  private:
     QTemporaryDir m_dir;
 };
 
@@ -100,8 +101,7 @@ bool isFileAt(const QString &path)
 // The JPEG path: the image tool writes an uncompressed bitmap, the JPEG
 // encoder compresses it, the result is copied to outputPath.
 bool convertThroughEncoder(const ConversionOptions &options, const QString &inputPath,
-                           const QString &outputPath, const QString &readOptions,
-                           const QString &writeOptions)
+                           const QString &outputPath, const QString &readOptions, const QString &writeOptions)
 {
     const ScratchFolder scratch;
     if (!scratch.isValid())
@@ -111,15 +111,15 @@ bool convertThroughEncoder(const ConversionOptions &options, const QString &inpu
     // colours the image tool would otherwise write a 1- or 4-bit bitmap, which
     // the encoder cannot read.
     const QString bitmapPath = scratch.path() + timestamp() + QStringLiteral(".bmp");
-    RunAndCapture(imageTool(), readOptions + quoted(inputPath + QStringLiteral("[0]")) + QLatin1Char(' ')
-                                   + writeOptions
-                                   + QStringLiteral("-type TrueColor -colorspace sRGB -compress none BMP3:")
-                                   + quoted(bitmapPath));
+    RunAndCapture(imageTool(), readOptions + quoted(inputPath + QStringLiteral("[0]")) + QLatin1Char(' ') +
+                                   writeOptions +
+                                   QStringLiteral("-type TrueColor -colorspace sRGB -compress none BMP3:") +
+                                   quoted(bitmapPath));
 
     const QString encodedPath = scratch.path() + timestamp() + QLatin1Char('.') + options.SaveFormat;
-    RunAndCapture(jpegEncoder(), QStringLiteral("-quality ") + QString::number(options.Quality)
-                                     + QStringLiteral(" -outfile ") + quoted(encodedPath) + QLatin1Char(' ')
-                                     + quoted(bitmapPath));
+    RunAndCapture(jpegEncoder(), QStringLiteral("-quality ") + QString::number(options.Quality) +
+                                     QStringLiteral(" -outfile ") + quoted(encodedPath) + QLatin1Char(' ') +
+                                     quoted(bitmapPath));
 
     // An encoder that failed may leave an empty file: that is no JPEG. And
     // QFile::copy never replaces a file: a file that appeared under the output
@@ -177,15 +177,17 @@ bool ConvertRaster(const ConversionOptions &options, const QString &sourcePath, 
     if (options.SaveFormat == QLatin1String("JPG"))
         return convertThroughEncoder(options, inputPath, outputPath, readOptions, writeOptions);
 
-    if (imageType == QLatin1String("GIF") || imageType == QLatin1String("JPG") || imageType == QLatin1String("RAW"))
+    if (imageType == QLatin1String("GIF") || imageType == QLatin1String("JPG") ||
+        imageType == QLatin1String("RAW"))
         writeOptions += QStringLiteral("-quality ") + QString::number(options.Quality) + QLatin1Char(' ');
     // GIF and WEBP keep every frame; other formats take the first frame only.
     const bool allFrames =
         options.SaveFormat == QLatin1String("GIF") || options.SaveFormat == QLatin1String("WEBP");
     const QString frame = allFrames ? QString() : QStringLiteral("[0]");
 
-    const QString printed = RunAndCapture(imageTool(), readOptions + quoted(inputPath + frame) + QLatin1Char(' ')
-                                                           + writeOptions + quoted(outputPath));
+    const QString printed =
+        RunAndCapture(imageTool(), readOptions + quoted(inputPath + frame) + QLatin1Char(' ') + writeOptions +
+                                       quoted(outputPath));
     // A successful run prints nothing; anything printed, a warning included,
     // makes the output count as failed.
     if (!printed.isEmpty())
@@ -201,10 +203,12 @@ bool ConvertAi(const ConversionOptions &options, const QString &sourcePath)
     if (!scratch.isValid())
         return false;
 
-    const QString pngPath = scratch.path() + withoutExtension(fileNamePart(sourcePath)) + QStringLiteral(".png");
-    RunAndCapture(postScriptInterpreter(),
-                  QStringLiteral("-dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sDEVICE=pngalpha -r96 -sOutputFile=")
-                      + quoted(escapedForOutputFile(pngPath)) + QLatin1Char(' ') + quoted(sourcePath));
+    const QString pngPath =
+        scratch.path() + withoutExtension(fileNamePart(sourcePath)) + QStringLiteral(".png");
+    RunAndCapture(
+        postScriptInterpreter(),
+        QStringLiteral("-dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sDEVICE=pngalpha -r96 -sOutputFile=") +
+            quoted(escapedForOutputFile(pngPath)) + QLatin1Char(' ') + quoted(sourcePath));
 
     const bool result = ConvertRaster(options, sourcePath, QStringLiteral("PNG"), 0, pngPath);
     QFile::remove(pngPath);
@@ -224,10 +228,10 @@ bool ConvertPdf(const ConversionOptions &options, const QString &sourcePath)
     const QString pagePattern = escapedForOutputFile(scratch.path() + name) + QStringLiteral("-%03d.bmp");
     const QString fontsFolder = GetSpecialFolder(CSIDL_FONTS);
     RunAndCapture(postScriptInterpreter(),
-                  QStringLiteral("-dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sFONTPATH=") + quoted(fontsFolder)
-                      + QStringLiteral(" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=bmp16m -r384 "
-                                       "-sOutputFile=")
-                      + quoted(pagePattern) + QLatin1Char(' ') + quoted(sourcePath));
+                  QStringLiteral("-dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sFONTPATH=") + quoted(fontsFolder) +
+                      QStringLiteral(" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=bmp16m -r384 "
+                                     "-sOutputFile=") +
+                      quoted(pagePattern) + QLatin1Char(' ') + quoted(sourcePath));
 
     // The pages are the entries "<name>-*.bmp" of the scratch folder, which
     // only the interpreter has written to. Name order is page order.
@@ -238,9 +242,11 @@ bool ConvertPdf(const ConversionOptions &options, const QString &sourcePath)
             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     bool result = false;
     for (const QString &entry : entries) {
-        if (entry.size() < prefix.size() + suffix.size() || !entry.startsWith(prefix) || !entry.endsWith(suffix))
+        if (entry.size() < prefix.size() + suffix.size() || !entry.startsWith(prefix) ||
+            !entry.endsWith(suffix))
             continue;
-        result = ConvertRaster(options, sourceFolder + entry, QStringLiteral("BMP"), 25, scratch.path() + entry);
+        result =
+            ConvertRaster(options, sourceFolder + entry, QStringLiteral("BMP"), 25, scratch.path() + entry);
         QFile::remove(scratch.path() + entry);
     }
     return result;

@@ -4,13 +4,13 @@
 
 // The option values one conversion reads, taken from the window just before
 // each file is converted.
-struct ConversionOptions
-{
-    QString SaveFormat = QStringLiteral("JPG"); // "JPG", "PNG", ... or any text from /auto or the settings file
-    QString SavePath;                           // output folder ending in '/', or empty: next to each source
-    bool UseWidth = false;                      // resize every output to Width
-    int Width = 540;                            // pixels
-    int Quality = 75;                           // encoder quality
+struct ConversionOptions {
+    QString SaveFormat =
+        QStringLiteral("JPG"); // "JPG", "PNG", ... or any text from /auto or the settings file
+    QString SavePath;          // output folder ending in '/', or empty: next to each source
+    bool UseWidth = false;     // resize every output to Width
+    int Width = 540;           // pixels
+    int Quality = 75;          // encoder quality
 };
 
 // A path for the output of sourcePath in format (lower-cased as extension)

@@ -5,7 +5,8 @@
 #include <QMutexLocker>
 #include <QProcess>
 
-namespace {
+namespace
+{
 QMutex observerMutex;
 ToolRunObserver runObserver;
 

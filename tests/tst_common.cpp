@@ -1,0 +1,127 @@
+// Shared helpers: version text, user folders, opening web addresses, the
+// program folder.
+
+#include "common.h"
+#include "version.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUrl>
+
+// Stands in for the browser: QDesktopServices hands opened addresses here.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+  public:
+    QList<QUrl> opened;
+  public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+class TestCommon : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void versionString_data();
+    void versionString();
+    void specialFolders();
+    void openDocument_data();
+    void openDocument();
+    void programFolder();
+};
+
+void TestCommon::versionString_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("expected");
+
+    const QString major = QString::number(ZARVELO_VERSION_MAJOR);
+    const QString minor = QString::number(ZARVELO_VERSION_MINOR);
+    const QString release = QString::number(ZARVELO_VERSION_PATCH);
+    const QString build = QString::number(ZARVELO_VERSION_TWEAK);
+    QTest::newRow("three parts") << "%d.%d.%d" << major + '.' + minor + '.' + release;
+    QTest::newRow("four parts") << "%d.%d.%d.%d" << major + '.' + minor + '.' + release + '.' + build;
+    QTest::newRow("text around") << "v%d (%d)"
+                                 << "v" + major + " (" + minor + ")";
+    QTest::newRow("percent sign") << "%d%%" << major + '%';
+    QTest::newRow("no fields") << "plain"
+                               << "plain";
+    QTest::newRow("lone percent at the end") << "%d %" << major + " %";
+}
+
+void TestCommon::versionString()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, expected);
+    QCOMPARE(GetVersionString(format), expected);
+}
+
+void TestCommon::specialFolders()
+{
+    const QString desktop = GetSpecialFolder(CSIDL_DESKTOP);
+    QCOMPARE(desktop, QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+
+    const QString fonts = GetSpecialFolder(CSIDL_FONTS);
+    QVERIFY2(QFileInfo(fonts).isDir(), qPrintable(fonts));
+    QVERIFY(!fonts.endsWith(QLatin1Char('/')));
+
+    // The temporary folder exists (it is made when missing) and is writable.
+    const QString cache = GetSpecialFolder(CSIDL_INTERNET_CACHE);
+    QVERIFY(!cache.isEmpty());
+    QVERIFY(!cache.endsWith(QLatin1Char('/')));
+    QVERIFY(QFileInfo(cache).isDir());
+    QVERIFY(QFileInfo(cache).isWritable());
+
+    QCOMPARE(GetSpecialFolder(0x05), QString());
+}
+
+void TestCommon::openDocument_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("opened");
+
+    QTest::newRow("home page") << "https://zarvelo.example/zarvelo?v=1.0.0.0" << true;
+    QTest::newRow("plain http") << "http://zarvelo.example/donate" << true;
+    QTest::newRow("local file") << "file:///etc/passwd" << false;
+    QTest::newRow("bare path") << "/usr/bin/xterm" << false;
+    QTest::newRow("other scheme") << "javascript:alert(1)" << false;
+    QTest::newRow("no host") << "https:///path" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestCommon::openDocument()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, opened);
+
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    const bool result = OpenDocument(url);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    QCOMPARE(result, opened);
+    QCOMPARE(catcher.opened, opened ? QList<QUrl>{QUrl(url)} : QList<QUrl>{});
+}
+
+void TestCommon::programFolder()
+{
+    const QString own = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    QCOMPARE(ProgramFolder(), own);
+    SetProgramFolder(QStringLiteral("/some/folder"));
+    QCOMPARE(ProgramFolder(), QStringLiteral("/some/folder/"));
+    SetProgramFolder(QStringLiteral("/other/"));
+    QCOMPARE(ProgramFolder(), QStringLiteral("/other/"));
+    SetProgramFolder(QString());
+    QCOMPARE(ProgramFolder(), own);
+}
+
+QTEST_MAIN(TestCommon)
+#include "tst_common.moc"

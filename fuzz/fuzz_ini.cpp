@@ -2,8 +2,8 @@
 //
 // Input: the settings file's bytes. For a few keys (names in several cases)
 // checks, besides "no crash":
-//  - a value written is read back exactly (values without line breaks or
-//    surrounding blanks or quotes);
+//  - a value written (here one with blanks and quotes around it) is read
+//    back exactly;
 //  - a write leaves the value of every other key as it was;
 //  - an integer that parses prints and parses back to itself.
 
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     }
 
-    const QString value = QStringLiteral("v=1 \u00E9");
+    const QString value = QStringLiteral(" \"v=1 \u00E9\" ");
     for (int i = 0; i < 4; ++i) {
         const std::optional<QByteArray> written = IniWriteValue(content, section, keys[i], value);
         if (!written) {

@@ -296,6 +296,12 @@ void TestConfig::write_data()
                                    << "savepath"
                                    << "/home/사용자/사진 폴더"
                                    << QStringLiteral("[Config]\nsavepath=/home/사용자/사진 폴더\n").toUtf8();
+    QTest::newRow("blanks kept by quotes") << QByteArray() << "Config"
+                                           << "savepath"
+                                           << "/tmp/x " << QByteArray("[Config]\nsavepath=\"/tmp/x \"\n");
+    QTest::newRow("quotes kept by quotes") << QByteArray() << "Config"
+                                           << "savepath"
+                                           << "'q'" << QByteArray("[Config]\nsavepath=\"'q'\"\n");
     QTest::newRow("empty value") << QByteArray("[Config]\nsavepath=/x\n") << "Config"
                                  << "savepath"
                                  << "" << QByteArray("[Config]\nsavepath=\n");
@@ -327,6 +333,8 @@ void TestConfig::writeReadBack()
         config.WriteBoolean("other", false);
         config.WriteString("format", "");
         config.WriteString("savepath", "/a b/c=d");
+        config.WriteString("blanks", " /tmp/x ");
+        config.WriteString("quoted", "\"q\"");
     }
     TConfig config("Zarvelo");
     QCOMPARE(config.ReadInteger("width", 0), INT_MIN);
@@ -335,9 +343,12 @@ void TestConfig::writeReadBack()
     QCOMPARE(config.ReadBoolean("other", true), false);
     QCOMPARE(config.ReadString("format", "JPG"), QString(""));
     QCOMPARE(config.ReadString("savepath", ""), QString("/a b/c=d"));
+    QCOMPARE(config.ReadString("blanks", ""), QString(" /tmp/x "));
+    QCOMPARE(config.ReadString("quoted", ""), QString("\"q\""));
     QCOMPARE(readAll(scope.iniPath()),
              QByteArray("[Config]\nwidth=-2147483648\nquality=-5\nresize_w=1\nother=0\n"
-                        "format=\nsavepath=/a b/c=d\n"));
+                        "format=\nsavepath=/a b/c=d\nblanks=\" /tmp/x \"\n"
+                        "quoted=\"\"q\"\"\n"));
 }
 
 // What cannot be stored as one "key=value" line is dropped, so no write can

@@ -330,7 +330,13 @@ std::optional<QByteArray> IniWriteValue(const QByteArray &content, const QString
 #else
         nl = "\n";
 #endif
-    const QByteArray entry = keyUtf8 + '=' + value.toUtf8();
+    // The reader trims blanks and removes one pair of enclosing quotes, so
+    // such a value is stored in quotes to read back as written.
+    QByteArray stored = value.toUtf8();
+    if (!stored.isEmpty() &&
+        (isBlank(stored.front()) || isBlank(stored.back()) || unquoted(stored).size() != stored.size()))
+        stored = '"' + stored + '"';
+    const QByteArray entry = keyUtf8 + '=' + stored;
 
     QByteArray out = body.bom;
     out.reserve(body.bom.size() + text.size() + entry.size() + section.size() + 16);

@@ -13,7 +13,9 @@
 //
 // Values: a text key present with an empty value reads as empty; only a
 // missing key (or an unreadable file) gives the default. Surrounding blanks
-// and one pair of enclosing quotes are not part of a value. Integers are
+// and one pair of enclosing quotes are not part of a stored value; a value
+// written with surrounding blanks or enclosing quotes is stored in quotes, so
+// every value without a line break reads back exactly as written. Integers are
 // decimal with an optional sign, or hexadecimal after "$", "0x" or "0X" (a
 // 32-bit pattern: "$FFFFFFFF" is -1); any other text reads as the default.
 // Booleans are integers, non-zero is true, written "1" or "0".

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "common.h"
+#include "conversionjob.h"
 #include "config.h"
 #include "dragfile.h"
 #include "filelist.h"
@@ -15,6 +16,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
@@ -395,9 +399,19 @@ void TFrmZarvelo::connectHandlers()
 
 bool TFrmZarvelo::StartAutoMode(const QStringList &arguments)
 {
-    // The command-line run is decided and started here.
-    Q_UNUSED(arguments);
-    return false;
+    // "/auto FORMAT PATH...": more than two arguments after the program's
+    // path, the first exactly "/auto". Anything else is a normal start.
+    if (arguments.size() < 4 || arguments.at(1) != QLatin1String("/auto"))
+        return false;
+    // The format is taken as given and never stored.
+    SaveFormat = arguments.at(2);
+    BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환하기")));
+    AutoMode = true;
+    for (qsizetype i = 3; i < arguments.size(); ++i)
+        AddPath(*FModel, arguments.at(i));
+    // The same dispatch as a user's click: the job starts before the window shows.
+    BtnStart->click();
+    return true;
 }
 
 void TFrmZarvelo::AddFile(const QStringList &paths)
@@ -424,9 +438,109 @@ QString TFrmZarvelo::FormatCaption(const QString &pattern) const
     return Translate(pattern).replace(QStringLiteral("%s"), SaveFormat);
 }
 
+namespace {
+
+// Hands the worker's steps to the window; lives for one job.
+class TJobHost final : public QObject, public IConversionHost
+{
+public:
+    explicit TJobHost(TFrmZarvelo *window) : QObject(window), FWindow(window) {}
+
+    QObject *HostObject() override { return FWindow; }
+    ConversionOptions CurrentOptions() override { return FWindow->CurrentOptions(); }
+    void ShowProgress(int position) override { FWindow->ShowProgress(position); }
+    void ShowConverting(int row) override { FWindow->ShowConverting(row); }
+    void ShowResult(int row, bool success) override { FWindow->ShowResult(row, success); }
+    void FinishConversion() override
+    {
+        FWindow->FinishConversion();
+        deleteLater();
+    }
+
+private:
+    TFrmZarvelo *FWindow;
+};
+
+} // namespace
+
 void TFrmZarvelo::BtnStartClick()
 {
-    // The conversion job starts here.
+    // After an /auto run the button closes the window.
+    if (BtnStart->text() == FormatCaption(QStringLiteral("%s 로 변환완료"))) {
+        close();
+        return;
+    }
+    const int rows = FModel->rowCount();
+    if (rows == 0)
+        return;
+
+    SavePath.clear();
+    if (ChkPath_2->isChecked() && !AutoMode) {
+        QString folder = FOutputFolder;
+        // An empty folder setting would mean the file-system root: refused
+        // like a folder that cannot be made.
+        const bool named = !folder.trimmed().isEmpty();
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        if (!named || (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))) {
+            QMessageBox box(QMessageBox::Critical, windowTitle(),
+                            Translate(QStringLiteral("저장될 폴더를 다시 입력해주세요.")), QMessageBox::Ok, this);
+            box.setWindowFlag(Qt::WindowStaysOnTopHint);
+            box.exec();
+            return;
+        }
+        SavePath = folder;
+    }
+
+    // Busy: nothing that the worker reads may change until FinishConversion.
+    ProgressBar->setMaximum(rows);
+    ProgressBar->show();
+    BtnStart->setText(QString());
+    BtnStart->setEnabled(false);
+    BtnHome->setEnabled(false);
+    BtnConfig->setEnabled(false);
+    Indicator->show();
+    Indicator->start();
+
+    const QString ready = Translate(QStringLiteral("준비"));
+    for (int i = 0; i < rows; ++i)
+        FModel->setStatus(i, ready);
+    StartConversionWorker(FModel, new TJobHost(this));
+}
+
+void TFrmZarvelo::ShowProgress(int position)
+{
+    ProgressBar->setValue(position);
+}
+
+void TFrmZarvelo::ShowConverting(int row)
+{
+    FModel->setStatus(row, Translate(QStringLiteral("변환")));
+}
+
+void TFrmZarvelo::ShowResult(int row, bool success)
+{
+    FModel->setStatus(row, Translate(success ? QStringLiteral("성공") : QStringLiteral("실패")));
+}
+
+void TFrmZarvelo::FinishConversion()
+{
+    Indicator->stop();
+    Indicator->hide();
+    ProgressBar->hide();
+    ProgressBar->setValue(0);
+    if (AutoMode) {
+        // The button now closes the window; the format menu is gone for good.
+        BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환완료")));
+        BtnStart->setContextMenuPolicy(Qt::NoContextMenu);
+        BtnStart->setEnabled(true);
+        BtnHome->setEnabled(true);
+    } else {
+        BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환하기")));
+        BtnStart->setEnabled(true);
+        BtnHome->setEnabled(true);
+        BtnConfig->setEnabled(true);
+    }
 }
 
 void TFrmZarvelo::BtnDeleteClick()

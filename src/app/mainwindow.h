@@ -81,6 +81,13 @@ public slots:
     void BtnDeleteAllClick();
     void EditInfoClick();
 
+public:
+    // The conversion job's steps; the worker runs each on the window thread.
+    void ShowProgress(int position);
+    void ShowConverting(int row);
+    void ShowResult(int row, bool success);
+    void FinishConversion();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -14,13 +14,14 @@
 #include <QMouseEvent>
 #include <QSpacerItem>
 
-namespace {
+namespace
+{
 
 // The notice's link: blue, underlined, hand cursor; a click opens the
 // address held in its tool tip and leaves the dialog open.
 class TUrlLabel : public QLabel
 {
-public:
+  public:
     TUrlLabel(const QString &text, const QString &url, QWidget *parent) : QLabel(text, parent)
     {
         setTextFormat(Qt::PlainText);
@@ -35,7 +36,7 @@ public:
         adjustSize();
     }
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent *event) override
     {
         if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
@@ -48,7 +49,7 @@ protected:
 // dialog's bottom edge whenever the dialog gets its size.
 class TExtrasPlacer : public QObject
 {
-public:
+  public:
     TExtrasPlacer(QMessageBox *box, QFrame *separator, QWidget *extra, int separatorFromBottom,
                   int extraFromBottom, int left)
         : QObject(box), FBox(box), FSeparator(separator), FExtra(extra),
@@ -57,7 +58,7 @@ public:
         box->installEventFilter(this);
     }
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == FBox && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
@@ -65,7 +66,7 @@ protected:
         return false;
     }
 
-private:
+  private:
     void place()
     {
         const int height = FBox->height();

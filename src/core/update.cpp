@@ -25,7 +25,8 @@
 #include <memory>
 #include <mutex>
 
-namespace {
+namespace
+{
 
 constexpr int kAttempts = 60;
 constexpr int kSleepMs = 10;
@@ -121,8 +122,13 @@ bool httpGet(const HttpHeaderList &headers, QString &answer, const std::atomic<b
         return false;
     QNetworkAccessManager manager;
     QNetworkRequest request{QUrl(UpdateEndpoint())};
-    for (const auto &[name, value] : headers)
-        request.setRawHeader(name.toUtf8(), value.toUtf8());
+    for (const auto &[name, value] : headers) {
+        // A null value would remove the header; an empty one is still sent.
+        QByteArray bytes = value.toUtf8();
+        if (bytes.isNull())
+            bytes = QByteArray("");
+        request.setRawHeader(name.toUtf8(), bytes);
+    }
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
 
     QEventLoop loop;
@@ -154,8 +160,8 @@ bool isWebAddress(const QString &address)
     // The same rule as OpenDocument: only http(s) addresses with a host.
     const QUrl url(address, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http"))
-           && !url.host().isEmpty();
+    return url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http")) &&
+           !url.host().isEmpty();
 }
 
 // The completion step of a check, on the window thread.
@@ -474,7 +480,8 @@ QString UpdateText(int selector)
          "아니오"},
         {"ja",
          {"このプログラムがアップデートされました。",
-          "安定的に使用するために新しくダウンロード\u00B7実行することをお勧めします。", "ダウンロードしますか。"},
+          "安定的に使用するために新しくダウンロード\u00B7実行することをお勧めします。",
+          "ダウンロードしますか。"},
          "はい",
          "いいえ"},
         {"zh", {"该程序已更新。", "建议下载并执行新程序以稳定使用。", "您要下载吗？"}, "是", "否"},
@@ -519,8 +526,8 @@ QString UpdateText(int selector)
     switch (selector) {
     case 0: {
         const QString separator(2, QChar(13));
-        return QString::fromUtf8(texts->prompt[0]) + separator + QString::fromUtf8(texts->prompt[1])
-               + separator + QString::fromUtf8(texts->prompt[2]);
+        return QString::fromUtf8(texts->prompt[0]) + separator + QString::fromUtf8(texts->prompt[1]) +
+               separator + QString::fromUtf8(texts->prompt[2]);
     }
     case 1:
         return QString::fromUtf8(texts->yes);
@@ -557,10 +564,9 @@ QString GetInstallId()
             : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
 #else
     std::unique_ptr<QSettings> settings =
-        storePath.isEmpty()
-            ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                          QStringLiteral("Talmerick"))
-            : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
+        storePath.isEmpty() ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                          QStringLiteral("Talmerick"))
+                            : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
 #endif
     if (settings->status() != QSettings::NoError)
         return QString();

@@ -52,9 +52,9 @@ void StopUpdateChecks();
 int RunningUpdateThreads();
 
 // Module state. Reads and writes are safe from any thread.
-QString UpdateEndpoint();  // address every request goes to; set by CheckUpdate
-int LayoutOffset();        // subtracted from the notice dialog's distances
-QString UpdateLanguage();  // two-letter code that picks the notice texts
+QString UpdateEndpoint(); // address every request goes to; set by CheckUpdate
+int LayoutOffset();       // subtracted from the notice dialog's distances
+QString UpdateLanguage(); // two-letter code that picks the notice texts
 void SetUpdateEndpoint(const QString &endpoint);
 void SetUpdateLanguage(const QString &language);
 
@@ -65,7 +65,7 @@ QString UpdateLanguageFor(const QLocale &locale);
 // Thrown by JsonUnescape for a "\u" escape that is not a hexadecimal number.
 class JsonUnescapeError : public std::runtime_error
 {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -1,0 +1,313 @@
+#pragma once
+
+// A local HTTPS stand-in for the update service, for the update tests. It runs
+// on a thread of its own (so it answers while the test's thread waits or runs
+// a modal dialog), records every request with its headers in arrival order
+// and answers with a configurable status and body. Its certificate is made at
+// start with the openssl command-line tool and trusted by the process's
+// default TLS configuration.
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QList>
+#include <QMutex>
+#include <QPair>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <memory>
+
+namespace testutil
+{
+
+struct ServiceRequest {
+    QByteArray method;
+    QByteArray path;
+    QList<QPair<QByteArray, QByteArray>> headers; // in arrival order
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return QByteArray();
+    }
+    bool hasHeader(const QByteArray &name) const
+    {
+        for (const auto &header : headers) {
+            if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        return false;
+    }
+    // Names of the program's own headers ("User-*" but the client's
+    // "User-Agent"), in arrival order.
+    QList<QByteArray> customHeaderNames() const
+    {
+        QList<QByteArray> names;
+        for (const auto &header : headers) {
+            if (header.first.startsWith("User-") &&
+                header.first.compare("User-Agent", Qt::CaseInsensitive) != 0)
+                names.append(header.first);
+        }
+        return names;
+    }
+};
+
+class TestUpdateService
+{
+  public:
+    TestUpdateService() = default;
+    TestUpdateService(const TestUpdateService &) = delete;
+    TestUpdateService &operator=(const TestUpdateService &) = delete;
+    ~TestUpdateService() { stop(); }
+
+    // Makes the certificates, trusts the good one and starts listening on
+    // 127.0.0.1. False with errorString set when that fails.
+    bool start()
+    {
+        QSslCertificate badCert;
+        QSslKey badKey;
+        if (!makeCertificate(QStringLiteral("good"), m_shared->cert, m_shared->key) ||
+            !makeCertificate(QStringLiteral("bad"), badCert, badKey))
+            return false;
+        m_shared->badCert = badCert;
+        m_shared->badKey = badKey;
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.addCaCertificate(m_shared->cert);
+        QSslConfiguration::setDefaultConfiguration(config);
+
+        m_thread = std::make_unique<QThread>();
+        m_server = new Server(m_shared);
+        m_server->moveToThread(m_thread.get());
+        QObject::connect(m_thread.get(), &QThread::finished, m_server, &QObject::deleteLater);
+        m_thread->start();
+        bool listening = false;
+        QMetaObject::invokeMethod(
+            m_server, [&] { listening = m_server->listen(QHostAddress::LocalHost); },
+            Qt::BlockingQueuedConnection);
+        if (!listening) {
+            errorString = QStringLiteral("cannot listen on 127.0.0.1");
+            return false;
+        }
+        m_port = m_server->serverPort();
+        return true;
+    }
+
+    void stop()
+    {
+        if (!m_thread)
+            return;
+        QMetaObject::invokeMethod(
+            m_server, [this] { m_server->close(); }, Qt::BlockingQueuedConnection);
+        m_thread->quit();
+        m_thread->wait();
+        m_thread.reset();
+    }
+
+    QString endpoint() const { return QStringLiteral("https://127.0.0.1:%1/api.init.php").arg(m_port); }
+
+    // An endpoint on a local port where nothing listens.
+    static QString closedEndpoint()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const quint16 port = probe.serverPort();
+        probe.close();
+        return QStringLiteral("https://127.0.0.1:%1/api.init.php").arg(port);
+    }
+
+    // Forgets the requests and connections seen; answers 200 with an empty
+    // JSON object again, accepts every connection.
+    void reset()
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->requests.clear();
+        m_shared->connections = 0;
+        m_shared->rejectFirst = 0;
+        m_shared->silent = false;
+        m_shared->status = 200;
+        m_shared->body = "{}";
+        m_shared->contentType = "application/json; charset=utf-8";
+    }
+
+    void setAnswer(int status, const QByteArray &body,
+                   const QByteArray &contentType = "application/json; charset=utf-8")
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->status = status;
+        m_shared->body = body;
+        m_shared->contentType = contentType;
+    }
+
+    // The first n connections get a certificate nobody trusts: the client's
+    // request fails as it would against an unreachable service.
+    void setRejectFirst(int n)
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->rejectFirst = n;
+    }
+
+    // Requests are read but never answered.
+    void setSilent(bool silent)
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->silent = silent;
+    }
+
+    int connections() const
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        return m_shared->connections;
+    }
+
+    QList<ServiceRequest> requests() const
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        return m_shared->requests;
+    }
+
+    // Waits, handling the calling thread's events, until at least n requests
+    // arrived. False when they did not within the time given.
+    bool waitForRequests(int n, int timeoutMs = 20000) const
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (requests().size() < n) {
+            if (deadline.hasExpired())
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(5);
+        }
+        return true;
+    }
+
+    QString errorString;
+
+  private:
+    struct Shared {
+        QMutex mutex;
+        QSslCertificate cert, badCert;
+        QSslKey key, badKey;
+        QList<ServiceRequest> requests;
+        int connections = 0;
+        int rejectFirst = 0;
+        bool silent = false;
+        int status = 200;
+        QByteArray body = "{}";
+        QByteArray contentType = "application/json; charset=utf-8";
+    };
+
+    class Server : public QTcpServer
+    {
+      public:
+        explicit Server(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+
+      protected:
+        void incomingConnection(qintptr descriptor) override
+        {
+            auto *socket = new QSslSocket(this);
+            if (!socket->setSocketDescriptor(descriptor)) {
+                delete socket;
+                return;
+            }
+            bool reject = false;
+            {
+                QMutexLocker lock(&m_shared->mutex);
+                reject = ++m_shared->connections <= m_shared->rejectFirst;
+            }
+            socket->setLocalCertificate(reject ? m_shared->badCert : m_shared->cert);
+            socket->setPrivateKey(reject ? m_shared->badKey : m_shared->key);
+            socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+            auto buffer = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QSslSocket::readyRead, socket,
+                             [this, socket, buffer] { onData(socket, *buffer); });
+            QObject::connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+            socket->startServerEncryption();
+        }
+
+      private:
+        void onData(QSslSocket *socket, QByteArray &buffer)
+        {
+            buffer += socket->readAll();
+            const qsizetype end = buffer.indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            const QList<QByteArray> lines = buffer.left(end).split('\n');
+            buffer.clear();
+            ServiceRequest request;
+            const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+            request.method = requestLine.value(0);
+            request.path = requestLine.value(1);
+            for (qsizetype i = 1; i < lines.size(); ++i) {
+                const QByteArray line = lines[i].trimmed();
+                const qsizetype colon = line.indexOf(':');
+                if (colon > 0)
+                    request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+            }
+            QByteArray response;
+            {
+                QMutexLocker lock(&m_shared->mutex);
+                m_shared->requests.append(request);
+                if (m_shared->silent)
+                    return;
+                response = "HTTP/1.1 " + QByteArray::number(m_shared->status) +
+                           " Answer\r\nContent-Type: " + m_shared->contentType +
+                           "\r\nContent-Length: " + QByteArray::number(m_shared->body.size()) +
+                           "\r\nConnection: close\r\n\r\n" + m_shared->body;
+            }
+            socket->write(response);
+            socket->disconnectFromHost();
+        }
+
+        std::shared_ptr<Shared> m_shared;
+    };
+
+    bool makeCertificate(const QString &name, QSslCertificate &cert, QSslKey &key)
+    {
+        const QString certPath = m_dir.filePath(name + QStringLiteral(".crt"));
+        const QString keyPath = m_dir.filePath(name + QStringLiteral(".key"));
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start(QStringLiteral("/usr/bin/openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                       QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath,
+                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                       QStringLiteral("subjectAltName=IP:127.0.0.1")});
+        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
+            errorString = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll());
+            return false;
+        }
+        QFile certFile(certPath), keyFile(keyPath);
+        if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
+            errorString = QStringLiteral("cannot read the certificate");
+            return false;
+        }
+        cert = QSslCertificate(certFile.readAll(), QSsl::Pem);
+        key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
+        if (cert.isNull() || key.isNull()) {
+            errorString = QStringLiteral("unreadable certificate or key");
+            return false;
+        }
+        return true;
+    }
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
+    std::unique_ptr<QThread> m_thread;
+    Server *m_server = nullptr;
+    quint16 m_port = 0;
+};
+
+} // namespace testutil

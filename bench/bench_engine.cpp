@@ -1,0 +1,258 @@
+// Measures what the conversion engine adds to the external tools' own time.
+// A batch of generated photo-sized PNGs is converted to JPG and to WEBP twice
+// per image: once through ConvertRaster, once by a plain loop that starts the
+// same tools with the same parameter texts directly (posix_spawn, output
+// discarded) and does the same copy and clean-up. The two runs alternate
+// which goes first. Prints the times and the ratio engine/direct.
+//
+// Usage: bench_engine [images=40] [width=3000] [height=2000]
+
+#include "common.h"
+#include "conversion.h"
+#include "tools.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
+
+namespace
+{
+
+// A smooth picture with fine noise, roughly what a camera gives.
+bool writePhoto(const QString &path, int width, int height, quint32 seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    const int shift = int(seed % 97);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int noise = int(random.bounded(24u)) - 12;
+            const int r = qBound(0, (x + shift) * 255 / width + noise, 255);
+            const int g = qBound(0, y * 255 / height + noise, 255);
+            const int b = qBound(0, ((x + y) / 8 + shift) % 256 + noise, 255);
+            line[x] = qRgb(r, g, b);
+        }
+    }
+    return image.save(path, "PNG");
+}
+
+// Starts one tool with the parameter text split as the runner splits it;
+// waits for it. Output goes nowhere.
+void runDirect(const QString &program, const QString &parameters)
+{
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<QByteArray> storage{path};
+    for (const QString &argument : SplitCommandLine(parameters))
+        storage.push_back(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+QString timestamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmsszzz"));
+}
+
+// The same work as the engine for a PNG source, written out plainly: returns
+// the parameter texts it ran, "<tool>: <text>" per line.
+QStringList convertDirect(const QString &format, int quality, const QString &source, const QString &output,
+                          const QString &scratch)
+{
+    const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
+    QStringList texts;
+    if (format == QLatin1String("JPG")) {
+        const QString bitmap = scratch + timestamp() + QStringLiteral(".bmp");
+        const QString first =
+            quoted(source + QStringLiteral("[0]")) +
+            QStringLiteral(" -auto-orient -type TrueColor -colorspace sRGB -compress none BMP3:") +
+            quoted(bitmap);
+        runDirect(magick, first);
+        const QString encoded = scratch + timestamp() + QStringLiteral(".JPG");
+        const QString second = QStringLiteral("-quality ") + QString::number(quality) +
+                               QStringLiteral(" -outfile ") + quoted(encoded) + QLatin1Char(' ') +
+                               quoted(bitmap);
+        runDirect(ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
+        QFile::copy(encoded, output);
+        QFile::remove(bitmap);
+        QFile::remove(encoded);
+        texts << QStringLiteral("magick: ") + first << QStringLiteral("cjpeg: ") + second;
+    } else {
+        const QString frame = format == QLatin1String("WEBP") || format == QLatin1String("GIF")
+                                  ? QString()
+                                  : QStringLiteral("[0]");
+        const QString text = quoted(source + frame) + QStringLiteral(" -auto-orient ") + quoted(output);
+        runDirect(magick, text);
+        texts << QStringLiteral("magick: ") + text;
+    }
+    return texts;
+}
+
+// Makes texts of both sides comparable: temporary folders, output folders and
+// timestamps replaced by placeholders.
+QStringList normalised(QStringList texts, const QStringList &folders)
+{
+    static const QRegularExpression stamp(QStringLiteral("\\d{8}_\\d{9}"));
+    for (QString &text : texts) {
+        for (const QString &folder : folders)
+            text.replace(folder, QStringLiteral("<dir>/"));
+        text.replace(QRegularExpression(QRegularExpression::escape(GetSpecialFolder(CSIDL_INTERNET_CACHE)) +
+                                        QStringLiteral("/zarvelo-\\w+/")),
+                     QStringLiteral("<dir>/"));
+        text.replace(stamp, QStringLiteral("<time>"));
+    }
+    return texts;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int count = args.size() > 1 ? args[1].toInt() : 40;
+    const int width = args.size() > 2 ? args[2].toInt() : 3000;
+    const int height = args.size() > 3 ? args[3].toInt() : 2000;
+    if (count <= 0 || width <= 0 || height <= 0) {
+        std::fprintf(stderr, "usage: bench_engine [images] [width] [height]\n");
+        return 2;
+    }
+
+    QTemporaryDir work;
+    const QString sources = work.path() + QStringLiteral("/sources/");
+    const QString scratch = work.path() + QStringLiteral("/scratch/");
+    QDir().mkpath(sources);
+    QDir().mkpath(scratch);
+
+    std::printf("generating %d PNG photos of %dx%d ...\n", count, width, height);
+    std::fflush(stdout);
+    QStringList photos;
+    for (int i = 0; i < count; ++i) {
+        const QString path = sources + QStringLiteral("photo-%1.png").arg(i, 2, 10, QLatin1Char('0'));
+        if (!writePhoto(path, width, height, quint32(1000 + i))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        photos << path;
+    }
+
+    QStringList engineTexts;
+    SetToolRunObserver([&engineTexts](const QString &program, const QString &parameters) {
+        engineTexts << program.mid(ProgramFolder().size() + 7) + QStringLiteral(": ") + parameters;
+    });
+
+    double totalEngine = 0;
+    double totalDirect = 0;
+    for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("WEBP")}) {
+        const QString engineOut = work.path() + QStringLiteral("/engine-") + format + QLatin1Char('/');
+        const QString directOut = work.path() + QStringLiteral("/direct-") + format + QLatin1Char('/');
+        QDir().mkpath(engineOut);
+        QDir().mkpath(directOut);
+        ConversionOptions options;
+        options.SaveFormat = format;
+        options.SavePath = engineOut;
+        options.Quality = 75;
+
+        // One unmeasured round of each, so that both start warm.
+        convertDirect(format, options.Quality, photos.first(), scratch + QStringLiteral("warm.out"), scratch);
+        ConversionOptions warm = options;
+        warm.SavePath = scratch;
+        ConvertRaster(warm, photos.first(), QStringLiteral("PNG"), 0, QString());
+
+        qint64 engineNs = 0;
+        qint64 directNs = 0;
+        int engineOk = 0;
+        int directOk = 0;
+        int textMismatches = 0;
+        for (int i = 0; i < count; ++i) {
+            const QString source = photos[i];
+            const QString directOutput =
+                MakeOutputPath(ConversionOptions{format, directOut, false, 0, 75}, source, format);
+            QStringList directTexts;
+            engineTexts.clear();
+            QElapsedTimer timer;
+            const auto runEngine = [&] {
+                timer.start();
+                engineOk += ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString()) ? 1 : 0;
+                engineNs += timer.nsecsElapsed();
+            };
+            const auto runDirectSide = [&] {
+                timer.start();
+                directTexts = convertDirect(format, options.Quality, source, directOutput, scratch);
+                directNs += timer.nsecsElapsed();
+                directOk += QFile::exists(directOutput) ? 1 : 0;
+            };
+            if (i % 2 == 0) {
+                runEngine();
+                runDirectSide();
+            } else {
+                runDirectSide();
+                runEngine();
+            }
+            if (normalised(engineTexts, {engineOut, sources}) !=
+                normalised(directTexts, {directOut, sources, scratch}))
+                ++textMismatches;
+        }
+        const double engineS = engineNs / 1e9;
+        const double directS = directNs / 1e9;
+        totalEngine += engineS;
+        totalDirect += directS;
+        std::printf("PNG -> %-4s  %d images  engine %8.2f s (%d ok)  direct %8.2f s (%d ok)  "
+                    "ratio engine/direct %.3f  parameter texts differing: %d\n",
+                    qPrintable(format), count, engineS, engineOk, directS, directOk, engineS / directS,
+                    textMismatches);
+        std::fflush(stdout);
+    }
+    SetToolRunObserver({});
+
+    // The fixed cost of one program start, on a tool that does almost nothing.
+    const QString encoder = ProgramFolder() + QStringLiteral("vendor/cjpeg");
+    constexpr int starts = 200;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < starts; ++i)
+        RunAndCapture(encoder, QStringLiteral("-version"));
+    const double runnerMs = timer.nsecsElapsed() / 1e6 / starts;
+    timer.start();
+    for (int i = 0; i < starts; ++i)
+        runDirect(encoder, QStringLiteral("-version"));
+    const double spawnMs = timer.nsecsElapsed() / 1e6 / starts;
+    std::printf("one start of \"cjpeg -version\": runner %.2f ms, posix_spawn %.2f ms\n", runnerMs, spawnMs);
+
+    std::printf("all formats: engine %.2f s, direct %.2f s, ratio engine/direct %.3f (target <= 1.05)\n",
+                totalEngine, totalDirect, totalEngine / totalDirect);
+    return 0;
+}

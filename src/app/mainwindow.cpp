@@ -328,6 +328,8 @@ QWidget *TFrmZarvelo::buildSettingCard()
     EditQuality->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     EditQuality->setValue(75);
     EditQuality->setToolTip(QStringLiteral("손실 압축시 적용"));
+    FWidthText = EditWidth->text();
+    FQualityText = EditQuality->text();
 
     auto *info = named(new QWidget(card), QStringLiteral("PnlInfo"));
     info->setFixedHeight(41);
@@ -392,8 +394,23 @@ void TFrmZarvelo::connectHandlers()
         });
     }
     connect(ChkWidth, &QAbstractButton::toggled, this, &TFrmZarvelo::ChkWidthClick);
-    connect(EditWidth, &QSpinBox::textChanged, this, &TFrmZarvelo::EditWidthChange);
-    connect(EditQuality, &QSpinBox::textChanged, this, &TFrmZarvelo::EditQualityChange);
+    // A spin box reports its own text changes only for acceptable values;
+    // its editor reports typed text as well. Both lead to one handler call
+    // per change of the text.
+    for (QSpinBox *box : {EditWidth, EditQuality}) {
+        const auto changed = [this, box] {
+            QString &last = box == EditWidth ? FWidthText : FQualityText;
+            if (box->text() == last)
+                return;
+            last = box->text();
+            if (box == EditWidth)
+                EditWidthChange();
+            else
+                EditQualityChange();
+        };
+        connect(box, &QSpinBox::textChanged, this, changed);
+        connect(box->findChild<QLineEdit *>(), &QLineEdit::textChanged, this, changed);
+    }
     connect(BtnSaveDir, &QAbstractButton::clicked, this, &TFrmZarvelo::BtnSaveDirClick);
 }
 

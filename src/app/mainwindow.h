@@ -123,6 +123,7 @@ private:
     TFileListModel *FModel = nullptr;
     std::unique_ptr<TDragFile> DragFile;
     QString FOutputFolder;
+    QString FWidthText, FQualityText; // box texts last handled
     bool FThemed = false;
 
     QWidget *PnlHead = nullptr;

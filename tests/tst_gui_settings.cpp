@@ -1,0 +1,336 @@
+// The settings card: loading (with the write-backs its controls cause), the
+// handlers that store every change at once, the format menu and the folder
+// picker.
+
+#include "common.h"
+#include "mainwindow.h"
+#include "testutil.h"
+#include "theme.h"
+#include "translate.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QStringList kFormats{"JPG", "PNG", "GIF", "WEBP", "TIFF"};
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+template <typename T> T *child(QWidget &window, const QString &name)
+{
+    T *found = window.findChild<T *>(name);
+    if (!found)
+        qFatal("no child %s", qPrintable(name));
+    return found;
+}
+
+// The format radio button that is checked, or "" when none is.
+QString checkedFormat(QWidget &w)
+{
+    QString checked;
+    for (const QString &format : kFormats) {
+        if (child<QRadioButton>(w, "Btn" + format)->isChecked())
+            checked += format;
+    }
+    return checked;
+}
+
+// A window shown and active, so that key input and focus changes reach it.
+void showActive(QWidget &w)
+{
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+}
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        InitTranslation();
+        InitTheme();
+    }
+
+    void init() { SetCurrentLanguage(QStringLiteral("en")); }
+
+    void firstStart()
+    {
+        testutil::ProgramFolderScope scope;
+        TFrmZarvelo w({});
+
+        QCOMPARE(checkedFormat(w), QStringLiteral("JPG"));
+        QCOMPARE(w.SaveFormat, QStringLiteral("JPG"));
+        QCOMPARE(w.btnStart()->text(), QStringLiteral("Convert to JPG"));
+        QCOMPARE(w.OutputFolder(), GetSpecialFolder(CSIDL_DESKTOP) + QStringLiteral("/Zarvelo"));
+        QCOMPARE(w.chkPath2()->text(), w.OutputFolder());
+        QVERIFY(child<QRadioButton>(w, "ChkPath_1")->isChecked());
+        QVERIFY(!w.chkPath2()->isChecked());
+        QVERIFY(!child<QCheckBox>(w, "ChkWidth")->isChecked());
+        QVERIFY(!child<QSpinBox>(w, "EditWidth")->isEnabled());
+        QCOMPARE(child<QSpinBox>(w, "EditWidth")->value(), 540);
+        QCOMPARE(child<QSpinBox>(w, "EditQuality")->value(), 75);
+        QCOMPARE(readAll(scope.iniPath()), QByteArray("[Config]\nsave=1\nformat=JPG\n"));
+
+        const ConversionOptions options = w.CurrentOptions();
+        QCOMPARE(options.SaveFormat, QStringLiteral("JPG"));
+        QVERIFY(options.SavePath.isEmpty());
+        QVERIFY(!options.UseWidth);
+        QCOMPARE(options.Width, 540);
+        QCOMPARE(options.Quality, 75);
+    }
+
+    void storedFile_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("radio"); // checked format button, "" for none
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("intoFolder"); // ChkPath_2 checked
+        QTest::addColumn<bool>("useWidth");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<QByteArray>("written");
+
+        const QByteArray h("[Config]\n");
+        QTest::newRow("save 2") << h + "save=2\n"
+                                << "JPG" << "Convert to JPG" << true << false << 540 << 75
+                                << h + "save=2\nformat=JPG\n";
+        QTest::newRow("save 0") << h + "save=0\n"
+                                << "JPG" << "Convert to JPG" << false << false << 540 << 75
+                                << h + "save=1\nformat=JPG\n";
+        QTest::newRow("save 3") << h + "save=3\n"
+                                << "JPG" << "Convert to JPG" << false << false << 540 << 75
+                                << h + "save=1\nformat=JPG\n";
+        QTest::newRow("save x") << h + "save=x\n"
+                                << "JPG" << "Convert to JPG" << false << false << 540 << 75
+                                << h + "save=1\nformat=JPG\n";
+        QTest::newRow("format jpg") << h + "format=jpg\nsave=1\n"
+                                    << "" << "Convert to jpg" << false << false << 540 << 75
+                                    << h + "format=jpg\nsave=1\n";
+        QTest::newRow("format BMP") << h + "format=BMP\n"
+                                    << "" << "Convert to BMP" << false << false << 540 << 75
+                                    << h + "format=BMP\nsave=1\n";
+        QTest::newRow("format PNG") << h + "format=PNG\nsave=1\n"
+                                    << "PNG" << "Convert to PNG" << false << false << 540 << 75
+                                    << h + "format=PNG\nsave=1\n";
+        QTest::newRow("quality 30") << h + "quality=30\n"
+                                    << "JPG" << "Convert to JPG" << false << false << 540 << 40
+                                    << h + "quality=40\nsave=1\nformat=JPG\n";
+        QTest::newRow("quality 150") << h + "quality=150\n"
+                                     << "JPG" << "Convert to JPG" << false << false << 540 << 100
+                                     << h + "quality=100\nsave=1\nformat=JPG\n";
+        QTest::newRow("quality 75") << h + "quality=75\n"
+                                    << "JPG" << "Convert to JPG" << false << false << 540 << 75
+                                    << h + "quality=75\nsave=1\nformat=JPG\n";
+        QTest::newRow("width 0x400") << h + "width=0x400\n"
+                                     << "JPG" << "Convert to JPG" << false << false << 1024 << 75
+                                     << h + "width=1024\nsave=1\nformat=JPG\n";
+        QTest::newRow("resize_w 7") << h + "resize_w=7\n"
+                                    << "JPG" << "Convert to JPG" << false << true << 540 << 75
+                                    << h + "resize_w=1\nsave=1\nformat=JPG\n";
+        QTest::newRow("empty format") << h + "format=\nsave=1\n"
+                                      << "" << "Convert to " << false << false << 540 << 75
+                                      << h + "format=\nsave=1\n";
+    }
+
+    void storedFile()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, radio);
+        QFETCH(QString, caption);
+        QFETCH(bool, intoFolder);
+        QFETCH(bool, useWidth);
+        QFETCH(int, width);
+        QFETCH(int, quality);
+        QFETCH(QByteArray, written);
+
+        testutil::ProgramFolderScope scope;
+        writeAll(scope.iniPath(), stored);
+        TFrmZarvelo w({});
+
+        QCOMPARE(checkedFormat(w), radio);
+        QCOMPARE(w.btnStart()->text(), caption);
+        QCOMPARE(w.chkPath2()->isChecked(), intoFolder);
+        QCOMPARE(child<QRadioButton>(w, "ChkPath_1")->isChecked(), !intoFolder);
+        QCOMPARE(child<QCheckBox>(w, "ChkWidth")->isChecked(), useWidth);
+        QCOMPARE(child<QSpinBox>(w, "EditWidth")->isEnabled(), useWidth);
+        QCOMPARE(child<QSpinBox>(w, "EditWidth")->value(), width);
+        QCOMPARE(child<QSpinBox>(w, "EditQuality")->value(), quality);
+        QCOMPARE(readAll(scope.iniPath()), written);
+        QCOMPARE(w.CurrentOptions().SaveFormat, w.SaveFormat);
+    }
+
+    void storedFolder()
+    {
+        testutil::ProgramFolderScope scope;
+        writeAll(scope.iniPath(), "[Config]\nsavepath=/tmp/Tom & Jerry\nsave=2\n");
+        TFrmZarvelo w({});
+        QCOMPARE(w.OutputFolder(), QStringLiteral("/tmp/Tom & Jerry"));
+        QVERIFY(w.chkPath2()->isChecked());
+        QCOMPARE(readAll(scope.iniPath()), QByteArray("[Config]\nsavepath=/tmp/Tom & Jerry\nsave=2\nformat=JPG\n"));
+    }
+
+    // Every change of a box's text is stored; leaving the quality box pulls
+    // its value into 40..100.
+    void typing()
+    {
+        testutil::ProgramFolderScope scope;
+        TFrmZarvelo w({});
+        showActive(w);
+        QTest::mouseClick(w.btnConfig(), Qt::LeftButton);
+        auto *quality = child<QSpinBox>(w, "EditQuality");
+        const auto stored = [&scope](const char *key) {
+            for (const QByteArray &line : readAll(scope.iniPath()).split('\n')) {
+                if (line.startsWith(QByteArray(key) + '='))
+                    return QString::fromUtf8(line.mid(int(qstrlen(key)) + 1));
+            }
+            return QString();
+        };
+
+        quality->setFocus();
+        quality->selectAll();
+        QTest::keyClick(quality, Qt::Key_8);
+        QCOMPARE(stored("quality"), QStringLiteral("8"));
+        QCOMPARE(w.CurrentOptions().Quality, 8);
+        QTest::keyClick(quality, Qt::Key_5);
+        QCOMPARE(stored("quality"), QStringLiteral("85"));
+
+        QTest::keyClick(quality, Qt::Key_Backspace);
+        QCOMPARE(stored("quality"), QStringLiteral("8"));
+        child<QCheckBox>(w, "ChkWidth")->setFocus(); // leave the box
+        QCOMPARE(quality->value(), 40);
+        QCOMPARE(stored("quality"), QStringLiteral("40"));
+
+        quality->setFocus();
+        quality->selectAll();
+        QTest::keyClick(quality, Qt::Key_Backspace);
+        QCOMPARE(stored("quality"), QStringLiteral("40")); // empty text counts as the lower bound
+        QTest::keyClicks(quality, "70");
+        QCOMPARE(stored("quality"), QStringLiteral("70"));
+        QTest::keyClick(quality, Qt::Key_Up); // an arrow step is a change too
+        QCOMPARE(stored("quality"), QStringLiteral("71"));
+
+        auto *check = child<QCheckBox>(w, "ChkWidth");
+        auto *width = child<QSpinBox>(w, "EditWidth");
+        QTest::mouseClick(check, Qt::LeftButton);
+        QCOMPARE(stored("resize_w"), QStringLiteral("1"));
+        QVERIFY(width->isEnabled());
+        width->setFocus();
+        width->selectAll();
+        QTest::keyClick(width, Qt::Key_Backspace);
+        QCOMPARE(stored("width"), QStringLiteral("0"));
+        QTest::keyClicks(width, "1200");
+        QCOMPARE(stored("width"), QStringLiteral("1200"));
+        QVERIFY(w.CurrentOptions().UseWidth);
+        QCOMPARE(w.CurrentOptions().Width, 1200);
+        QTest::mouseClick(check, Qt::LeftButton);
+        QCOMPARE(stored("resize_w"), QStringLiteral("0"));
+        QVERIFY(!width->isEnabled());
+    }
+
+    void formatChoices()
+    {
+        testutil::ProgramFolderScope scope;
+        TFrmZarvelo w({});
+        showActive(w);
+
+        // The start button's own menu.
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(10, 10), w.btnStart()->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(w.btnStart(), &menuEvent);
+        QVERIFY(w.popSave()->isVisible());
+        w.popSave()->hide();
+        child<QAction>(w, "ChkPNG")->trigger();
+        QCOMPARE(w.btnStart()->text(), QStringLiteral("Convert to PNG"));
+        QCOMPARE(checkedFormat(w), QStringLiteral("PNG"));
+        QCOMPARE(readAll(scope.iniPath()), QByteArray("[Config]\nsave=1\nformat=PNG\n"));
+
+        // The radio buttons of the settings card.
+        QTest::mouseClick(w.btnConfig(), Qt::LeftButton);
+        QTest::mouseClick(child<QRadioButton>(w, "BtnWEBP"), Qt::LeftButton);
+        QCOMPARE(w.SaveFormat, QStringLiteral("WEBP"));
+        QCOMPARE(w.btnStart()->text(), QStringLiteral("Convert to WEBP"));
+        QCOMPARE(readAll(scope.iniPath()), QByteArray("[Config]\nsave=1\nformat=WEBP\n"));
+
+        // The output radio buttons store 1 or 2.
+        QTest::mouseClick(w.chkPath2(), Qt::LeftButton, {}, QPoint(6, w.chkPath2()->height() / 2));
+        QCOMPARE(readAll(scope.iniPath()), QByteArray("[Config]\nsave=2\nformat=WEBP\n"));
+
+        // A disabled start button (a job runs) opens no menu.
+        w.btnStart()->setEnabled(false);
+        QApplication::sendEvent(w.btnStart(), &menuEvent);
+        QVERIFY(!w.popSave()->isVisible());
+    }
+
+    void folderPicker_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("chosen") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    void folderPicker()
+    {
+        QFETCH(bool, confirm);
+        testutil::ProgramFolderScope scope;
+        QTemporaryDir target;
+        TFrmZarvelo w({});
+        showActive(w);
+        QTest::mouseClick(w.btnConfig(), Qt::LeftButton);
+        const QString before = w.OutputFolder();
+        const QByteArray fileBefore = readAll(scope.iniPath());
+
+        QString title, accept;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            title = dialog->windowTitle();
+            accept = dialog->labelText(QFileDialog::Accept);
+            if (confirm) {
+                dialog->setDirectory(target.path());
+                dialog->selectFile(target.path());
+                QMetaObject::invokeMethod(dialog, "accept");
+            } else {
+                dialog->reject();
+            }
+        });
+        QTest::mouseClick(child<QWidget>(w, "BtnSaveDir"), Qt::LeftButton);
+
+        QCOMPARE(title, QStringLiteral("Select Folder"));
+        QCOMPARE(accept, QStringLiteral("OK"));
+        QVERIFY(!w.chkPath2()->isChecked()); // choosing a folder does not select it
+        if (confirm) {
+            QCOMPARE(w.OutputFolder(), target.path());
+            QCOMPARE(w.chkPath2()->text(), target.path());
+            QCOMPARE(readAll(scope.iniPath()), fileBefore + "savepath=" + target.path().toUtf8() + "\n");
+        } else {
+            QCOMPARE(w.OutputFolder(), before);
+            QCOMPARE(readAll(scope.iniPath()), fileBefore);
+        }
+    }
+};
+
+QTEST_MAIN(TestSettings)
+#include "tst_gui_settings.moc"

@@ -169,6 +169,7 @@ class TestGuiUpdateDialog : public QObject
   private:
     testutil::TestUpdateService m_service;
     UrlRecorder m_browser;
+    QTemporaryDir m_storeDir;
 
   private slots:
     void initTestCase();
@@ -196,6 +197,7 @@ class TestGuiUpdateDialog : public QObject
 void TestGuiUpdateDialog::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+    SetInstallIdStore(m_storeDir.filePath(QStringLiteral("ids.ini")));
     QApplication::setApplicationDisplayName(QStringLiteral("Zarvelo Test"));
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString));
     for (const char *scheme : {"http", "https", "file"})

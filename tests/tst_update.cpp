@@ -99,6 +99,7 @@ class TestUpdate : public QObject
     void stopDuringWaitEndsWithoutCallback();
     void stopDuringUnansweredRequest();
     void stopAtHandOverDoesNotDeadlock();
+    void callbackMayStopChecks();
     void emptyEndpointStartsNothing();
     void holdRequestOnceWithVersionAndCommand_data();
     void holdRequestOnceWithVersionAndCommand();
@@ -669,6 +670,25 @@ void TestUpdate::stopAtHandOverDoesNotDeadlock()
     QCOMPARE(outcome->asks, 0);
     QCOMPARE(outcome->callbacks, 0);
     QVERIFY(m_browser.urls.isEmpty());
+}
+
+void TestUpdate::callbackMayStopChecks()
+{
+    // The window closes itself from the callback, which stops the checks
+    // while the check thread still waits for its completion step.
+    m_service.setAnswer(200, R"({"update":"https://dl.example/"})");
+    int calls = 0;
+    CheckUpdate(
+        m_service.endpoint(),
+        [&calls](bool accepted, const QString &) {
+            ++calls;
+            if (accepted)
+                StopUpdateChecks();
+        },
+        10, [](const QString &) { return true; });
+    QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 20000);
+    QCOMPARE(RunningUpdateThreads(), 0);
+    QCOMPARE(m_browser.urls, QList<QUrl>{QUrl(QStringLiteral("https://dl.example/"))});
 }
 
 void TestUpdate::emptyEndpointStartsNothing()

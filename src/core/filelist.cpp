@@ -99,6 +99,7 @@ void TFileListModel::appendRows(std::vector<std::unique_ptr<TFileInfo>> infos, c
     const int first = int(FRows.size());
     beginInsertRows(QModelIndex(), first, first + int(infos.size()) - 1);
     FRows.reserve(FRows.size() + infos.size());
+    FNames.reserve(FNames.size() + qsizetype(infos.size()));
     for (auto &info : infos) {
         FNames.insert(info->FileName);
         FRows.push_back(Row{std::move(info), status});
@@ -234,8 +235,7 @@ public:
 
         QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         while (it.hasNext()) {
-            it.next();
-            const QFileInfo entry = it.fileInfo();
+            const QFileInfo entry = it.nextFileInfo();
             const QString entryPath = folder + entry.fileName();
             if (entry.isDir())
                 addPath(entryPath);
@@ -249,7 +249,9 @@ public:
 private:
     void addImageFile(const QString &path)
     {
-        if (FList.contains(path) || FPendingNames.contains(path))
+        // Rows waiting in FPending need no test: one walk never meets a path
+        // twice (names in a folder differ, and each folder path is walked once).
+        if (FList.contains(path))
             return;
         const QString type = DetectImageType(path);
         if (type.isEmpty())
@@ -258,7 +260,6 @@ private:
         info->FileName = path;
         info->Title = FileTitle(path);
         info->Format = type;
-        FPendingNames.insert(path);
         FPending.push_back(std::move(info));
         if (FPending.size() >= kChunk)
             flush();
@@ -268,14 +269,12 @@ private:
     {
         FList.appendRows(std::move(FPending), FReady);
         FPending.clear();
-        FPendingNames.clear();
     }
 
     static constexpr size_t kChunk = 4096;
     TFileListModel &FList;
     const QString FReady; // one shared status text for every new row
     std::vector<std::unique_ptr<TFileInfo>> FPending;
-    QSet<QString> FPendingNames;
     QStringList FAncestors; // identities of the folders being walked
 };
 

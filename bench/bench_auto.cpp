@@ -1,0 +1,141 @@
+// Measures the whole "/auto FORMAT FOLDER" job against the same tool commands
+// run directly in a plain loop. The job is the real window started with the
+// command line (folder walk, type detection, worker thread, every step handed
+// to the window thread); it ends when the start button offers to close. The
+// loop starts the tools for the same files with the same parameter texts.
+// Both sides run twice per format, alternating which goes first.
+//
+// Usage: bench_auto [images=40] [width=3000] [height=2000]
+
+#include "benchutil.h"
+#include "common.h"
+#include "mainwindow.h"
+#include "theme.h"
+#include "translate.h"
+#include "update.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace benchutil;
+
+namespace
+{
+
+// A fresh folder holding links to the photos, so that every run writes its
+// outputs beside sources of its own.
+QString stageSources(const QString &root, const QString &name, const QStringList &photos)
+{
+    const QString dir = root + QLatin1Char('/') + name + QLatin1Char('/');
+    QDir().mkpath(dir);
+    for (const QString &photo : photos)
+        QFile::link(photo, dir + QFileInfo(photo).fileName());
+    return dir;
+}
+
+double runJob(const QString &format, const QString &dir, int count)
+{
+    QElapsedTimer timer;
+    timer.start();
+    TFrmZarvelo window({QStringLiteral("zarvelo"), QStringLiteral("/auto"), format, dir});
+    // The worker hands every step to this thread; wait for the last one.
+    while (!window.btnStart()->isEnabled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    int converted = 0;
+    for (const QFileInfo &entry : QDir(dir).entryInfoList(QDir::Files))
+        converted += entry.isSymLink() ? 0 : 1;
+    if (converted != count)
+        std::printf("  job converted %d of %d files\n", converted, count);
+    return seconds;
+}
+
+double runLoop(const QString &format, const QString &dir, const QString &scratch, int count)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QStringList sources = QDir(dir).entryList(QDir::Files, QDir::Name);
+    int converted = 0;
+    for (const QString &name : sources) {
+        const QString source = dir + name;
+        const QString output = dir + QFileInfo(name).completeBaseName() + QLatin1Char('.') + format.toLower();
+        convertDirect(format, 75, source, output, scratch);
+        converted += QFile::exists(output) ? 1 : 0;
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (converted != count)
+        std::printf("  loop converted %d of %d files\n", converted, count);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    InitTranslation();
+    InitUpdateModule();
+    InitTheme();
+    const QStringList args = app.arguments();
+    const int count = args.size() > 1 ? args[1].toInt() : 40;
+    const int width = args.size() > 2 ? args[2].toInt() : 3000;
+    const int height = args.size() > 3 ? args[3].toInt() : 2000;
+    if (count <= 0 || width <= 0 || height <= 0) {
+        std::fprintf(stderr, "usage: bench_auto [images] [width] [height]\n");
+        return 2;
+    }
+
+    // A program folder of its own, so that the real settings file is untouched.
+    QTemporaryDir work;
+    QFile::link(ProgramFolder() + QStringLiteral("vendor"), work.path() + QStringLiteral("/vendor"));
+    SetProgramFolder(work.path());
+
+    const QString scratch = work.path() + QStringLiteral("/scratch/");
+    QDir().mkpath(scratch);
+    std::printf("generating %d PNG photos of %dx%d ...\n", count, width, height);
+    std::fflush(stdout);
+    QStringList photos;
+    QDir().mkpath(work.path() + QStringLiteral("/photos"));
+    for (int i = 0; i < count; ++i) {
+        const QString path = work.path() + QStringLiteral("/photos/photo-%1.png").arg(i, 3, 10, QLatin1Char('0'));
+        if (!writePhoto(path, width, height, quint32(2000 + i))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        photos << path;
+    }
+
+    double totalJob = 0;
+    double totalLoop = 0;
+    int run = 0;
+    for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("WEBP")}) {
+        double job = 0;
+        double loop = 0;
+        for (int round = 0; round < 2; ++round) {
+            const QString jobDir = stageSources(work.path(), QStringLiteral("job-%1").arg(run), photos);
+            const QString loopDir = stageSources(work.path(), QStringLiteral("loop-%1").arg(run), photos);
+            ++run;
+            if (round == 0) {
+                job += runJob(format, jobDir, count);
+                loop += runLoop(format, loopDir, scratch, count);
+            } else {
+                loop += runLoop(format, loopDir, scratch, count);
+                job += runJob(format, jobDir, count);
+            }
+        }
+        totalJob += job;
+        totalLoop += loop;
+        std::printf("/auto %-4s  %d images x2  job %8.2f s  loop %8.2f s  ratio job/loop %.3f\n",
+                    qPrintable(format), count, job, loop, job / loop);
+        std::fflush(stdout);
+    }
+    std::printf("overall ratio job/loop %.3f (target <= 1.05)\n", totalJob / totalLoop);
+    SetProgramFolder(QString());
+    return 0;
+}

@@ -3,6 +3,7 @@
 // Shared helpers of the Qt Test executables.
 
 #include "common.h"
+#include "update.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +11,10 @@
 #include <QTemporaryDir>
 
 namespace testutil {
+
+// No test reaches a name server or a service outside this machine: update
+// checks started by a window under test only go to loopback addresses.
+inline const bool kUpdateLoopbackOnly = (SetUpdateLoopbackOnly(true), true);
 
 // The folder of the test executables; the build puts vendor/ there.
 inline QString binFolder()

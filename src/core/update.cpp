@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QLocale>
 #include <QMutex>
 #include <QNetworkAccessManager>
@@ -263,9 +264,27 @@ QString ConfiguredUpdateEndpoint()
         .ReadString(QStringLiteral("endpoint"), WebHost() + QStringLiteral("/api.init.php"));
 }
 
+namespace
+{
+std::atomic<bool> loopbackOnly{false};
+
+bool isLoopbackEndpoint(const QString &endpoint)
+{
+    const QHostAddress address(QUrl(endpoint).host());
+    return QUrl(endpoint).host() == QLatin1String("localhost") || address.isLoopback();
+}
+} // namespace
+
+void SetUpdateLoopbackOnly(bool on)
+{
+    loopbackOnly = on;
+}
+
 void CheckUpdate(const QString &endpoint, UpdateCallback callback, int layoutOffset, UpdateAsk ask)
 {
     if (endpoint.isEmpty() || !QCoreApplication::instance())
+        return;
+    if (loopbackOnly && !isLoopbackEndpoint(endpoint))
         return;
     {
         QMutexLocker lock(&state().mutex);

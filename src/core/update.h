@@ -56,6 +56,11 @@ QString UpdateEndpoint(); // address every request goes to; set by CheckUpdate
 int LayoutOffset();       // subtracted from the notice dialog's distances
 QString UpdateLanguage(); // two-letter code that picks the notice texts
 void SetUpdateEndpoint(const QString &endpoint);
+
+// Tests: while on, CheckUpdate starts nothing for an endpoint whose host is
+// not on this machine (localhost, 127.0.0.0/8, ::1), so that no test run ever
+// asks a name server or a service outside the machine.
+void SetUpdateLoopbackOnly(bool on);
 void SetUpdateLanguage(const QString &language);
 
 // The two-letter language code for a locale: the first two letters of its

@@ -234,6 +234,11 @@ private slots:
         QVERIFY(drop(viewport, {b, a, dir.path() + "/folder"}));
         QCOMPARE(fileNames(w.fileList()), (QStringList{b, a, folderImage}));
 
+        // The header and the empty part of the list take drops too.
+        w.fileList()->clear();
+        QVERIFY(drop(w.listFile()->header(), {a}));
+        QCOMPARE(fileNames(w.fileList()), QStringList{a});
+
         // Busy: the drop completes and adds nothing; afterwards drops work again.
         w.fileList()->clear();
         w.btnStart()->setEnabled(false);

@@ -686,7 +686,7 @@ void TFrmZarvelo::LoadSettings()
 
 void TFrmZarvelo::ShowSaveFormat(bool persist)
 {
-    BtnStart->setText(literalCaption(FormatCaption(QStringLiteral("%s 로 변환하기"))));
+    BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환하기")));
     const qsizetype position = kFormats.indexOf(SaveFormat);
     if (position >= 0)
         FormatButtons[position]->setChecked(true);

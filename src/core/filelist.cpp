@@ -212,7 +212,10 @@ QString folderIdentity(const QString &folder)
 class TIntake
 {
 public:
-    explicit TIntake(TFileListModel &list) : FList(list), FReady(Translate(QStringLiteral("준비"))) {}
+    explicit TIntake(TFileListModel &list)
+        : FList(list), FReady(Translate(QStringLiteral("준비"))), FListWasEmpty(list.rowCount() == 0)
+    {
+    }
     ~TIntake() { flush(); }
 
     void addPath(const QString &path)
@@ -249,9 +252,10 @@ public:
 private:
     void addImageFile(const QString &path)
     {
-        // Rows waiting in FPending need no test: one walk never meets a path
-        // twice (names in a folder differ, and each folder path is walked once).
-        if (FList.contains(path))
+        // Only rows from before this walk can be duplicates: one walk never
+        // meets a path twice (names in a folder differ, and each folder path
+        // is walked once). So a walk into an empty list tests nothing.
+        if (!FListWasEmpty && FList.contains(path))
             return;
         const QString type = DetectImageType(path);
         if (type.isEmpty())
@@ -274,6 +278,7 @@ private:
     static constexpr size_t kChunk = 4096;
     TFileListModel &FList;
     const QString FReady; // one shared status text for every new row
+    const bool FListWasEmpty;
     std::vector<std::unique_ptr<TFileInfo>> FPending;
     QStringList FAncestors; // identities of the folders being walked
 };

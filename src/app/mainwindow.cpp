@@ -348,9 +348,16 @@ void TFrmZarvelo::FitCaptions()
     // The settings card is laid out for a narrow system font; a wider font
     // or a longer translation widens a caption instead of cutting it.
     const auto fit = [](QWidget *widget) {
-        const int needed = widget->sizeHint().width();
-        if (needed > widget->width())
-            widget->resize(needed, widget->height());
+        const QSize needed = widget->sizeHint();
+        QRect bounds = widget->geometry();
+        if (needed.width() > bounds.width())
+            bounds.setWidth(needed.width());
+        if (needed.height() > bounds.height()) {
+            // Grown about its middle, so that it stays level with its row.
+            bounds.moveTop(bounds.top() - (needed.height() - bounds.height()) / 2);
+            bounds.setHeight(needed.height());
+        }
+        widget->setGeometry(bounds);
     };
     const QList<QWidget *> captions = GrpOption->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
     for (QWidget *widget : captions) {

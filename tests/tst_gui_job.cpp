@@ -273,6 +273,22 @@ private slots:
         QVERIFY(!window.isVisible());
     }
 
+    // Paths relative to the folder the program was started from.
+    void autoRunRelativePath()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/relative/");
+        writePng(dir + "pics/r.png");
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir));
+        TFrmZarvelo window(args({QStringLiteral("/auto"), QStringLiteral("JPG"), QStringLiteral("pics")}));
+        QDir::setCurrent(before);
+        QCOMPARE(window.fileList()->rowCount(), 1);
+        QCOMPARE(window.fileList()->fileInfo(0).FileName, dir + "pics/r.png");
+        QVERIFY(waitIdle(window));
+        QCOMPARE(statuses(*window.fileList()), QStringList{"Success"});
+        QVERIFY(QFile::exists(dir + "pics/r.jpg"));
+    }
+
     void normalStarts_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -431,8 +431,14 @@ bool TFrmZarvelo::StartAutoMode(const QStringList &arguments)
     SaveFormat = arguments.at(2);
     BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환하기")));
     AutoMode = true;
-    for (qsizetype i = 3; i < arguments.size(); ++i)
-        AddPath(*FModel, arguments.at(i));
+    // The tools run in the vendor folder, so a path relative to the folder
+    // the program was started from is made absolute first.
+    for (qsizetype i = 3; i < arguments.size(); ++i) {
+        const QString &path = arguments.at(i);
+        AddPath(*FModel, QDir::isRelativePath(path) && !path.isEmpty()
+                             ? QDir::currentPath() + QLatin1Char('/') + path
+                             : path);
+    }
     // The same dispatch as a user's click: the job starts before the window shows.
     BtnStart->click();
     return true;

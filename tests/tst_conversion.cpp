@@ -91,14 +91,16 @@ bool writePng(const QString &path, int width, int height)
 
 // A PDF of the given number of Letter pages, made by the interpreter from
 // PostScript.
-bool writePdf(const QString &path, int pages)
+bool writePdf(const QString &path, int pages, bool colour = true)
 {
     const QString ps = path + QStringLiteral(".ps");
     const QByteArray program = "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
                                "/Helvetica findfont 48 scalefont setfont\n1 1 " +
                                QByteArray::number(pages) +
-                               " { /n exch def 0 0 1 setrgbcolor 72 72 468 648 rectfill\n"
-                               "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n";
+                               (colour ? " { /n exch def 0 0 1 setrgbcolor 72 72 468 648 rectfill\n"
+                                         "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n"
+                                       : " { /n exch def 0 setgray 100 400 moveto (Page ) show n 3 string cvs show "
+                                         "showpage } for\n");
     if (!writeFile(ps, program))
         return false;
     runTool(QStringLiteral("gs"),
@@ -159,6 +161,8 @@ class TestConversion : public QObject
     void aiToPng();
     void warningOnDirectPath_data();
     void warningOnDirectPath();
+    void greyPictureWithRgbProfile_data();
+    void greyPictureWithRgbProfile();
     void missingTools();
     void quoteInName();
     void concurrentCallsKeepApart();
@@ -624,6 +628,52 @@ void TestConversion::warningOnDirectPath()
     options.SavePath = outDir.path();
     QCOMPARE(ConvertRaster(options, source, QStringLiteral("JPG"), 0, QString()), result);
     QCOMPARE(entries(outDir.path()).size(), result ? 1 : 0);
+}
+
+void TestConversion::greyPictureWithRgbProfile_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("black-and-white photo with an RGB profile") << "grey-profile.jpg"
+                                                                << "JPG";
+    QTest::newRow("black-and-white drawing") << "grey.ai"
+                                             << "AI";
+}
+
+// Writing a greyscale PNG from a picture with an RGB colour profile makes the
+// image tool print a notice about the profile it leaves out; the PNG itself is
+// right, so the conversion succeeds.
+void TestConversion::greyPictureWithRgbProfile()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, type);
+    const QString icc = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
+    if (!QFile::exists(icc))
+        QSKIP("no sRGB profile on this machine");
+
+    QTemporaryDir work;
+    const QString path = work.path() + QLatin1Char('/') + source;
+    if (type == QLatin1String("AI")) {
+        QVERIFY(writePdf(path, 1, false));
+    } else {
+        runTool(QStringLiteral("magick"),
+                {QStringLiteral("-size"), QStringLiteral("120x80"), QStringLiteral("gradient:white-black"),
+                 QStringLiteral("-colorspace"), QStringLiteral("sRGB"), QStringLiteral("-type"),
+                 QStringLiteral("TrueColor"), QStringLiteral("-profile"), icc, path});
+        // The fixture does make the tool print the notice.
+        QVERIFY(runTool(QStringLiteral("magick"), {path, work.path() + QStringLiteral("/probe.png")})
+                    .contains(QStringLiteral("not permitted on grayscale PNG")));
+    }
+
+    QTemporaryDir outDir;
+    ConversionOptions options = optionsFor(QStringLiteral("PNG"));
+    options.SavePath = outDir.path();
+    const bool result = type == QLatin1String("AI") ? ConvertAi(options, path)
+                                                     : ConvertRaster(options, path, type, 0, QString());
+    QVERIFY(result);
+    const QStringList outputs = entries(outDir.path());
+    QCOMPARE(outputs.size(), 1);
+    QVERIFY(!QImage(outDir.path() + QLatin1Char('/') + outputs.first()).isNull());
 }
 
 void TestConversion::missingTools()

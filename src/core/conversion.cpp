@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace
@@ -91,6 +92,20 @@ class ScratchFolder
   private:
     QTemporaryDir m_dir;
 };
+
+// ImageMagick 6 prints this warning when it writes a greyscale PNG from a
+// picture that carries a colour profile of the other kind (a black-and-white
+// photo or drawing with an RGB profile): the PNG is complete and correct, only
+// the profile is left out. Such a line alone is no failure; every other
+// printed text still is.
+QString withoutProfileNotices(const QString &printed)
+{
+    static const QRegularExpression notice(
+        QStringLiteral("^[^\\n]*profile 'icc': [^\\n]*color space not permitted on \\w+ PNG[^\\n]*$"),
+        QRegularExpression::MultilineOption);
+    QString rest = printed;
+    return rest.remove(notice).trimmed();
+}
 
 bool isFileAt(const QString &path)
 {
@@ -190,7 +205,7 @@ bool ConvertRaster(const ConversionOptions &options, const QString &sourcePath, 
                                        quoted(outputPath));
     // A successful run prints nothing; anything printed, a warning included,
     // makes the output count as failed.
-    if (!printed.isEmpty())
+    if (!withoutProfileNotices(printed).isEmpty())
         QFile::remove(outputPath);
     return isFileAt(outputPath);
 }

@@ -6,9 +6,12 @@
 #include "update.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QObject>
 #include <QTemporaryDir>
+#include <QUrl>
 
 namespace testutil {
 
@@ -39,6 +42,35 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// Stands in for the browser while it lives: QDesktopServices hands every
+// address of these schemes here, so nothing is launched, and the test reads
+// what would have been opened.
+class BrowserStandIn : public QObject
+{
+    Q_OBJECT
+public:
+    explicit BrowserStandIn(const QStringList &schemes = {QStringLiteral("http"), QStringLiteral("https"),
+                                                          QStringLiteral("file"), QStringLiteral("javascript")})
+        : m_schemes(schemes)
+    {
+        for (const QString &scheme : m_schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~BrowserStandIn() override
+    {
+        for (const QString &scheme : m_schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+
+    QList<QUrl> urls; // every address handed over, in order
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+
+private:
+    QStringList m_schemes;
 };
 
 } // namespace testutil

@@ -2,6 +2,7 @@
 // program folder.
 
 #include "common.h"
+#include "testutil.h"
 #include "version.h"
 
 #include <QDesktopServices>
@@ -10,16 +11,6 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
-
-// Stands in for the browser: QDesktopServices hands opened addresses here.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-  public:
-    QList<QUrl> opened;
-  public slots:
-    void open(const QUrl &url) { opened << url; }
-};
 
 class TestCommon : public QObject
 {
@@ -98,17 +89,11 @@ void TestCommon::openDocument()
     QFETCH(QString, url);
     QFETCH(bool, opened);
 
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    testutil::BrowserStandIn browser;
     const bool result = OpenDocument(url);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
 
     QCOMPARE(result, opened);
-    QCOMPARE(catcher.opened, opened ? QList<QUrl>{QUrl(url)} : QList<QUrl>{});
+    QCOMPARE(browser.urls, opened ? QList<QUrl>{QUrl(url)} : QList<QUrl>{});
 }
 
 void TestCommon::programFolder()

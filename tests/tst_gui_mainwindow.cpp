@@ -61,16 +61,6 @@ bool drop(QWidget *target, const QStringList &paths)
     return enter.isAccepted() && event.isAccepted();
 }
 
-// Catches the addresses the window hands to the browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
-
 template <typename T> T *child(QWidget &window, const char *name)
 {
     T *found = window.findChild<T *>(QLatin1String(name));
@@ -165,12 +155,10 @@ private slots:
         QVERIFY(w.btnHome()->isChecked());
         QVERIFY(!w.btnConfig()->isChecked());
 
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+        testutil::BrowserStandIn browser;
         QTest::mouseClick(child<QWidget>(w, "ImgLogo"), Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QCOMPARE(catcher.urls.size(), 1);
-        QCOMPARE(catcher.urls.first().toString(), WebHost() + QStringLiteral("/zarvelo?v=1.0.0.0"));
+        QCOMPARE(browser.urls.size(), 1);
+        QCOMPARE(browser.urls.first().toString(), WebHost() + QStringLiteral("/zarvelo?v=1.0.0.0"));
         QCOMPARE(cards->currentIndex(), 0);
     }
 

@@ -3,6 +3,7 @@
 // test as a user would.
 
 #include "common.h"
+#include "testutil.h"
 #include "update.h"
 #include "updatedialog.h"
 #include "updateservice.h"
@@ -23,16 +24,6 @@
 #include <QUrl>
 
 #include <memory>
-
-// Stands in for the browser: records the addresses it is asked to open.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 namespace
 {
@@ -168,12 +159,11 @@ class TestGuiUpdateDialog : public QObject
 
   private:
     testutil::TestUpdateService m_service;
-    UrlRecorder m_browser;
+    testutil::BrowserStandIn m_browser;
     QTemporaryDir m_storeDir;
 
   private slots:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
     void scaleToDpi_data();
@@ -200,15 +190,7 @@ void TestGuiUpdateDialog::initTestCase()
     SetInstallIdStore(m_storeDir.filePath(QStringLiteral("ids.ini")));
     QApplication::setApplicationDisplayName(QStringLiteral("Zarvelo Test"));
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString));
-    for (const char *scheme : {"http", "https", "file"})
-        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_browser, "open");
     SetUpdateLanguage(QStringLiteral("en"));
-}
-
-void TestGuiUpdateDialog::cleanupTestCase()
-{
-    for (const char *scheme : {"http", "https", "file"})
-        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
 
 void TestGuiUpdateDialog::init()

@@ -19,16 +19,6 @@
 
 #include <memory>
 
-// Stands in for the browser: records the addresses it is asked to open.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
-
 namespace
 {
 
@@ -57,12 +47,11 @@ class TestUpdate : public QObject
     static bool sleepUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
 
     testutil::TestUpdateService m_service;
-    UrlRecorder m_browser;
+    testutil::BrowserStandIn m_browser;
     QTemporaryDir m_storeDir;
 
   private slots:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
     void extractBetween_data();
@@ -141,15 +130,7 @@ void TestUpdate::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString));
-    for (const char *scheme : {"http", "https", "file", "javascript"})
-        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_browser, "open");
     InitUpdateModule();
-}
-
-void TestUpdate::cleanupTestCase()
-{
-    for (const char *scheme : {"http", "https", "file", "javascript"})
-        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
 
 void TestUpdate::init()

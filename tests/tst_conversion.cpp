@@ -626,7 +626,7 @@ void TestConversion::warningOnDirectPath()
     QTemporaryDir outDir;
     ConversionOptions options = optionsFor(format);
     options.SavePath = outDir.path();
-    QCOMPARE(ConvertRaster(options, source, QStringLiteral("JPG"), 0, QString()), result);
+    QCOMPARE(ConvertRaster(options, source, QStringLiteral("JPG"), 0, QString()).Success, result);
     QCOMPARE(entries(outDir.path()).size(), result ? 1 : 0);
 }
 
@@ -668,8 +668,8 @@ void TestConversion::greyPictureWithRgbProfile()
     QTemporaryDir outDir;
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
     options.SavePath = outDir.path();
-    const bool result = type == QLatin1String("AI") ? ConvertAi(options, path)
-                                                     : ConvertRaster(options, path, type, 0, QString());
+    const bool result = (type == QLatin1String("AI") ? ConvertAi(options, path)
+                                                     : ConvertRaster(options, path, type, 0, QString())).Success;
     QVERIFY(result);
     const QStringList outputs = entries(outDir.path());
     QCOMPARE(outputs.size(), 1);
@@ -741,7 +741,7 @@ void TestConversion::concurrentCallsKeepApart()
             for (int i = 0; i < perThread; ++i) {
                 const QString name = QStringLiteral("/t%1-%2.png").arg(t).arg(i);
                 results[t][i] = ConvertRaster(options, m_fixtures.path() + name, QStringLiteral("PNG"), 0,
-                                              fixture(QStringLiteral("photo.png")));
+                                              fixture(QStringLiteral("photo.png"))).Success;
             }
         });
     }

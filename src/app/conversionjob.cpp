@@ -7,17 +7,6 @@
 
 #include <exception>
 
-bool ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &format)
-{
-    if (format.isEmpty())
-        return false;
-    if (format == QLatin1String("PDF"))
-        return ConvertPdf(options, fileName);
-    if (format == QLatin1String("AI"))
-        return ConvertAi(options, fileName);
-    return ConvertRaster(options, fileName, format, 0, QString());
-}
-
 namespace {
 
 // Runs fn on the host's thread and waits for it.
@@ -42,7 +31,7 @@ void runJob(TFileListModel *list, IConversionHost *host)
         onWindowThread(host, [host, &options] { options = host->CurrentOptions(); });
         bool result = false;
         try {
-            result = ConvertFile(options, info.FileName, info.Format);
+            result = ConvertFile(options, info.FileName, info.Format).Success;
         } catch (...) {
             // An unexpected error marks the row failed; the job goes on.
             result = false;

@@ -34,6 +34,3 @@ public:
 // The list must keep its rows (no add, remove or move) until
 // FinishConversion has run; the window guarantees it by its busy state.
 void StartConversionWorker(TFileListModel *list, IConversionHost *host);
-
-// The conversion of one row: the pipeline chosen by the type text.
-bool ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &format);

@@ -169,7 +169,7 @@ QString MakeOutputPath(const ConversionOptions &options, const QString &sourcePa
     return candidate;
 }
 
-bool ConvertRaster(const ConversionOptions &options, const QString &sourcePath, const QString &imageType,
+static bool convertRasterOld(const ConversionOptions &options, const QString &sourcePath, const QString &imageType,
                    int scalePercent, const QString &readFrom)
 {
     const QString outputPath = MakeOutputPath(options, sourcePath, options.SaveFormat);
@@ -210,7 +210,7 @@ bool ConvertRaster(const ConversionOptions &options, const QString &sourcePath, 
     return isFileAt(outputPath);
 }
 
-bool ConvertAi(const ConversionOptions &options, const QString &sourcePath)
+static bool convertAiOld(const ConversionOptions &options, const QString &sourcePath)
 {
     if (!passableInCommandLine(sourcePath))
         return false;
@@ -225,12 +225,12 @@ bool ConvertAi(const ConversionOptions &options, const QString &sourcePath)
         QStringLiteral("-dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sDEVICE=pngalpha -r96 -sOutputFile=") +
             quoted(escapedForOutputFile(pngPath)) + QLatin1Char(' ') + quoted(sourcePath));
 
-    const bool result = ConvertRaster(options, sourcePath, QStringLiteral("PNG"), 0, pngPath);
+    const bool result = convertRasterOld(options, sourcePath, QStringLiteral("PNG"), 0, pngPath);
     QFile::remove(pngPath);
     return result;
 }
 
-bool ConvertPdf(const ConversionOptions &options, const QString &sourcePath)
+static bool convertPdfOld(const ConversionOptions &options, const QString &sourcePath)
 {
     if (!passableInCommandLine(sourcePath))
         return false;
@@ -261,8 +261,82 @@ bool ConvertPdf(const ConversionOptions &options, const QString &sourcePath)
             !entry.endsWith(suffix))
             continue;
         result =
-            ConvertRaster(options, sourceFolder + entry, QStringLiteral("BMP"), 25, scratch.path() + entry);
+            convertRasterOld(options, sourceFolder + entry, QStringLiteral("BMP"), 25, scratch.path() + entry);
         QFile::remove(scratch.path() + entry);
     }
     return result;
+}
+
+// Interim wrappers: the pipelines above still answer with a bool.
+namespace
+{
+ConversionResult fromBool(bool ok)
+{
+    ConversionResult r;
+    r.Success = ok;
+    if (!ok)
+        r.Reason = QStringLiteral("conversion failed");
+    return r;
+}
+} // namespace
+
+ConversionResult ConvertRaster(const ConversionOptions &options, const QString &sourcePath,
+                               const QString &imageType, int scalePercent, const QString &readFrom)
+{
+    return fromBool(convertRasterOld(options, sourcePath, imageType, scalePercent, readFrom));
+}
+
+ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath)
+{
+    return fromBool(convertAiOld(options, sourcePath));
+}
+
+ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath)
+{
+    return fromBool(convertPdfOld(options, sourcePath));
+}
+
+ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type)
+{
+    if (type.isEmpty()) {
+        ConversionResult r;
+        r.Reason = QStringLiteral("not a supported image");
+        return r;
+    }
+    if (type == QLatin1String("PDF"))
+        return ConvertPdf(options, fileName);
+    if (type == QLatin1String("AI"))
+        return ConvertAi(options, fileName);
+    return ConvertRaster(options, fileName, type, 0, QString());
+}
+
+QString TOutputNames::Reserve(const ConversionOptions &options, const QString &sourcePath, const QString &format)
+{
+    QMutexLocker lock(&FMutex);
+    const auto found = FBySource.constFind(sourcePath);
+    if (found != FBySource.constEnd())
+        return *found;
+    QString path = MakeOutputPath(options, sourcePath, format);
+    // Interim: a held name is skipped by asking for the next one.
+    while (FHeld.contains(path)) {
+        lock.unlock();
+        path = ReserveNext(path);
+        lock.relock();
+    }
+    FHeld.insert(path);
+    FBySource.insert(sourcePath, path);
+    return path;
+}
+
+QString TOutputNames::ReserveNext(const QString &path)
+{
+    QMutexLocker lock(&FMutex);
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot < 0 ? path : path.left(dot);
+    const QString ext = dot < 0 ? QString() : path.mid(dot);
+    QString candidate = path;
+    for (qint64 n = 1; FHeld.contains(candidate) || QFileInfo::exists(candidate); ++n)
+        candidate = base + QStringLiteral(" (") + QString::number(n) + QLatin1Char(')') + ext;
+    FHeld.insert(candidate);
+    return candidate;
 }

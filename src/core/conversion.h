@@ -1,33 +1,79 @@
 #pragma once
 
+#include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
-// The option values one conversion reads, taken from the window just before
-// each file is converted.
+#include <memory>
+
+class TCancelFlag;
+class TOutputNames;
+
+// The option values one conversion reads. A job takes one copy when it starts.
 struct ConversionOptions {
     QString SaveFormat =
         QStringLiteral("JPG"); // "JPG", "PNG", ... or any text from /auto or the settings file
     QString SavePath;          // output folder ending in '/', or empty: next to each source
     bool UseWidth = false;     // resize every output to Width
-    int Width = 540;           // pixels
+    int Width = 540;           // pixels (at least 1)
     int Quality = 75;          // encoder quality
+    bool KeepMetadata = true;  // carry EXIF data into the output; off: strip metadata on every route
+    int ToolThreads = 0;       // threads each image tool run may use; 0: the tool's own choice
+    int TimeoutSeconds = 0;    // base time-out of one tool run (scaled by input size); 0: the default
+    const TCancelFlag *Cancel = nullptr;  // a cancel request that stops the running tools
+    std::shared_ptr<TOutputNames> Names;  // output names reserved by the job; null: the call's own
+};
+
+// The outcome of one conversion.
+struct ConversionResult {
+    bool Success = false;
+    bool Cancelled = false;
+    QString Reason;      // short and readable; empty on success
+    QString Printed;     // everything the tools printed, in order
+    QStringList Outputs; // the files written, under their final names
+    explicit operator bool() const { return Success; }
+};
+
+// Output names handed out to the conversions of one job. A name is free when
+// no entry exists under it and no conversion of the job holds it. Thread-safe.
+class TOutputNames
+{
+public:
+    // The output name for sourcePath in format: the one reserved for it
+    // earlier, else the first free name ("name.ext", "name (1).ext", ...),
+    // which is then held for it.
+    QString Reserve(const ConversionOptions &options, const QString &sourcePath, const QString &format);
+    // The next free " (n)" name after path, held from now on (used when a
+    // file appeared under a reserved name meanwhile).
+    QString ReserveNext(const QString &path);
+
+private:
+    QMutex FMutex;
+    QSet<QString> FHeld;
+    QHash<QString, QString> FBySource;
 };
 
 // A path for the output of sourcePath in format (lower-cased as extension)
-// that names no existing file: "name.ext", then "name (1).ext", ...
+// that names no existing entry: "name.ext", then "name (1).ext", ...
 QString MakeOutputPath(const ConversionOptions &options, const QString &sourcePath, const QString &format);
 
 // Converts one image with the image tool (and the JPEG encoder for "JPG").
 // imageType is the source's type text; scalePercent a resize used only when
 // UseWidth is off (0: none); readFrom, when not empty, is read instead of
-// sourcePath. Returns whether the output file exists afterwards.
-bool ConvertRaster(const ConversionOptions &options, const QString &sourcePath, const QString &imageType,
-                   int scalePercent, const QString &readFrom);
+// sourcePath.
+ConversionResult ConvertRaster(const ConversionOptions &options, const QString &sourcePath,
+                               const QString &imageType, int scalePercent, const QString &readFrom);
 
 // Renders an Illustrator document to PNG with the PostScript interpreter and
-// converts that. Returns the ConvertRaster result.
-bool ConvertAi(const ConversionOptions &options, const QString &sourcePath);
+// converts that.
+ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath);
 
-// Renders every page of a PDF and converts each page. Returns the last page's
-// result, or false when no page was produced.
-bool ConvertPdf(const ConversionOptions &options, const QString &sourcePath);
+// Renders the pages of a PDF and converts each page. Succeeds only when every
+// page was written; a failed page is named in the reason.
+ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath);
+
+// The conversion of one listed file: the pipeline chosen by its type text
+// ("PDF", "AI", else raster; an empty type fails without running a tool).
+ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type);

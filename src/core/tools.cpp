@@ -75,3 +75,45 @@ QString RunAndCapture(const QString &programPath, const QString &parameters)
     process.waitForFinished(-1);
     return QString::fromUtf8(process.readAll());
 }
+
+QString ToolOutcome::Reason() const
+{
+    switch (State) {
+    case Status::NotStarted:
+        return QStringLiteral("program missing or not startable");
+    case Status::TimedOut:
+        return QStringLiteral("timed out");
+    case Status::Cancelled:
+        return QStringLiteral("cancelled");
+    case Status::Crashed:
+        return QStringLiteral("program crashed");
+    case Status::Finished:
+        break;
+    }
+    const QString first = Printed.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (ExitCode != 0)
+        return QStringLiteral("exit status ") + QString::number(ExitCode) +
+               (first.isEmpty() ? QString() : QStringLiteral(": ") + first);
+    return first;
+}
+
+// Interim: no time-out or cancel yet.
+ToolOutcome RunTool(const ToolRequest &request)
+{
+    ToolOutcome outcome;
+    QProcess process;
+    process.setProgram(request.Program);
+    process.setArguments(request.Arguments);
+    process.setWorkingDirectory(QFileInfo(request.Program).absolutePath());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QIODevice::ReadOnly);
+    if (!process.waitForStarted(-1))
+        return outcome;
+    process.waitForFinished(-1);
+    outcome.Printed = QString::fromUtf8(process.readAll());
+    outcome.State = process.exitStatus() == QProcess::NormalExit ? ToolOutcome::Status::Finished
+                                                                 : ToolOutcome::Status::Crashed;
+    outcome.ExitCode = process.exitCode();
+    return outcome;
+}

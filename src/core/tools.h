@@ -31,3 +31,45 @@ QStringList SplitCommandLine(const QString &parameters);
 // removes the observer. Setting it while calls are running is safe.
 using ToolRunObserver = std::function<void(const QString &programPath, const QString &parameters)>;
 void SetToolRunObserver(ToolRunObserver observer);
+
+#include <QProcessEnvironment>
+
+#include <atomic>
+
+// A cancel request shared by a caller and the tool runs it started. Set once;
+// every running and later RunTool call that holds it ends promptly.
+class TCancelFlag
+{
+public:
+    void Cancel() { FCancelled.store(true); }
+    bool IsCancelled() const { return FCancelled.load(); }
+
+private:
+    std::atomic<bool> FCancelled{false};
+};
+
+// One run of an external program.
+struct ToolRequest {
+    QString Program;        // full path of the executable; never looked up on PATH
+    QStringList Arguments;  // passed as they are: no splitting, no quoting
+    QString ScratchFolder;  // the tool's temporary folder (TMPDIR and the like); empty: unchanged
+    int TimeoutMs = 0;      // 0: no limit
+    const TCancelFlag *Cancel = nullptr;
+};
+
+// How a tool run ended.
+struct ToolOutcome {
+    enum class Status { Finished, NotStarted, TimedOut, Cancelled, Crashed };
+    Status State = Status::NotStarted;
+    int ExitCode = -1;
+    QString Printed;        // standard output and error, merged, decoded from UTF-8
+    bool Finished() const { return State == Status::Finished; }
+    // A short reason a person can read ("timed out after 60 s", "exit status 1:
+    // <first printed line>", ...); empty for a clean run that printed nothing.
+    QString Reason() const;
+};
+
+// Runs a program with its standard input closed and its output captured, the
+// working folder being the program's folder. A time-out or a cancel request
+// kills the program and everything it started. Reentrant.
+ToolOutcome RunTool(const ToolRequest &request);

@@ -611,11 +611,12 @@ void TFrmZarvelo::BtnStartClick()
                 rows.append(i);
         }
     }
-    if (rows.isEmpty()) {
+    const bool again = rows.isEmpty();
+    if (again) {
         for (int i = 0; i < count; ++i)
             rows.append(i);
     }
-    StartJob(rows, true);
+    StartJob(rows, again);
 }
 
 void TFrmZarvelo::BtnRetryClick()
@@ -723,8 +724,11 @@ void TFrmZarvelo::JobRowFinished(int index, const ConversionResult &result)
     FModel->setState(row, result.Success ? TRowState::Success : TRowState::Fail, result.Reason, result.Printed);
     if (result.Success) {
         ++FSucceeded;
-        if (FResultFolder.isEmpty() && !result.Outputs.isEmpty())
-            FResultFolder = QFileInfo(result.Outputs.first()).absolutePath();
+        // Without an output folder the outputs lie beside their sources.
+        if (FResultFolder.isEmpty())
+            FResultFolder = QFileInfo(result.Outputs.isEmpty() ? FModel->fileInfo(row).FileName
+                                                               : result.Outputs.first())
+                                .absolutePath();
     } else {
         ++FFailed;
     }
@@ -732,7 +736,6 @@ void TFrmZarvelo::JobRowFinished(int index, const ConversionResult &result)
 
 void TFrmZarvelo::JobProgress(int finished, int total)
 {
-    ProgressBar->setValue(finished);
     QString text = QStringLiteral("%1 / %2").arg(finished).arg(total);
     // Time left from the pace of the files finished so far.
     if (finished > 0 && finished < total) {
@@ -741,6 +744,7 @@ void TFrmZarvelo::JobProgress(int finished, int total)
                 Translate(QStringLiteral("%s 남음")).replace(QStringLiteral("%s"), durationText(left));
     }
     ProgressBar->setFormat(text);
+    ProgressBar->setValue(finished);
 }
 
 void TFrmZarvelo::JobFinished(bool cancelled)

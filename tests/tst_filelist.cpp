@@ -260,6 +260,16 @@ private slots:
         QCOMPARE(folders.value("day 2/x.png"), QStringLiteral("trip [1]/day 2"));
         QCOMPARE(folders.value("day 2/deep/x.png"), QStringLiteral("trip [1]/day 2/deep"));
 
+        // A root that names no folder of its own adds no folder level.
+        TFileInfo dotted;
+        dotted.Root = top + "day 2/../";
+        dotted.FileName = dotted.Root + "deep/x.png";
+        QCOMPARE(RelativeFolderOf(dotted), QStringLiteral("trip [1]/deep"));
+        dotted.Root = top + "day 2/deep/../../..";
+        dotted.Root += '/';
+        dotted.FileName = dotted.Root + "x.png";
+        QVERIFY(!RelativeFolderOf(dotted).startsWith(QStringLiteral("..")));
+
         TFileListModel single;
         AddPath(single, top + "day 2/x.png");
         QVERIFY(single.fileInfo(0).Root.isEmpty());

@@ -254,6 +254,11 @@ private slots:
                  qPrintable(window.lblSummary()->text()));
         QVERIFY(window.btnOpenFolder()->isVisible());
         QCOMPARE(window.ResultFolder() + QLatin1Char('/'), dir);
+        {
+            testutil::BrowserStandIn browser;
+            window.btnOpenFolder()->click();
+            QCOMPARE(browser.urls, QList<QUrl>{QUrl::fromLocalFile(window.ResultFolder())});
+        }
         QVERIFY(!list->data(list->index(1, 2), Qt::ToolTipRole).toString().isEmpty());
         QVERIFY(!list->data(list->index(0, 2), Qt::ToolTipRole).isValid());
         QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to JPG"));

@@ -215,12 +215,18 @@ QString RelativeFolderOf(const TFileInfo &info)
 {
     if (info.Root.isEmpty() || !info.FileName.startsWith(info.Root))
         return QString();
-    QString root = info.Root;
-    root.chop(1);
-    const QString folderName = FileTitle(root);
+    // The walked folder's own name, as the path resolves it: a root given as
+    // "pics/.." or "/" has no name to keep, and the result must never lead
+    // out of the folder it is put under.
+    QString folderName = FileTitle(QDir::cleanPath(info.Root));
+    if (folderName == QLatin1String("..") || folderName == QLatin1String("."))
+        folderName.clear();
     const QString inside = info.FileName.mid(info.Root.size());
     const qsizetype cut = inside.lastIndexOf(QLatin1Char('/'));
-    return cut < 0 ? folderName : folderName + QLatin1Char('/') + inside.left(cut);
+    const QString below = cut < 0 ? QString() : inside.left(cut);
+    if (folderName.isEmpty())
+        return below;
+    return below.isEmpty() ? folderName : folderName + QLatin1Char('/') + below;
 }
 
 QString FileTitle(const QString &path)

@@ -50,6 +50,10 @@ public:
     QString ReserveNext(const QString &path);
 
 private:
+    // The first " (n)" name after path that no entry has and nobody holds;
+    // call with FMutex held.
+    QString nextFree(const QString &path) const;
+
     QMutex FMutex;
     QSet<QString> FHeld;
     QHash<QString, QString> FBySource;

@@ -1,9 +1,14 @@
 #include "tools.h"
 
+#include "platform.h"
+
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QSet>
+
 
 namespace
 {
@@ -82,11 +87,15 @@ QString ToolOutcome::Reason() const
     case Status::NotStarted:
         return QStringLiteral("program missing or not startable");
     case Status::TimedOut:
-        return QStringLiteral("timed out");
+        return TimeoutMs > 0 ? QStringLiteral("timed out after %1 s").arg((TimeoutMs + 999) / 1000)
+                             : QStringLiteral("timed out");
     case Status::Cancelled:
         return QStringLiteral("cancelled");
     case Status::Crashed:
-        return QStringLiteral("program crashed");
+        return QStringLiteral("program crashed") +
+               (Printed.trimmed().isEmpty()
+                    ? QString()
+                    : QStringLiteral(": ") + Printed.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed());
     case Status::Finished:
         break;
     }
@@ -97,23 +106,100 @@ QString ToolOutcome::Reason() const
     return first;
 }
 
-// Interim: no time-out or cancel yet.
+namespace
+{
+// Process groups of the tool runs in progress, so that a program asked to end
+// can stop them all (KillAllToolRuns).
+QMutex runningMutex;
+QSet<qint64> runningGroups;
+
+} // namespace
+
+void KillAllToolRuns()
+{
+    QMutexLocker lock(&runningMutex);
+    for (const qint64 pid : std::as_const(runningGroups))
+        KillToolTree(pid);
+}
+
+QString JoinArguments(const QStringList &arguments)
+{
+    QStringList parts;
+    parts.reserve(arguments.size());
+    for (const QString &argument : arguments)
+        parts << (argument.isEmpty() || argument.contains(QLatin1Char(' '))
+                      ? QLatin1Char('"') + argument + QLatin1Char('"')
+                      : argument);
+    return parts.join(QLatin1Char(' '));
+}
+
 ToolOutcome RunTool(const ToolRequest &request)
 {
+    notifyObserver(request.Program, JoinArguments(request.Arguments));
+
     ToolOutcome outcome;
+    const QFileInfo program(request.Program);
+    if (request.Program.isEmpty() || !program.isFile() || !program.isExecutable())
+        return outcome;
+
     QProcess process;
-    process.setProgram(request.Program);
+    process.setProgram(program.absoluteFilePath());
     process.setArguments(request.Arguments);
-    process.setWorkingDirectory(QFileInfo(request.Program).absolutePath());
+    process.setWorkingDirectory(request.WorkingFolder.isEmpty() ? program.absolutePath()
+                                                                : request.WorkingFolder);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
+    if (!request.ScratchFolder.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"TMPDIR", "TMP", "TEMP", "MAGICK_TEMPORARY_PATH"})
+            environment.insert(QLatin1String(name), request.ScratchFolder);
+        process.setProcessEnvironment(environment);
+    }
+    // A time-out or a cancel must be able to stop everything the tool started.
+    PrepareToolProcess(process);
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
         return outcome;
-    process.waitForFinished(-1);
+    const qint64 pid = process.processId();
+    {
+        QMutexLocker lock(&runningMutex);
+        runningGroups.insert(pid);
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    ToolOutcome::Status stopped = ToolOutcome::Status::Finished;
+    // QProcess keeps reading the pipe while it waits, so a program that writes
+    // more than the pipe holds never stalls. Short waits let the cancel flag
+    // and the time-out be seen promptly.
+    while (!process.waitForFinished(50)) {
+        if (process.state() == QProcess::NotRunning)
+            break;
+        if (request.Cancel && request.Cancel->IsCancelled())
+            stopped = ToolOutcome::Status::Cancelled;
+        else if (request.TimeoutMs > 0 && clock.elapsed() >= request.TimeoutMs)
+            stopped = ToolOutcome::Status::TimedOut;
+        if (stopped != ToolOutcome::Status::Finished) {
+            KillToolTree(pid);
+            process.waitForFinished(-1);
+            break;
+        }
+    }
+    // Anything the tool left running in its group goes with it.
+    KillToolTree(pid);
+    {
+        QMutexLocker lock(&runningMutex);
+        runningGroups.remove(pid);
+    }
+
     outcome.Printed = QString::fromUtf8(process.readAll());
-    outcome.State = process.exitStatus() == QProcess::NormalExit ? ToolOutcome::Status::Finished
-                                                                 : ToolOutcome::Status::Crashed;
     outcome.ExitCode = process.exitCode();
+    if (stopped != ToolOutcome::Status::Finished) {
+        outcome.State = stopped;
+        outcome.TimeoutMs = request.TimeoutMs;
+    } else {
+        outcome.State = process.exitStatus() == QProcess::NormalExit ? ToolOutcome::Status::Finished
+                                                                     : ToolOutcome::Status::Crashed;
+    }
     return outcome;
 }

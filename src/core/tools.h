@@ -53,6 +53,7 @@ struct ToolRequest {
     QString Program;        // full path of the executable; never looked up on PATH
     QStringList Arguments;  // passed as they are: no splitting, no quoting
     QString ScratchFolder;  // the tool's temporary folder (TMPDIR and the like); empty: unchanged
+    QString WorkingFolder;  // the tool's current folder; empty: the program's folder
     int TimeoutMs = 0;      // 0: no limit
     const TCancelFlag *Cancel = nullptr;
 };
@@ -63,6 +64,7 @@ struct ToolOutcome {
     Status State = Status::NotStarted;
     int ExitCode = -1;
     QString Printed;        // standard output and error, merged, decoded from UTF-8
+    int TimeoutMs = 0;      // the limit that was reached, for TimedOut
     bool Finished() const { return State == Status::Finished; }
     // A short reason a person can read ("timed out after 60 s", "exit status 1:
     // <first printed line>", ...); empty for a clean run that printed nothing.
@@ -71,5 +73,14 @@ struct ToolOutcome {
 
 // Runs a program with its standard input closed and its output captured, the
 // working folder being the program's folder. A time-out or a cancel request
-// kills the program and everything it started. Reentrant.
+// kills the program and everything it started. The observer (SetToolRunObserver)
+// sees the program and the arguments joined by JoinArguments. Reentrant.
 ToolOutcome RunTool(const ToolRequest &request);
+
+// The arguments as one text: separated by one space, an argument that is
+// empty or holds a space put in double quotes. For observers and messages only.
+QString JoinArguments(const QStringList &arguments);
+
+// Kills every tool run in progress, with everything each one started (used
+// when the program is asked to end). The waiting RunTool calls then return.
+void KillAllToolRuns();

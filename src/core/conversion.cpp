@@ -475,12 +475,14 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
         QString printed;
         if (!call.Run(ExternalTool::ImageTool,
                       {QStringLiteral("-background"), QStringLiteral("none"), inputName + QStringLiteral("[0]"),
-                       QStringLiteral("-format"), QStringLiteral("%w %x\\n"), QStringLiteral("info:")},
+                       QStringLiteral("-format"), QStringLiteral("%w %x %U\\n"), QStringLiteral("info:")},
                       timeoutMs, false, &printed))
             return false;
         const QStringList parts = firstLine(printed).split(QLatin1Char(' '));
         const double naturalWidth = parts.value(0).toDouble();
         double density = parts.value(1).toDouble();
+        if (parts.value(2) == QLatin1String("PixelsPerCentimeter"))
+            density *= 2.54;
         if (density <= 0)
             density = 72;
         if (naturalWidth <= 0)
@@ -724,7 +726,7 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
         // Pages too large for the image tool fail alone, unrendered.
         const PdfPage firstPage = pagePixels(sizes[first - 1]);
         if (firstPage.Width > limits.Width || firstPage.Height > limits.Height || firstPage.Bytes > pageBytesLimit) {
-            pageFailed(first, QStringLiteral("page too large (%1×%2 pixels at %3 dpi; the image tool takes at most %4×%5)")
+            pageFailed(first, QStringLiteral("page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
                                   .arg(firstPage.Width)
                                   .arg(firstPage.Height)
                                   .arg(pdfDpi)

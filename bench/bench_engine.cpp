@@ -62,20 +62,23 @@ QStringList convertSameSteps(const QString &format, int quality, const QString &
     QStringList texts;
     if (format == QLatin1String("JPG")) {
         const QString bitmap = scratch + QStringLiteral("bitmap.bmp");
-        const QStringList first = {source + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
-                                   QStringLiteral("-profile"), QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
-                                   QStringLiteral("-type"), QStringLiteral("TrueColor"), QStringLiteral("-colorspace"),
-                                   QStringLiteral("sRGB"), QStringLiteral("-compress"), QStringLiteral("none"),
-                                   QStringLiteral("BMP3:") + bitmap};
+        const QStringList first = {
+            source + QStringLiteral("[0]"),  QStringLiteral("-auto-orient"),
+            QStringLiteral("-profile"),      QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
+            QStringLiteral("-type"),         QStringLiteral("TrueColor"),
+            QStringLiteral("-colorspace"),   QStringLiteral("sRGB"),
+            QStringLiteral("-compress"),     QStringLiteral("none"),
+            QStringLiteral("BMP3:") + bitmap};
         spawnList(magick, first);
         const QString encoded = scratch + QStringLiteral("out.JPG");
-        const QStringList second = {QStringLiteral("-quality"), QString::number(quality), QStringLiteral("-outfile"),
-                                    encoded, bitmap};
+        const QStringList second = {QStringLiteral("-quality"), QString::number(quality),
+                                    QStringLiteral("-outfile"), encoded, bitmap};
         spawnList(ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
         QFile::copy(encoded, output);
         QFile::remove(bitmap);
         QFile::remove(encoded);
-        texts << QStringLiteral("magick: ") + JoinArguments(first) << QStringLiteral("cjpeg: ") + JoinArguments(second);
+        texts << QStringLiteral("magick: ") + JoinArguments(first)
+              << QStringLiteral("cjpeg: ") + JoinArguments(second);
     } else {
         const QString frame = format == QLatin1String("WEBP") || format == QLatin1String("GIF")
                                   ? QString()
@@ -86,7 +89,6 @@ QStringList convertSameSteps(const QString &format, int quality, const QString &
     }
     return texts;
 }
-
 
 // Makes texts of both sides comparable: every file argument (a path on the
 // direct side, a plain scratch name on the engine's) becomes "<file>".
@@ -152,7 +154,8 @@ int main(int argc, char *argv[])
         options.Quality = 75;
 
         // One unmeasured round of each, so that both start warm.
-        convertSameSteps(format, options.Quality, photos.first(), scratch + QStringLiteral("warm.out"), scratch);
+        convertSameSteps(format, options.Quality, photos.first(), scratch + QStringLiteral("warm.out"),
+                         scratch);
         ConversionOptions warm = options;
         warm.SavePath = scratch;
         ConvertRaster(warm, photos.first(), QStringLiteral("PNG"), 0, QString());
@@ -164,8 +167,7 @@ int main(int argc, char *argv[])
         int textMismatches = 0;
         for (int i = 0; i < count; ++i) {
             const QString source = photos[i];
-            const QString directOutput =
-                MakeOutputPath(directOptions, source, format);
+            const QString directOutput = MakeOutputPath(directOptions, source, format);
             QStringList directTexts;
             engineTexts.clear();
             QElapsedTimer timer;
@@ -190,7 +192,8 @@ int main(int argc, char *argv[])
             engineTexts.removeAll(QStringLiteral("magick: -list resource"));
             if (normalised(engineTexts) != normalised(directTexts)) {
                 if (textMismatches == 0)
-                    std::printf("differing texts:\n  %s\n  %s\n", qPrintable(engineTexts.join(QStringLiteral(" | "))),
+                    std::printf("differing texts:\n  %s\n  %s\n",
+                                qPrintable(engineTexts.join(QStringLiteral(" | "))),
                                 qPrintable(directTexts.join(QStringLiteral(" | "))));
                 ++textMismatches;
             }
@@ -216,10 +219,22 @@ int main(int argc, char *argv[])
         RunAndCapture(encoder, QStringLiteral("-version"));
     const double runnerMs = timer.nsecsElapsed() / 1e6 / starts;
     timer.start();
+    ToolRequest request;
+    request.Program = encoder;
+    request.Arguments = {QStringLiteral("-version")};
+    request.ScratchFolder = scratch.chopped(1);
+    request.WorkingFolder = request.ScratchFolder;
+    request.TimeoutMs = 60000;
+    for (int i = 0; i < starts; ++i)
+        RunTool(request);
+    const double runToolMs = timer.nsecsElapsed() / 1e6 / starts;
+    timer.start();
     for (int i = 0; i < starts; ++i)
         runDirect(encoder, QStringLiteral("-version"));
     const double spawnMs = timer.nsecsElapsed() / 1e6 / starts;
-    std::printf("one start of \"cjpeg -version\": runner %.2f ms, posix_spawn %.2f ms\n", runnerMs, spawnMs);
+    std::printf(
+        "one start of \"cjpeg -version\": RunAndCapture %.2f ms, RunTool %.2f ms, posix_spawn %.2f ms\n",
+        runnerMs, runToolMs, spawnMs);
 
     std::printf("all formats: engine %.2f s, direct %.2f s, ratio engine/direct %.3f (target <= 1.05)\n",
                 totalEngine, totalDirect, totalEngine / totalDirect);

@@ -43,14 +43,16 @@ bool writePdf(const QString &path, int pages)
     QFile file(ps);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write("%!PS\n<< /PageSize [612 792] >> setpagedevice\n/Helvetica findfont 48 scalefont setfont\n1 1 " +
-               QByteArray::number(pages) +
-               " { /n exch def 0.2 0.4 0.8 setrgbcolor 72 72 468 648 rectfill\n"
-               "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n");
+    file.write(
+        "%!PS\n<< /PageSize [612 792] >> setpagedevice\n/Helvetica findfont 48 scalefont setfont\n1 1 " +
+        QByteArray::number(pages) +
+        " { /n exch def 0.2 0.4 0.8 setrgbcolor 72 72 468 648 rectfill\n"
+        "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n");
     file.close();
-    const bool made = runQuiet(vendor(QStringLiteral("gs")),
-                               {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                                QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
+    const bool made =
+        runQuiet(vendor(QStringLiteral("gs")),
+                 {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                  QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
     QFile::remove(ps);
     return made;
 }
@@ -128,14 +130,16 @@ int main(int argc, char *argv[])
         bool engineOk = false;
         bool gsOk = false;
         const auto engine = [&] {
-            return measure(cache, QStringLiteral("zarvelo-*"), [&] { engineOk = ConvertPdf(options, pdf).Success; });
+            return measure(cache, QStringLiteral("zarvelo-*"),
+                           [&] { engineOk = ConvertPdf(options, pdf).Success; });
         };
         const auto alone = [&] {
             return measure(gsOut, QStringLiteral("*"), [&] {
-                gsOk = runQuiet(vendor(QStringLiteral("gs")),
-                                {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                                 QStringLiteral("-dQUIET"), QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
-                                 QStringLiteral("-sOutputFile=") + gsOut + QStringLiteral("p-%03d.jpg"), pdf});
+                gsOk = runQuiet(
+                    vendor(QStringLiteral("gs")),
+                    {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                     QStringLiteral("-dQUIET"), QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
+                     QStringLiteral("-sOutputFile=") + gsOut + QStringLiteral("p-%03d.jpg"), pdf});
             });
         };
         std::pair<double, qint64> e, g;
@@ -149,8 +153,8 @@ int main(int argc, char *argv[])
         rows.append({pages, e.first, g.first, e.second, g.second});
         std::printf("%4d pages  engine %7.2f s (%s)  gs alone %6.2f s (%s)  ratio %5.1f  "
                     "engine scratch peak %6.1f MB  gs output %5.1f MB\n",
-                    pages, e.first, engineOk ? "ok" : "FAILED", g.first, gsOk ? "ok" : "FAILED", e.first / g.first,
-                    e.second / 1048576.0, g.second / 1048576.0);
+                    pages, e.first, engineOk ? "ok" : "FAILED", g.first, gsOk ? "ok" : "FAILED",
+                    e.first / g.first, e.second / 1048576.0, g.second / 1048576.0);
         std::fflush(stdout);
         QDir(engineOut).removeRecursively();
         QDir(gsOut).removeRecursively();
@@ -158,8 +162,8 @@ int main(int argc, char *argv[])
     for (qsizetype i = 1; i < rows.size(); ++i) {
         const Row &a = rows[i - 1];
         const Row &b = rows[i];
-        std::printf("%d -> %d pages (x%.1f): engine time x%.2f, gs time x%.2f, engine scratch peak x%.2f\n", a.pages,
-                    b.pages, double(b.pages) / a.pages, b.engineS / a.engineS, b.gsS / a.gsS,
+        std::printf("%d -> %d pages (x%.1f): engine time x%.2f, gs time x%.2f, engine scratch peak x%.2f\n",
+                    a.pages, b.pages, double(b.pages) / a.pages, b.engineS / a.engineS, b.gsS / a.gsS,
                     double(b.enginePeak) / double(std::max<qint64>(1, a.enginePeak)));
     }
     return 0;

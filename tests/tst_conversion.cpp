@@ -3,8 +3,8 @@
 
 #include "common.h"
 #include "conversion.h"
-#include "testutil.h"
 #include "scratch.h"
+#include "testutil.h"
 #include "tools.h"
 
 #include <QCryptographicHash>
@@ -98,13 +98,14 @@ bool writePng(const QString &path, int width, int height)
 bool writePdf(const QString &path, int pages, bool colour = true)
 {
     const QString ps = path + QStringLiteral(".ps");
-    const QByteArray program = "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
-                               "/Helvetica findfont 48 scalefont setfont\n1 1 " +
-                               QByteArray::number(pages) +
-                               (colour ? " { /n exch def 0 0 1 setrgbcolor 72 72 468 648 rectfill\n"
-                                         "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n"
-                                       : " { /n exch def 0 setgray 100 400 moveto (Page ) show n 3 string cvs show "
-                                         "showpage } for\n");
+    const QByteArray program =
+        "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
+        "/Helvetica findfont 48 scalefont setfont\n1 1 " +
+        QByteArray::number(pages) +
+        (colour ? " { /n exch def 0 0 1 setrgbcolor 72 72 468 648 rectfill\n"
+                  "1 setgray 100 400 moveto (Page ) show n 3 string cvs show showpage } for\n"
+                : " { /n exch def 0 setgray 100 400 moveto (Page ) show n 3 string cvs show "
+                  "showpage } for\n");
     if (!writeFile(ps, program))
         return false;
     runTool(QStringLiteral("gs"),
@@ -191,9 +192,11 @@ qint64 scratchBytes()
 {
     qint64 total = 0;
     const QString cache = GetSpecialFolder(CSIDL_INTERNET_CACHE);
-    const QStringList folders = QDir(cache).entryList({QStringLiteral("zarvelo-*")}, QDir::Dirs | QDir::Hidden);
+    const QStringList folders =
+        QDir(cache).entryList({QStringLiteral("zarvelo-*")}, QDir::Dirs | QDir::Hidden);
     for (const QString &folder : folders) {
-        const QFileInfoList files = QDir(cache + QLatin1Char('/') + folder).entryInfoList(QDir::Files | QDir::Hidden);
+        const QFileInfoList files =
+            QDir(cache + QLatin1Char('/') + folder).entryInfoList(QDir::Files | QDir::Hidden);
         for (const QFileInfo &file : files)
             if (!file.isSymLink())
                 total += file.size();
@@ -241,9 +244,10 @@ QByteArray exifSegment(quint16 orientation)
 // right, with the Exif segment put after its JFIF header.
 bool writeExifJpeg(const QString &path, quint16 orientation)
 {
-    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("30x40"), QStringLiteral("xc:red"),
-                                       QStringLiteral("-size"), QStringLiteral("30x40"), QStringLiteral("xc:blue"),
-                                       QStringLiteral("+append"), path});
+    runTool(QStringLiteral("magick"),
+            {QStringLiteral("-size"), QStringLiteral("30x40"), QStringLiteral("xc:red"),
+             QStringLiteral("-size"), QStringLiteral("30x40"), QStringLiteral("xc:blue"),
+             QStringLiteral("+append"), path});
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -468,11 +472,12 @@ void TestConversion::parameterTexts_data()
         << "WEBP" << true << 0 << "magick: in1.png -auto-orient -resize 300x -quality 80 out2.webp";
     // The drawing's size first, then the density that gives about the width
     // (in.png: 64 pixels wide at 96 dpi).
-    QTest::newRow("SVG at width") << "raster"
-                                  << "SVG"
-                                  << "PNG" << true << 0
-                                  << "magick: -background none in1.png[0] -format \"%w %x %U\\n\" info:\n"
-                                     "magick: -background none -density 451 in1.png[0] -auto-orient -resize 300x out2.png";
+    QTest::newRow("SVG at width")
+        << "raster"
+        << "SVG"
+        << "PNG" << true << 0
+        << "magick: -background none in1.png[0] -format \"%w %x %U\\n\" info:\n"
+           "magick: -background none -density 451 in1.png[0] -auto-orient -resize 300x out2.png";
     QTest::newRow("SVG without width")
         << "raster"
         << "SVG"
@@ -484,12 +489,13 @@ void TestConversion::parameterTexts_data()
         << "raster"
         << "BMP"
         << "PNG" << true << 25 << "magick: in1.png[0] -auto-orient -resize 300x out2.png";
-    QTest::newRow("JPG through the encoder") << "raster"
-                                             << "JPG"
-                                             << "JPG" << false << 0
-                                             << "magick: in1.png[0] -auto-orient -profile $ICC -type TrueColor "
-                                                "-colorspace sRGB -compress none BMP3:bitmap2.bmp\n"
-                                                "cjpeg: -quality 80 -outfile out3.JPG bitmap2.bmp";
+    QTest::newRow("JPG through the encoder")
+        << "raster"
+        << "JPG"
+        << "JPG" << false << 0
+        << "magick: in1.png[0] -auto-orient -profile $ICC -type TrueColor "
+           "-colorspace sRGB -compress none BMP3:bitmap2.bmp\n"
+           "cjpeg: -quality 80 -outfile out3.JPG bitmap2.bmp";
     QTest::newRow("lower-case jpg is direct")
         << "raster"
         << "JPG"
@@ -501,7 +507,8 @@ void TestConversion::parameterTexts_data()
                            "-sDEVICE=pngalpha -r96 -sOutputFile=render2.png in1.ai\n"
                            "magick: render2.png[0] -auto-orient out3.png";
     const QString pdfRender =
-        "gs: -dNODISPLAY -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.pdf -dPDFINFO in1.pdf\n"
+        "gs: -dNODISPLAY -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.pdf -dPDFINFO "
+        "in1.pdf\n"
         "gs: -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.pdf -sFONTPATH=$FONTS "
         "-dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=bmp16m -r384 -dFirstPage=1 -dLastPage=3 "
         "-sOutputFile=page2-%03d.bmp in1.pdf\n";
@@ -669,15 +676,16 @@ void TestConversion::svgAtWidth()
     QFETCH(int, width);
     QTemporaryDir work;
     const QString source = work.path() + QStringLiteral("/drawing.svg");
-    QVERIFY(writeFile(source, QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\">"
-                                             "<rect x=\"%3\" y=\"%4\" width=\"%5\" height=\"%6\" fill=\"blue\"/></svg>")
-                                  .arg(naturalWidth)
-                                  .arg(naturalHeight)
-                                  .arg(naturalWidth / 10)
-                                  .arg(naturalHeight / 5)
-                                  .arg(naturalWidth * 8 / 10)
-                                  .arg(naturalHeight * 3 / 5)
-                                  .toUtf8()));
+    QVERIFY(writeFile(
+        source, QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\">"
+                               "<rect x=\"%3\" y=\"%4\" width=\"%5\" height=\"%6\" fill=\"blue\"/></svg>")
+                    .arg(naturalWidth)
+                    .arg(naturalHeight)
+                    .arg(naturalWidth / 10)
+                    .arg(naturalHeight / 5)
+                    .arg(naturalWidth * 8 / 10)
+                    .arg(naturalHeight * 3 / 5)
+                    .toUtf8()));
     QTemporaryDir outDir;
     ConversionOptions options = optionsFor(QStringLiteral("PNG"), true, width);
     options.SavePath = outDir.path();
@@ -803,7 +811,7 @@ void TestConversion::greyPictureWithRgbProfile_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("type");
     QTest::newRow("black-and-white photo with an RGB profile") << "grey-profile.jpg"
-                                                                << "JPG";
+                                                               << "JPG";
     QTest::newRow("black-and-white drawing") << "grey.ai"
                                              << "AI";
 }
@@ -837,7 +845,8 @@ void TestConversion::greyPictureWithRgbProfile()
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
     options.SavePath = outDir.path();
     const bool result = (type == QLatin1String("AI") ? ConvertAi(options, path)
-                                                     : ConvertRaster(options, path, type, 0, QString())).Success;
+                                                     : ConvertRaster(options, path, type, 0, QString()))
+                            .Success;
     QVERIFY(result);
     const QStringList outputs = entries(outDir.path());
     QCOMPARE(outputs.size(), 1);
@@ -876,11 +885,14 @@ void TestConversion::hostileNames_data()
     QTest::addColumn<QStringList>("decoyPictures"); // blue pictures a pattern would read
     QTest::addColumn<QStringList>("decoyOutputs");  // files a pattern would write over ("*" = each format)
 
-    QTest::newRow("brackets") << "scan[12].png" << QStringList{"scan1.png", "scan2.png"} << QStringList{"scan1.*"};
+    QTest::newRow("brackets") << "scan[12].png" << QStringList{"scan1.png", "scan2.png"}
+                              << QStringList{"scan1.*"};
     QTest::newRow("star") << "star*.png" << QStringList{"starX.png"} << QStringList{"starX.*"};
     QTest::newRow("question mark") << "q?.png" << QStringList{"qa.png"} << QStringList{"qa.*"};
-    QTest::newRow("number patterns") << "n%d %o %x.png" << QStringList{"n0 0 0.png"} << QStringList{"n0 0 0.*"};
-    QTest::newRow("percent") << "sale 50%off.png" << QStringList{"sale 500ff.png"} << QStringList{"sale 500ff.*"};
+    QTest::newRow("number patterns") << "n%d %o %x.png" << QStringList{"n0 0 0.png"}
+                                     << QStringList{"n0 0 0.*"};
+    QTest::newRow("percent") << "sale 50%off.png" << QStringList{"sale 500ff.png"}
+                             << QStringList{"sale 500ff.*"};
     QTest::newRow("double quote") << "a\" -write \"b.png" << QStringList{} << QStringList{"b.*"};
     QTest::newRow("frame suffix") << "a.gif[0]" << QStringList{"a.gif"} << QStringList{};
     QTest::newRow("leading dash") << "-write.png" << QStringList{} << QStringList{};
@@ -911,7 +923,8 @@ void TestConversion::hostileNames()
     for (const QString &decoy : decoyPictures) {
         if (decoy.endsWith(QLatin1String(".gif"))) {
             const QString plain = fixture(QStringLiteral("blue.gif"));
-            runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("40x30"), QStringLiteral("xc:blue"), plain});
+            runTool(QStringLiteral("magick"),
+                    {QStringLiteral("-size"), QStringLiteral("40x30"), QStringLiteral("xc:blue"), plain});
             QVERIFY(QFile::copy(plain, base + decoy));
         } else {
             QVERIFY(blue.save(base + decoy, "PNG"));
@@ -929,7 +942,8 @@ void TestConversion::hostileNames()
     for (const QString &format : formats) {
         const ConversionOptions options = optionsFor(format);
         const QString expected = MakeOutputPath(options, base + name, format);
-        const ConversionResult result = ConvertRaster(options, base + name, QStringLiteral("PNG"), 0, QString());
+        const ConversionResult result =
+            ConvertRaster(options, base + name, QStringLiteral("PNG"), 0, QString());
         QVERIFY2(result.Success, qPrintable(format + QStringLiteral(": ") + result.Reason));
         QCOMPARE(result.Outputs, QStringList{expected});
         QCOMPARE(centreColour(expected), 'R');
@@ -999,7 +1013,8 @@ void TestConversion::widthRules_data()
     QTest::newRow("negative") << "JPG" << -5 << "width must be at least 1 pixel";
     QTest::newRow("above WEBP") << "WEBP" << 16384 << "width 16384 is above the WEBP limit of 16383 pixels";
     QTest::newRow("above JPEG") << "JPG" << 70000 << "width 70000 is above the JPG limit of 65500 pixels";
-    QTest::newRow("above the tool") << "PNG" << 20000 << "width 20000 is above the image tool's limit of 16000 pixels";
+    QTest::newRow("above the tool") << "PNG" << 20000
+                                    << "width 20000 is above the image tool's limit of 16000 pixels";
 }
 
 // A width that cannot be honoured fails with its reason; nothing is written.
@@ -1028,10 +1043,12 @@ void TestConversion::adobeRgbKeepsItsRed()
         QSKIP("no Adobe RGB or sRGB profile on this machine");
     QTemporaryDir work;
     const QString source = work.path() + QStringLiteral("/adobe.jpg");
-    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("20x20"), QStringLiteral("xc:red"),
-                                       QStringLiteral("-profile"), srgb, QStringLiteral("-profile"), adobe,
-                                       QStringLiteral("-quality"), QStringLiteral("100"), source});
-    const QString pixel = QStringLiteral("%[fx:int(255*p{10,10}.r)],%[fx:int(255*p{10,10}.g)],%[fx:int(255*p{10,10}.b)]");
+    runTool(QStringLiteral("magick"),
+            {QStringLiteral("-size"), QStringLiteral("20x20"), QStringLiteral("xc:red"),
+             QStringLiteral("-profile"), srgb, QStringLiteral("-profile"), adobe, QStringLiteral("-quality"),
+             QStringLiteral("100"), source});
+    const QString pixel =
+        QStringLiteral("%[fx:int(255*p{10,10}.r)],%[fx:int(255*p{10,10}.g)],%[fx:int(255*p{10,10}.b)]");
     QCOMPARE(imageProperty(source, pixel).section(QLatin1Char(','), 0, 0).toInt() / 10, 21); // stored ~218
     ConversionOptions options = optionsFor(QStringLiteral("JPG"), false, 0, 100);
     options.SavePath = work.path() + QStringLiteral("/out");
@@ -1057,11 +1074,13 @@ void TestConversion::exifCarriedOrientationNormal()
     const ConversionResult result = ConvertRaster(options, source, QStringLiteral("JPG"), 0, QString());
     QVERIFY2(result.Success, qPrintable(result.Reason));
     const QString output = result.Outputs.value(0);
-    QCOMPARE(imageProperty(output, QStringLiteral("%[EXIF:DateTime]|%[EXIF:GPSLatitude]|%[EXIF:GPSLatitudeRef]")),
-             QStringLiteral("2021:05:06 07:08:09|48/1, 30/1, 0/1|N"));
+    QCOMPARE(
+        imageProperty(output, QStringLiteral("%[EXIF:DateTime]|%[EXIF:GPSLatitude]|%[EXIF:GPSLatitudeRef]")),
+        QStringLiteral("2021:05:06 07:08:09|48/1, 30/1, 0/1|N"));
     QCOMPARE(imageProperty(output, QStringLiteral("%[EXIF:Orientation] %wx%h")), QStringLiteral("1 40x60"));
     // Turned a quarter clockwise: red (left) is now on top.
-    QCOMPARE(imageProperty(output, QStringLiteral("%[fx:p{20,5}.r>0.8 && p{20,55}.b>0.8]")), QStringLiteral("1"));
+    QCOMPARE(imageProperty(output, QStringLiteral("%[fx:p{20,5}.r>0.8 && p{20,55}.b>0.8]")),
+             QStringLiteral("1"));
     QCOMPARE(imageProperty(output, QStringLiteral("%Q")), QStringLiteral("90"));
 }
 
@@ -1091,7 +1110,8 @@ void TestConversion::keepMetadataOffStrips()
         const ConversionResult result = ConvertRaster(options, source, QStringLiteral("JPG"), 0, QString());
         QVERIFY2(result.Success, qPrintable(result.Reason));
         const QString output = result.Outputs.value(0);
-        QCOMPARE(imageProperty(output, QStringLiteral("%[EXIF:DateTime]")) == QLatin1String("2021:05:06 07:08:09"),
+        QCOMPARE(imageProperty(output, QStringLiteral("%[EXIF:DateTime]")) ==
+                     QLatin1String("2021:05:06 07:08:09"),
                  keep && carried);
     }
 }
@@ -1135,18 +1155,21 @@ void TestConversion::pdfHugePageFailsAlone()
     QTemporaryDir work;
     const QString ps = work.path() + QStringLiteral("/huge.ps");
     const QString source = work.path() + QStringLiteral("/huge.pdf");
-    QVERIFY(writeFile(ps, "%!PS\n<< /PageSize [612 792] >> setpagedevice 0 0 1 setrgbcolor 0 0 100 100 rectfill showpage\n"
-                          "<< /PageSize [7200 7200] >> setpagedevice showpage\n"
-                          "<< /PageSize [612 792] >> setpagedevice 1 0 0 setrgbcolor 0 0 100 100 rectfill showpage\n"));
-    runTool(QStringLiteral("gs"), {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                                   QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + source, ps});
+    QVERIFY(writeFile(
+        ps, "%!PS\n<< /PageSize [612 792] >> setpagedevice 0 0 1 setrgbcolor 0 0 100 100 rectfill showpage\n"
+            "<< /PageSize [7200 7200] >> setpagedevice showpage\n"
+            "<< /PageSize [612 792] >> setpagedevice 1 0 0 setrgbcolor 0 0 100 100 rectfill showpage\n"));
+    runTool(QStringLiteral("gs"),
+            {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+             QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + source, ps});
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
     options.SavePath = work.path() + QStringLiteral("/out");
     QVERIFY(QDir().mkpath(options.SavePath));
     const ConversionResult result = ConvertPdf(options, source);
     QVERIFY(!result.Success);
-    QVERIFY2(result.Reason.startsWith(QLatin1String("page 2 of 3 failed: page too large (38400x38400 pixels")),
-             qPrintable(result.Reason));
+    QVERIFY2(
+        result.Reason.startsWith(QLatin1String("page 2 of 3 failed: page too large (38400x38400 pixels")),
+        qPrintable(result.Reason));
     QCOMPARE(entries(options.SavePath), (QStringList{"huge-001.png", "huge-003.png"}));
     QCOMPARE(result.Outputs.size(), 2);
 }
@@ -1155,10 +1178,14 @@ void TestConversion::aiKeptToItsFolder_data()
 {
     QTest::addColumn<QString>("where"); // "cache" or "temp"
     QTest::addColumn<QString>("access");
-    QTest::newRow("read in the cache folder") << "cache" << "r";
-    QTest::newRow("write in the cache folder") << "cache" << "w";
-    QTest::newRow("read in the temporary folder") << "temp" << "r";
-    QTest::newRow("write in the temporary folder") << "temp" << "w";
+    QTest::newRow("read in the cache folder") << "cache"
+                                              << "r";
+    QTest::newRow("write in the cache folder") << "cache"
+                                               << "w";
+    QTest::newRow("read in the temporary folder") << "temp"
+                                                  << "r";
+    QTest::newRow("write in the temporary folder") << "temp"
+                                                   << "w";
 }
 
 // A document that reaches for another file (one a running copy could be
@@ -1167,17 +1194,17 @@ void TestConversion::aiKeptToItsFolder()
 {
     QFETCH(QString, where);
     QFETCH(QString, access);
-    QTemporaryDir shared(where == QLatin1String("cache") ? cacheFolder() + QStringLiteral("/zarvelo-decoy-XXXXXX")
-                                                         : QDir::tempPath() + QStringLiteral("/decoy-XXXXXX"));
+    QTemporaryDir shared(where == QLatin1String("cache")
+                             ? cacheFolder() + QStringLiteral("/zarvelo-decoy-XXXXXX")
+                             : QDir::tempPath() + QStringLiteral("/decoy-XXXXXX"));
     QVERIFY(shared.isValid());
     const QString decoy = shared.path() + QStringLiteral("/page.bmp");
     QVERIFY(writeFile(decoy, "decoy bytes"));
     QTemporaryDir work;
     const QString source = work.path() + QStringLiteral("/reach.ai");
-    const QByteArray body =
-        access == QLatin1String("r")
-            ? "(" + decoy.toUtf8() + ") (r) file 100 string readstring pop pop\n"
-            : "(" + decoy.toUtf8() + ") (w) file dup (changed) writestring closefile\n";
+    const QByteArray body = access == QLatin1String("r")
+                                ? "(" + decoy.toUtf8() + ") (r) file 100 string readstring pop pop\n"
+                                : "(" + decoy.toUtf8() + ") (w) file dup (changed) writestring closefile\n";
     QVERIFY(writeFile(source, "%!PS\n" + body + "0 0 1 setrgbcolor 0 0 100 100 rectfill showpage\n"));
 
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
@@ -1185,7 +1212,8 @@ void TestConversion::aiKeptToItsFolder()
     QVERIFY(QDir().mkpath(options.SavePath));
     const ConversionResult result = ConvertAi(options, source);
     QVERIFY(!result.Success);
-    QVERIFY2(result.Reason.startsWith(QLatin1String("PostScript interpreter: exit status")), qPrintable(result.Reason));
+    QVERIFY2(result.Reason.startsWith(QLatin1String("PostScript interpreter: exit status")),
+             qPrintable(result.Reason));
     QVERIFY(result.Printed.contains(QLatin1String("invalidfileaccess")));
     QCOMPARE(head(decoy, 100), QByteArray("decoy bytes"));
     QCOMPARE(entries(shared.path()), QStringList{QStringLiteral("page.bmp")});
@@ -1301,7 +1329,8 @@ void TestConversion::concurrentCallsKeepApart()
             for (int i = 0; i < perThread; ++i) {
                 const QString name = QStringLiteral("/t%1-%2.png").arg(t).arg(i);
                 results[t][i] = ConvertRaster(options, m_fixtures.path() + name, QStringLiteral("PNG"), 0,
-                                              fixture(QStringLiteral("photo.png"))).Success;
+                                              fixture(QStringLiteral("photo.png")))
+                                    .Success;
             }
         });
     }

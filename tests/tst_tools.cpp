@@ -207,7 +207,8 @@ QList<qint64> ownChildren()
             continue;
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == QCoreApplication::applicationPid())
+        if (fields.size() > 1 && fields[0] != "Z" &&
+            fields[1].toLongLong() == QCoreApplication::applicationPid())
             children << pid;
     }
     return children;
@@ -221,11 +222,13 @@ void TestTools::runToolOutcomes_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("clean") << QStringList{"exit", "0", ""} << int(ToolOutcome::Status::Finished) << "";
-    QTest::newRow("printed") << QStringList{"exit", "0", "warning: odd\nmore"} << int(ToolOutcome::Status::Finished)
-                             << "warning: odd";
+    QTest::newRow("printed") << QStringList{"exit", "0", "warning: odd\nmore"}
+                             << int(ToolOutcome::Status::Finished) << "warning: odd";
     QTest::newRow("exit status with first line")
-        << QStringList{"exit", "4", "bad input\n"} << int(ToolOutcome::Status::Finished) << "exit status 4: bad input";
-    QTest::newRow("unknown mode") << QStringList{"nonsense"} << int(ToolOutcome::Status::Finished) << "exit status 2";
+        << QStringList{"exit", "4", "bad input\n"} << int(ToolOutcome::Status::Finished)
+        << "exit status 4: bad input";
+    QTest::newRow("unknown mode") << QStringList{"nonsense"} << int(ToolOutcome::Status::Finished)
+                                  << "exit status 2";
     QTest::newRow("missing program") << QStringList{"@missing"} << int(ToolOutcome::Status::NotStarted)
                                      << "program missing or not startable";
 }
@@ -236,11 +239,13 @@ void TestTools::runToolOutcomes()
     QFETCH(int, state);
     QFETCH(QString, reason);
     ToolRequest request;
-    request.Program = arguments.value(0) == QLatin1String("@missing") ? m_dir.path() + QStringLiteral("/none")
-                                                                       : fakeTool();
+    request.Program =
+        arguments.value(0) == QLatin1String("@missing") ? m_dir.path() + QStringLiteral("/none") : fakeTool();
     request.Arguments = arguments;
     QStringList seen;
-    SetToolRunObserver([&seen](const QString &program, const QString &parameters) { seen << program + QLatin1Char('|') + parameters; });
+    SetToolRunObserver([&seen](const QString &program, const QString &parameters) {
+        seen << program + QLatin1Char('|') + parameters;
+    });
     const ToolOutcome outcome = RunTool(request);
     SetToolRunObserver({});
     QCOMPARE(int(outcome.State), state);
@@ -270,11 +275,14 @@ void TestTools::stoppedRunsLeaveNoProcess_data()
     QTest::addColumn<int>("state");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("never ends: time-out") << "forever" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 1 s";
+    QTest::newRow("never ends: time-out")
+        << "forever" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 1 s";
     QTest::newRow("child never ends: time-out")
         << "spawn" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 1 s";
-    QTest::newRow("never ends: cancel") << "forever" << true << int(ToolOutcome::Status::Cancelled) << "cancelled";
-    QTest::newRow("child never ends: cancel") << "spawn" << true << int(ToolOutcome::Status::Cancelled) << "cancelled";
+    QTest::newRow("never ends: cancel")
+        << "forever" << true << int(ToolOutcome::Status::Cancelled) << "cancelled";
+    QTest::newRow("child never ends: cancel")
+        << "spawn" << true << int(ToolOutcome::Status::Cancelled) << "cancelled";
 }
 
 // A time-out or a cancel kills the tool and everything it started, and the

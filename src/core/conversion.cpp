@@ -47,7 +47,8 @@ bool isPlainWord(const QString &text)
     if (text.isEmpty() || text.size() > 16)
         return false;
     return std::all_of(text.begin(), text.end(), [](QChar c) {
-        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+               (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
                (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
     });
 }
@@ -264,7 +265,7 @@ constexpr int defaultTimeoutSeconds = 120;
 // temporary folder and see only the plain names made there.
 class TCall
 {
-public:
+  public:
     TCall(const ConversionOptions &options, ConversionResult &result)
         : FOptions(options), FResult(result),
           FNames(options.Names ? options.Names : std::make_shared<TOutputNames>())
@@ -288,7 +289,8 @@ public:
     // A fresh plain name in the scratch folder: stem + number + "." + extension.
     QString FreshName(const QString &stem, const QString &extension)
     {
-        return stem + QString::number(++FCounter) + (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
+        return stem + QString::number(++FCounter) +
+               (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
     }
 
     // An entry in the scratch folder leading to target, named stem with
@@ -396,11 +398,12 @@ public:
         return Fail(QStringLiteral("output name not available"));
     }
 
-private:
+  private:
     // A whole copy of from under a hidden temporary name in target's folder.
     std::unique_ptr<QTemporaryFile> copyBeside(const QString &from, const QString &target)
     {
-        auto copy = std::make_unique<QTemporaryFile>(folderPart(target) + QStringLiteral(".zarvelo-XXXXXX.part"));
+        auto copy =
+            std::make_unique<QTemporaryFile>(folderPart(target) + QStringLiteral(".zarvelo-XXXXXX.part"));
         QFile source(from);
         if (!copy->open() || !source.open(QIODevice::ReadOnly)) {
             Fail(QStringLiteral("output name not available: ") + copy->errorString());
@@ -412,7 +415,8 @@ private:
             if (copy->write(block) != block.size()) {
                 const bool full = copy->error() == QFileDevice::ResourceError;
                 ForgetTemporaryFile(copy->fileName());
-                Fail(full ? QStringLiteral("no space left on device") : QStringLiteral("output could not be written"));
+                Fail(full ? QStringLiteral("no space left on device")
+                          : QStringLiteral("output could not be written"));
                 return nullptr;
             }
         if (!copy->flush()) {
@@ -447,10 +451,13 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
     if (options.UseWidth) {
         if (options.Width < 1)
             return call.Fail(QStringLiteral("width must be at least 1 pixel"));
-        const qint64 formatLimit = formatWidthLimit(format == QLatin1String("JPG") ? QStringLiteral("jpg") : extension);
+        const qint64 formatLimit =
+            formatWidthLimit(format == QLatin1String("JPG") ? QStringLiteral("jpg") : extension);
         if (formatLimit > 0 && options.Width > formatLimit)
-            return call.Fail(
-                QStringLiteral("width %1 is above the %2 limit of %3 pixels").arg(options.Width).arg(format).arg(formatLimit));
+            return call.Fail(QStringLiteral("width %1 is above the %2 limit of %3 pixels")
+                                 .arg(options.Width)
+                                 .arg(format)
+                                 .arg(formatLimit));
         const qint64 toolLimit = imageToolLimits().Width;
         if (options.Width > toolLimit)
             return call.Fail(QStringLiteral("width %1 is above the image tool's limit of %2 pixels")
@@ -466,7 +473,8 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
 
     QStringList arguments;
     if (options.ToolThreads > 0)
-        arguments << QStringLiteral("-limit") << QStringLiteral("thread") << QString::number(options.ToolThreads);
+        arguments << QStringLiteral("-limit") << QStringLiteral("thread")
+                  << QString::number(options.ToolThreads);
     if (svg)
         arguments << QStringLiteral("-background") << QStringLiteral("none");
     if (svg && options.UseWidth) {
@@ -474,8 +482,9 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
         // size at the tool's default density tells which.
         QString printed;
         if (!call.Run(ExternalTool::ImageTool,
-                      {QStringLiteral("-background"), QStringLiteral("none"), inputName + QStringLiteral("[0]"),
-                       QStringLiteral("-format"), QStringLiteral("%w %x %U\\n"), QStringLiteral("info:")},
+                      {QStringLiteral("-background"), QStringLiteral("none"),
+                       inputName + QStringLiteral("[0]"), QStringLiteral("-format"),
+                       QStringLiteral("%w %x %U\\n"), QStringLiteral("info:")},
                       timeoutMs, false, &printed))
             return false;
         const QStringList parts = firstLine(printed).split(QLatin1Char(' '));
@@ -500,7 +509,8 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
         arguments << QStringLiteral("-strip");
 
     if (!jpegRoute) {
-        if (imageType == QLatin1String("GIF") || imageType == QLatin1String("JPG") || imageType == QLatin1String("RAW"))
+        if (imageType == QLatin1String("GIF") || imageType == QLatin1String("JPG") ||
+            imageType == QLatin1String("RAW"))
             arguments << QStringLiteral("-quality") << QString::number(options.Quality);
         const QString output = call.FreshName(QStringLiteral("out"), extension);
         arguments << output;
@@ -525,11 +535,10 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
     if (!call.Run(ExternalTool::ImageTool, arguments, timeoutMs, true))
         return false;
     const QString encoded = call.FreshName(QStringLiteral("out"), format);
-    const bool encodedOk =
-        call.Run(ExternalTool::JpegEncoder,
-                 {QStringLiteral("-quality"), QString::number(options.Quality), QStringLiteral("-outfile"), encoded,
-                  bitmap},
-                 call.TimeoutMs(QFileInfo(call.Scratch() + bitmap).size()), true);
+    const bool encodedOk = call.Run(ExternalTool::JpegEncoder,
+                                    {QStringLiteral("-quality"), QString::number(options.Quality),
+                                     QStringLiteral("-outfile"), encoded, bitmap},
+                                    call.TimeoutMs(QFileInfo(call.Scratch() + bitmap).size()), true);
     QFile::remove(call.Scratch() + bitmap);
     if (!encodedOk)
         return false;
@@ -556,8 +565,8 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
 QList<QSizeF> pdfPageSizes(const QString &summary)
 {
     static const QRegularExpression countLine(QStringLiteral("File has (\\d+) pages?"));
-    static const QRegularExpression pageLine(
-        QStringLiteral("Page (\\d+) MediaBox: \\[\\s*([-0-9.eE]+)\\s+([-0-9.eE]+)\\s+([-0-9.eE]+)\\s+([-0-9.eE]+)\\s*\\]"));
+    static const QRegularExpression pageLine(QStringLiteral(
+        "Page (\\d+) MediaBox: \\[\\s*([-0-9.eE]+)\\s+([-0-9.eE]+)\\s+([-0-9.eE]+)\\s+([-0-9.eE]+)\\s*\\]"));
     const QRegularExpressionMatch count = countLine.match(summary);
     if (!count.hasMatch())
         return {};
@@ -634,7 +643,8 @@ ConversionResult ConvertRaster(const ConversionOptions &options, const QString &
     const QString inputPath = readFrom.isEmpty() ? sourcePath : readFrom;
     const QFileInfo input(inputPath);
     if (!input.isFile()) {
-        call.Fail(QStringLiteral("source file missing"));
+        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
+                                 : QStringLiteral("source file missing"));
         return result;
     }
     if (!call.Open())
@@ -651,7 +661,8 @@ ConversionResult ConvertAi(const ConversionOptions &options, const QString &sour
     TCall call(options, result);
     const QFileInfo input(sourcePath);
     if (!input.isFile()) {
-        call.Fail(QStringLiteral("source file missing"));
+        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
+                                 : QStringLiteral("source file missing"));
         return result;
     }
     if (!call.Open())
@@ -664,9 +675,9 @@ ConversionResult ConvertAi(const ConversionOptions &options, const QString &sour
     const QString rendered = call.FreshName(QStringLiteral("render"), QStringLiteral("png"));
     if (!call.Run(ExternalTool::Interpreter,
                   {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                   QStringLiteral("-dNOPROMPT"), QStringLiteral("-dQUIET"), QStringLiteral("--permit-file-read=") + entry,
-                   QStringLiteral("-sDEVICE=pngalpha"), QStringLiteral("-r96"),
-                   QStringLiteral("-sOutputFile=") + rendered, entry},
+                   QStringLiteral("-dNOPROMPT"), QStringLiteral("-dQUIET"),
+                   QStringLiteral("--permit-file-read=") + entry, QStringLiteral("-sDEVICE=pngalpha"),
+                   QStringLiteral("-r96"), QStringLiteral("-sOutputFile=") + rendered, entry},
                   call.TimeoutMs(input.size()), false))
         return result;
     const qint64 renderedBytes = QFileInfo(call.Scratch() + rendered).size();
@@ -684,7 +695,8 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     TCall call(options, result);
     const QFileInfo input(sourcePath);
     if (!input.isFile()) {
-        call.Fail(QStringLiteral("source file missing"));
+        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
+                                 : QStringLiteral("source file missing"));
         return result;
     }
     if (!call.Open())
@@ -692,15 +704,16 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     const QString entry = call.LinkInput(sourcePath, QStringLiteral("in"));
     if (entry.isEmpty())
         return result;
-    const QStringList safe = {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                              QStringLiteral("-dNOPROMPT"), QStringLiteral("-dQUIET"),
-                              QStringLiteral("--permit-file-read=") + entry};
+    const QStringList safe = {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
+                              QStringLiteral("-dBATCH"), QStringLiteral("-dNOPROMPT"),
+                              QStringLiteral("-dQUIET"), QStringLiteral("--permit-file-read=") + entry};
 
     // The page count and sizes first, so that no page is rendered that the
     // disk or the image tool could not take.
     QString summary;
     if (!call.Run(ExternalTool::Interpreter,
-                  QStringList{QStringLiteral("-dNODISPLAY")} + safe + QStringList{QStringLiteral("-dPDFINFO"), entry},
+                  QStringList{QStringLiteral("-dNODISPLAY")} + safe +
+                      QStringList{QStringLiteral("-dPDFINFO"), entry},
                   call.TimeoutMs(input.size()), false, &summary))
         return result;
     const QList<QSizeF> sizes = pdfPageSizes(summary);
@@ -725,13 +738,16 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     for (int first = 1; first <= pageCount && !result.Cancelled;) {
         // Pages too large for the image tool fail alone, unrendered.
         const PdfPage firstPage = pagePixels(sizes[first - 1]);
-        if (firstPage.Width > limits.Width || firstPage.Height > limits.Height || firstPage.Bytes > pageBytesLimit) {
-            pageFailed(first, QStringLiteral("page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
-                                  .arg(firstPage.Width)
-                                  .arg(firstPage.Height)
-                                  .arg(pdfDpi)
-                                  .arg(limits.Width)
-                                  .arg(limits.Height));
+        if (firstPage.Width > limits.Width || firstPage.Height > limits.Height ||
+            firstPage.Bytes > pageBytesLimit) {
+            pageFailed(
+                first,
+                QStringLiteral("page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
+                    .arg(firstPage.Width)
+                    .arg(firstPage.Height)
+                    .arg(pdfDpi)
+                    .arg(limits.Width)
+                    .arg(limits.Height));
             ++first;
             continue;
         }
@@ -757,9 +773,10 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
         result.Reason.clear();
         const bool rendered = call.Run(
             ExternalTool::Interpreter,
-            safe + QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder, QStringLiteral("-dTextAlphaBits=4"),
-                               QStringLiteral("-dGraphicsAlphaBits=4"), QStringLiteral("-sDEVICE=bmp16m"),
-                               QStringLiteral("-r%1").arg(pdfDpi), QStringLiteral("-dFirstPage=%1").arg(first),
+            safe + QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder,
+                               QStringLiteral("-dTextAlphaBits=4"), QStringLiteral("-dGraphicsAlphaBits=4"),
+                               QStringLiteral("-sDEVICE=bmp16m"), QStringLiteral("-r%1").arg(pdfDpi),
+                               QStringLiteral("-dFirstPage=%1").arg(first),
                                QStringLiteral("-dLastPage=%1").arg(last),
                                QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.bmp"), entry},
             call.TimeoutMs(input.size(), 10 * (last - first + 1)), false);
@@ -769,10 +786,12 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
             const QString bitmap = stem + pageNumber(page - first + 1) + QStringLiteral(".bmp");
             const qint64 size = QFileInfo(call.Scratch() + bitmap).size();
             if (size <= 0) {
-                pageFailed(page, rendered ? QStringLiteral("PostScript interpreter rendered nothing") : renderReason);
+                pageFailed(page, rendered ? QStringLiteral("PostScript interpreter rendered nothing")
+                                          : renderReason);
                 continue;
             }
-            const QString pageSource = sourceFolder + name + QLatin1Char('-') + pageNumber(page) + QStringLiteral(".bmp");
+            const QString pageSource =
+                sourceFolder + name + QLatin1Char('-') + pageNumber(page) + QStringLiteral(".bmp");
             const QString before = result.Reason;
             result.Reason.clear();
             if (!convertImage(call, pageSource, bitmap, size, QStringLiteral("BMP"), 25))
@@ -816,7 +835,8 @@ ConversionResult ConvertFile(const ConversionOptions &options, const QString &fi
     return ConvertRaster(options, fileName, type, 0, QString());
 }
 
-QString TOutputNames::Reserve(const ConversionOptions &options, const QString &sourcePath, const QString &format)
+QString TOutputNames::Reserve(const ConversionOptions &options, const QString &sourcePath,
+                              const QString &format)
 {
     QMutexLocker lock(&FMutex);
     const auto found = FBySource.constFind(sourcePath);

@@ -12,7 +12,6 @@
 #include <QMutexLocker>
 #include <QSet>
 
-
 namespace
 {
 const QString lockName = QStringLiteral(".owner.lock");
@@ -28,7 +27,8 @@ QSet<QString> liveFiles;
 constexpr qint64 unlockedGraceSeconds = 600;
 } // namespace
 
-TScratchFolder::TScratchFolder() : FDir(GetSpecialFolder(CSIDL_INTERNET_CACHE) + QStringLiteral("/zarvelo-XXXXXX"))
+TScratchFolder::TScratchFolder()
+    : FDir(GetSpecialFolder(CSIDL_INTERNET_CACHE) + QStringLiteral("/zarvelo-XXXXXX"))
 {
     if (!FDir.isValid())
         return;
@@ -59,8 +59,8 @@ int RemoveStaleScratchFolders()
 {
     const QDir cache(GetSpecialFolder(CSIDL_INTERNET_CACHE));
     int removed = 0;
-    const QFileInfoList folders =
-        cache.entryInfoList({folderPrefix + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QFileInfoList folders = cache.entryInfoList({folderPrefix + QLatin1Char('*')},
+                                                      QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo &folder : folders) {
         if (folder.isSymLink())
             continue;

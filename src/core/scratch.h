@@ -13,7 +13,7 @@
 // the termination cleanup if the program is asked to end meanwhile.
 class TScratchFolder
 {
-public:
+  public:
     TScratchFolder();
     ~TScratchFolder();
     TScratchFolder(const TScratchFolder &) = delete;
@@ -23,7 +23,7 @@ public:
     // The folder's path, ending with '/'.
     QString Path() const { return FPath; }
 
-private:
+  private:
     QTemporaryDir FDir;
     std::unique_ptr<QLockFile> FLock;
     QString FPath;

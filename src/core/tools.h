@@ -40,21 +40,21 @@ void SetToolRunObserver(ToolRunObserver observer);
 // every running and later RunTool call that holds it ends promptly.
 class TCancelFlag
 {
-public:
+  public:
     void Cancel() { FCancelled.store(true); }
     bool IsCancelled() const { return FCancelled.load(); }
 
-private:
+  private:
     std::atomic<bool> FCancelled{false};
 };
 
 // One run of an external program.
 struct ToolRequest {
-    QString Program;        // full path of the executable; never looked up on PATH
-    QStringList Arguments;  // passed as they are: no splitting, no quoting
-    QString ScratchFolder;  // the tool's temporary folder (TMPDIR and the like); empty: unchanged
-    QString WorkingFolder;  // the tool's current folder; empty: the program's folder
-    int TimeoutMs = 0;      // 0: no limit
+    QString Program;       // full path of the executable; never looked up on PATH
+    QStringList Arguments; // passed as they are: no splitting, no quoting
+    QString ScratchFolder; // the tool's temporary folder (TMPDIR and the like); empty: unchanged
+    QString WorkingFolder; // the tool's current folder; empty: the program's folder
+    int TimeoutMs = 0;     // 0: no limit
     const TCancelFlag *Cancel = nullptr;
 };
 
@@ -63,8 +63,8 @@ struct ToolOutcome {
     enum class Status { Finished, NotStarted, TimedOut, Cancelled, Crashed };
     Status State = Status::NotStarted;
     int ExitCode = -1;
-    QString Printed;        // standard output and error, merged, decoded from UTF-8
-    int TimeoutMs = 0;      // the limit that was reached, for TimedOut
+    QString Printed;   // standard output and error, merged, decoded from UTF-8
+    int TimeoutMs = 0; // the limit that was reached, for TimedOut
     bool Finished() const { return State == Status::Finished; }
     // A short reason a person can read ("timed out after 60 s", "exit status 1:
     // <first printed line>", ...); empty for a clean run that printed nothing.

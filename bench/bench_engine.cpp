@@ -3,7 +3,8 @@
 // per image: once through ConvertRaster (scratch folder with its lock, a
 // plain-named entry, time-out watch, move into place), once by a plain loop
 // that starts the same tools with the same arguments directly (posix_spawn,
-// output discarded) on the user's paths and copies the result. The two runs
+// output discarded, the JPG route's two tools joined by a pipe) on the
+// user's paths and copies the result. The two runs
 // alternate which goes first. Prints the times and the ratio engine/direct.
 //
 // Usage: bench_engine [images=40] [width=3000] [height=2000]
@@ -25,12 +26,15 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
 using namespace benchutil;
 
-void spawnList(const QString &program, const QStringList &arguments)
+// Starts program with its standard input and output on the given descriptors
+// (-1: /dev/null); returns its process id or 0.
+pid_t spawnWith(const QString &program, const QStringList &arguments, int input, int output)
 {
     const QByteArray path = QFile::encodeName(program);
     std::vector<QByteArray> storage{path};
@@ -42,15 +46,46 @@ void spawnList(const QString &program, const QStringList &arguments)
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (output >= 0)
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }
+    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) != 0)
+        pid = 0;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void spawnList(const QString &program, const QStringList &arguments)
+{
+    const pid_t pid = spawnWith(program, arguments, -1, -1);
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+}
+
+// first | second, like a shell pipe.
+void spawnPipe(const QString &first, const QStringList &firstArguments, const QString &second,
+               const QStringList &secondArguments)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    const pid_t producer = spawnWith(first, firstArguments, -1, ends[1]);
+    const pid_t consumer = spawnWith(second, secondArguments, ends[0], -1);
+    close(ends[0]);
+    close(ends[1]);
+    int status = 0;
+    if (producer > 0)
+        waitpid(producer, &status, 0);
+    if (consumer > 0)
+        waitpid(consumer, &status, 0);
 }
 
 // The engine's tool steps for a PNG source, run plainly on the given paths:
@@ -61,21 +96,18 @@ QStringList convertSameSteps(const QString &format, int quality, const QString &
     const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
     QStringList texts;
     if (format == QLatin1String("JPG")) {
-        const QString bitmap = scratch + QStringLiteral("bitmap.bmp");
         const QStringList first = {
-            source + QStringLiteral("[0]"),  QStringLiteral("-auto-orient"),
-            QStringLiteral("-profile"),      QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
-            QStringLiteral("-type"),         QStringLiteral("TrueColor"),
-            QStringLiteral("-colorspace"),   QStringLiteral("sRGB"),
-            QStringLiteral("-compress"),     QStringLiteral("none"),
-            QStringLiteral("BMP3:") + bitmap};
-        spawnList(magick, first);
+            source + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
+            QStringLiteral("-profile"),     QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
+            QStringLiteral("-type"),        QStringLiteral("TrueColor"),
+            QStringLiteral("-colorspace"),  QStringLiteral("sRGB"),
+            QStringLiteral("-compress"),    QStringLiteral("none"),
+            QStringLiteral("BMP3:-")};
         const QString encoded = scratch + QStringLiteral("out.JPG");
         const QStringList second = {QStringLiteral("-quality"), QString::number(quality),
-                                    QStringLiteral("-outfile"), encoded, bitmap};
-        spawnList(ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
+                                    QStringLiteral("-outfile"), encoded};
+        spawnPipe(magick, first, ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
         QFile::copy(encoded, output);
-        QFile::remove(bitmap);
         QFile::remove(encoded);
         texts << QStringLiteral("magick: ") + JoinArguments(first)
               << QStringLiteral("cjpeg: ") + JoinArguments(second);

@@ -298,6 +298,9 @@ class TestConversion : public QObject
     void pdfPages();
     void pdfWithoutPages();
     void aiToPng();
+    void jpgPipeSameBytes_data();
+    void jpgPipeSameBytes();
+    void jpgPipeBrokenSource();
     void truncatedSourceFails_data();
     void truncatedSourceFails();
     void greyPictureWithRgbProfile_data();
@@ -489,13 +492,12 @@ void TestConversion::parameterTexts_data()
         << "raster"
         << "BMP"
         << "PNG" << true << 25 << "magick: in1.png[0] -auto-orient -resize 300x out2.png";
-    QTest::newRow("JPG through the encoder")
-        << "raster"
-        << "JPG"
-        << "JPG" << false << 0
-        << "magick: in1.png[0] -auto-orient -profile $ICC -type TrueColor "
-           "-colorspace sRGB -compress none BMP3:bitmap2.bmp\n"
-           "cjpeg: -quality 80 -outfile out3.JPG bitmap2.bmp";
+    QTest::newRow("JPG through the encoder") << "raster"
+                                             << "JPG"
+                                             << "JPG" << false << 0
+                                             << "magick: in1.png[0] -auto-orient -profile $ICC -type "
+                                                "TrueColor -colorspace sRGB -compress none BMP3:-\n"
+                                                "cjpeg: -quality 80 -outfile out2.JPG";
     QTest::newRow("lower-case jpg is direct")
         << "raster"
         << "JPG"
@@ -774,6 +776,72 @@ void TestConversion::aiToPng()
     QCOMPARE(image.size(), QSize(816, 1056));
     QVERIFY(image.hasAlphaChannel());
     QCOMPARE(entries(cacheFolder()), cacheBefore);
+}
+
+void TestConversion::jpgPipeSameBytes_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::newRow("photo") << "photo.png";
+    QTest::newRow("greyscale") << "grey.png";
+    QTest::newRow("transparency") << "alpha.png";
+    QTest::newRow("animated GIF, first frame") << "anim.gif";
+}
+
+// The bitmap goes from the image tool to the encoder through a pipe; the JPEG
+// is byte for byte the one the same two steps give through a bitmap file.
+void TestConversion::jpgPipeSameBytes()
+{
+    QFETCH(QString, source);
+    const QString path = fixture(source);
+    if (!QFile::exists(path)) {
+        if (source == QLatin1String("grey.png"))
+            runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("200x150"),
+                                               QStringLiteral("gradient:white-black"),
+                                               QStringLiteral("-colorspace"), QStringLiteral("Gray"), path});
+        else
+            runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("200x150"),
+                                               QStringLiteral("radial-gradient:red-none"), path});
+    }
+    QVERIFY(QFile::exists(path));
+    QTemporaryDir work;
+    const QString bitmap = work.path() + QStringLiteral("/step.bmp");
+    const QString fileRoute = work.path() + QStringLiteral("/file-route.jpg");
+    QStringList first = {path + QStringLiteral("[0]"), QStringLiteral("-auto-orient")};
+    const QString icc = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
+    if (QFile::exists(icc))
+        first << QStringLiteral("-profile") << icc;
+    first << QStringLiteral("-type") << QStringLiteral("TrueColor") << QStringLiteral("-colorspace")
+          << QStringLiteral("sRGB") << QStringLiteral("-compress") << QStringLiteral("none")
+          << QStringLiteral("BMP3:") + bitmap;
+    QCOMPARE(runTool(QStringLiteral("magick"), first), QString());
+    QCOMPARE(runTool(QStringLiteral("cjpeg"), {QStringLiteral("-quality"), QStringLiteral("80"),
+                                               QStringLiteral("-outfile"), fileRoute, bitmap}),
+             QString());
+
+    ConversionOptions options = optionsFor(QStringLiteral("JPG"));
+    options.SavePath = work.path() + QStringLiteral("/out");
+    QVERIFY(QDir().mkpath(options.SavePath));
+    const QStringList cacheBefore = entries(cacheFolder());
+    const ConversionResult result = ConvertRaster(options, path, QStringLiteral("PNG"), 0, QString());
+    QVERIFY2(result.Success, qPrintable(result.Reason));
+    QCOMPARE(digest(result.Outputs.value(0)), digest(fileRoute));
+    QCOMPARE(entries(cacheFolder()), cacheBefore);
+}
+
+// A first step that fails (a broken source) fails the conversion with its
+// reason, and neither tool is left running.
+void TestConversion::jpgPipeBrokenSource()
+{
+    QTemporaryDir work;
+    const QString source = work.path() + QStringLiteral("/broken.png");
+    QVERIFY(writeFile(source, "\x89PNG\r\n\x1a\nnot really a picture"));
+    ConversionOptions options = optionsFor(QStringLiteral("JPG"));
+    const ConversionResult result = ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString());
+    QVERIFY(!result.Success);
+    QVERIFY2(result.Reason.startsWith(QLatin1String("image tool: exit status 1: ")),
+             qPrintable(result.Reason));
+    QCOMPARE(childrenOf(QCoreApplication::applicationPid()), QList<qint64>());
+    QCOMPARE(entries(work.path()), QStringList{QStringLiteral("broken.png")});
 }
 
 void TestConversion::truncatedSourceFails_data()

@@ -334,32 +334,39 @@ class TCall
     {
         if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
             return Cancelled();
-        ToolRequest request;
-        request.Program = ExternalToolPath(tool);
-        request.Arguments = arguments;
-        request.ScratchFolder = Scratch().chopped(1);
-        request.WorkingFolder = request.ScratchFolder;
-        request.TimeoutMs = timeoutMs;
-        request.Cancel = FOptions.Cancel;
-        const QString label = toolLabel(tool);
+        const ToolRequest request = requestFor(tool, arguments, timeoutMs);
         if (request.Program.isEmpty())
-            return Fail(label + QStringLiteral(" missing"));
+            return Fail(toolLabel(tool) + QStringLiteral(" missing"));
         const ToolOutcome outcome = RunTool(request);
-        FResult.Printed += outcome.Printed;
         if (printed)
             *printed = outcome.Printed;
-        if (outcome.State == ToolOutcome::Status::Cancelled)
-            return Cancelled();
-        if (outcome.Printed.contains(QLatin1String("No space left on device")))
-            return Fail(label + QStringLiteral(": no space left on device"));
-        if (outcome.State != ToolOutcome::Status::Finished || outcome.ExitCode != 0)
-            return Fail(label + QStringLiteral(": ") + outcome.Reason());
-        const QString rest = withoutHarmlessNotices(outcome.Printed);
-        if (printedFails && !rest.isEmpty())
-            return Fail(label + QStringLiteral(" printed: ") + firstLine(rest));
-        return true;
+        return judge(tool, outcome, printedFails);
     }
 
+    // Runs two tools joined by a pipe (the first one's output is the second
+    // one's input); both must run cleanly and print nothing.
+    bool RunPipe(ExternalTool firstTool, const QStringList &firstArguments, ExternalTool secondTool,
+                 const QStringList &secondArguments, int timeoutMs)
+    {
+        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+            return Cancelled();
+        const ToolRequest first = requestFor(firstTool, firstArguments, timeoutMs);
+        const ToolRequest second = requestFor(secondTool, secondArguments, timeoutMs);
+        if (first.Program.isEmpty())
+            return Fail(toolLabel(firstTool) + QStringLiteral(" missing"));
+        if (second.Program.isEmpty())
+            return Fail(toolLabel(secondTool) + QStringLiteral(" missing"));
+        const auto [firstOutcome, secondOutcome] = RunToolPipe(first, second);
+        // A second tool that ended first leaves the first one without a
+        // reader (it dies of the broken pipe): the second one's reason
+        // counts then.
+        if (firstOutcome.State == ToolOutcome::Status::Crashed && firstOutcome.Printed.trimmed().isEmpty()) {
+            const bool secondOk = judge(secondTool, secondOutcome, true);
+            return judge(firstTool, firstOutcome, true) && secondOk;
+        }
+        const bool firstOk = judge(firstTool, firstOutcome, true);
+        return judge(secondTool, secondOutcome, true) && firstOk;
+    }
     // Gives the finished scratch file its reserved output name (nameSource
     // and format choose it), never replacing anything: a name taken meanwhile
     // gives way to the next free " (n)" name.
@@ -399,6 +406,37 @@ class TCall
     }
 
   private:
+    ToolRequest requestFor(ExternalTool tool, const QStringList &arguments, int timeoutMs) const
+    {
+        ToolRequest request;
+        request.Program = ExternalToolPath(tool);
+        request.Arguments = arguments;
+        request.ScratchFolder = Scratch().chopped(1);
+        request.WorkingFolder = request.ScratchFolder;
+        request.TimeoutMs = timeoutMs;
+        request.Cancel = FOptions.Cancel;
+        return request;
+    }
+
+    // Adds a run's printed text to the result and judges it; the reason of a
+    // failure names the tool. printedFails: a clean run prints nothing but
+    // harmless notices.
+    bool judge(ExternalTool tool, const ToolOutcome &outcome, bool printedFails)
+    {
+        const QString label = toolLabel(tool);
+        FResult.Printed += outcome.Printed;
+        if (outcome.State == ToolOutcome::Status::Cancelled)
+            return Cancelled();
+        if (outcome.Printed.contains(QLatin1String("No space left on device")))
+            return Fail(label + QStringLiteral(": no space left on device"));
+        if (outcome.State != ToolOutcome::Status::Finished || outcome.ExitCode != 0)
+            return Fail(label + QStringLiteral(": ") + outcome.Reason());
+        const QString rest = withoutHarmlessNotices(outcome.Printed);
+        if (printedFails && !rest.isEmpty())
+            return Fail(label + QStringLiteral(" printed: ") + firstLine(rest));
+        return true;
+    }
+
     // A whole copy of from under a hidden temporary name in target's folder.
     std::unique_ptr<QTemporaryFile> copyBeside(const QString &from, const QString &target)
     {
@@ -528,19 +566,15 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
     const QString profile = srgbProfile();
     if (!profile.isEmpty())
         arguments << QStringLiteral("-profile") << profile;
-    const QString bitmap = call.FreshName(QStringLiteral("bitmap"), QStringLiteral("bmp"));
+    // The bitmap goes through a pipe: no bitmap on disk.
     arguments << QStringLiteral("-type") << QStringLiteral("TrueColor") << QStringLiteral("-colorspace")
               << QStringLiteral("sRGB") << QStringLiteral("-compress") << QStringLiteral("none")
-              << QStringLiteral("BMP3:") + bitmap;
-    if (!call.Run(ExternalTool::ImageTool, arguments, timeoutMs, true))
-        return false;
+              << QStringLiteral("BMP3:-");
     const QString encoded = call.FreshName(QStringLiteral("out"), format);
-    const bool encodedOk = call.Run(ExternalTool::JpegEncoder,
-                                    {QStringLiteral("-quality"), QString::number(options.Quality),
-                                     QStringLiteral("-outfile"), encoded, bitmap},
-                                    call.TimeoutMs(QFileInfo(call.Scratch() + bitmap).size()), true);
-    QFile::remove(call.Scratch() + bitmap);
-    if (!encodedOk)
+    if (!call.RunPipe(ExternalTool::ImageTool, arguments, ExternalTool::JpegEncoder,
+                      {QStringLiteral("-quality"), QString::number(options.Quality),
+                       QStringLiteral("-outfile"), encoded},
+                      timeoutMs))
         return false;
     if (QFileInfo(call.Scratch() + encoded).size() <= 0)
         return call.Fail(QStringLiteral("JPEG encoder wrote no output"));

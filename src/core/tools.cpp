@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QSet>
 
+#include <algorithm>
+
 namespace
 {
 QMutex observerMutex;
@@ -132,22 +134,21 @@ QString JoinArguments(const QStringList &arguments)
     return parts.join(QLatin1Char(' '));
 }
 
-ToolOutcome RunTool(const ToolRequest &request)
+namespace
 {
-    notifyObserver(request.Program, JoinArguments(request.Arguments));
-
-    ToolOutcome outcome;
+bool startable(const ToolRequest &request)
+{
     const QFileInfo program(request.Program);
-    if (request.Program.isEmpty() || !program.isFile() || !program.isExecutable())
-        return outcome;
+    return !request.Program.isEmpty() && program.isFile() && program.isExecutable();
+}
 
-    QProcess process;
+void configure(QProcess &process, const ToolRequest &request)
+{
+    const QFileInfo program(request.Program);
     process.setProgram(program.absoluteFilePath());
     process.setArguments(request.Arguments);
     process.setWorkingDirectory(request.WorkingFolder.isEmpty() ? program.absolutePath()
                                                                 : request.WorkingFolder);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
     if (!request.ScratchFolder.isEmpty()) {
         // The program's own environment, read once: reading it is a
         // noticeable part of a short tool run.
@@ -159,49 +160,114 @@ ToolOutcome RunTool(const ToolRequest &request)
     }
     // A time-out or a cancel must be able to stop everything the tool started.
     PrepareToolProcess(process);
-    process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted(-1))
-        return outcome;
-    const qint64 pid = process.processId();
+}
+
+// Waits for started processes until all have ended, or until the time-out or
+// the cancel request, which kill them all with everything they started.
+// Returns how the wait ended (Finished: every process ended by itself).
+ToolOutcome::Status waitForAll(const QList<QProcess *> &processes, int timeoutMs, const TCancelFlag *cancel)
+{
+    QList<qint64> groups;
+    for (QProcess *process : processes)
+        if (process->state() != QProcess::NotRunning)
+            groups << process->processId();
     {
         QMutexLocker lock(&runningMutex);
-        runningGroups.insert(pid);
+        for (const qint64 pid : std::as_const(groups))
+            runningGroups.insert(pid);
     }
-
     QElapsedTimer clock;
     clock.start();
     ToolOutcome::Status stopped = ToolOutcome::Status::Finished;
-    // QProcess keeps reading the pipe while it waits, so a program that writes
-    // more than the pipe holds never stalls. Short waits let the cancel flag
-    // and the time-out be seen promptly.
-    while (!process.waitForFinished(50)) {
-        if (process.state() == QProcess::NotRunning)
+    // QProcess keeps reading each pipe while it waits, so a program that
+    // writes more than a pipe holds never stalls. Short waits let the cancel
+    // flag and the time-out be seen promptly.
+    const int slice = processes.size() > 1 ? 20 : 50;
+    for (;;) {
+        bool running = false;
+        for (QProcess *process : processes)
+            if (process->state() != QProcess::NotRunning && !process->waitForFinished(slice))
+                running = running || process->state() != QProcess::NotRunning;
+        if (!running)
             break;
-        if (request.Cancel && request.Cancel->IsCancelled())
+        if (cancel && cancel->IsCancelled())
             stopped = ToolOutcome::Status::Cancelled;
-        else if (request.TimeoutMs > 0 && clock.elapsed() >= request.TimeoutMs)
+        else if (timeoutMs > 0 && clock.elapsed() >= timeoutMs)
             stopped = ToolOutcome::Status::TimedOut;
         if (stopped != ToolOutcome::Status::Finished) {
-            KillToolTree(pid);
-            process.waitForFinished(-1);
+            for (const qint64 pid : std::as_const(groups))
+                KillToolTree(pid);
+            for (QProcess *process : processes)
+                process->waitForFinished(-1);
             break;
         }
     }
-    // Anything the tool left running in its group goes with it.
-    KillToolTree(pid);
-    {
-        QMutexLocker lock(&runningMutex);
+    // Anything a tool left running in its group goes with it.
+    QMutexLocker lock(&runningMutex);
+    for (const qint64 pid : std::as_const(groups)) {
+        KillToolTree(pid);
         runningGroups.remove(pid);
     }
+    return stopped;
+}
 
-    outcome.Printed = QString::fromUtf8(process.readAll());
+ToolOutcome outcomeOf(QProcess &process, ToolOutcome::Status stopped, int timeoutMs, QByteArray printed)
+{
+    ToolOutcome outcome;
+    outcome.Printed = QString::fromUtf8(printed);
     outcome.ExitCode = process.exitCode();
     if (stopped != ToolOutcome::Status::Finished) {
         outcome.State = stopped;
-        outcome.TimeoutMs = request.TimeoutMs;
+        outcome.TimeoutMs = timeoutMs;
     } else {
         outcome.State = process.exitStatus() == QProcess::NormalExit ? ToolOutcome::Status::Finished
                                                                      : ToolOutcome::Status::Crashed;
     }
     return outcome;
+}
+} // namespace
+
+ToolOutcome RunTool(const ToolRequest &request)
+{
+    notifyObserver(request.Program, JoinArguments(request.Arguments));
+    if (!startable(request))
+        return ToolOutcome();
+
+    QProcess process;
+    configure(process, request);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QIODevice::ReadOnly);
+    if (!process.waitForStarted(-1))
+        return ToolOutcome();
+    const ToolOutcome::Status stopped = waitForAll({&process}, request.TimeoutMs, request.Cancel);
+    return outcomeOf(process, stopped, request.TimeoutMs, process.readAll());
+}
+
+std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second)
+{
+    notifyObserver(first.Program, JoinArguments(first.Arguments));
+    notifyObserver(second.Program, JoinArguments(second.Arguments));
+    if (!startable(first) || !startable(second))
+        return {ToolOutcome(), ToolOutcome()};
+
+    QProcess producer;
+    QProcess consumer;
+    configure(producer, first);
+    configure(consumer, second);
+    producer.setStandardInputFile(QProcess::nullDevice());
+    producer.setStandardOutputProcess(&consumer);
+    consumer.setProcessChannelMode(QProcess::MergedChannels);
+    producer.start(QIODevice::ReadOnly);
+    consumer.start(QIODevice::ReadOnly);
+    const bool producerStarted = producer.waitForStarted(-1);
+    const bool consumerStarted = consumer.waitForStarted(-1);
+    const int timeoutMs = std::max(first.TimeoutMs, second.TimeoutMs);
+    const ToolOutcome::Status stopped = waitForAll({&producer, &consumer}, timeoutMs, first.Cancel);
+    std::pair<ToolOutcome, ToolOutcome> outcomes;
+    if (producerStarted)
+        outcomes.first = outcomeOf(producer, stopped, timeoutMs, producer.readAllStandardError());
+    if (consumerStarted)
+        outcomes.second = outcomeOf(consumer, stopped, timeoutMs, consumer.readAll());
+    return outcomes;
 }

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 // Runs one external program hidden and returns everything it wrote to its
 // standard output and standard error (one merged channel, in arrival order),
@@ -76,6 +77,13 @@ struct ToolOutcome {
 // kills the program and everything it started. The observer (SetToolRunObserver)
 // sees the program and the arguments joined by JoinArguments. Reentrant.
 ToolOutcome RunTool(const ToolRequest &request);
+
+// Runs two programs joined by a pipe: the first one's standard output is the
+// second one's standard input. The first one's printed text is its standard
+// error; the second one's both its channels. The larger of the two time-outs
+// and the first one's cancel request end both, with everything they started.
+// The observer sees both. Reentrant.
+std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second);
 
 // The arguments as one text: separated by one space, an argument that is
 // empty or holds a space put in double quotes. For observers and messages only.

@@ -99,10 +99,10 @@ QStringList convertSameSteps(const QString &format, int quality, const QString &
         const QStringList first = {
             source + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
             QStringLiteral("-profile"),     QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
-            QStringLiteral("-type"),        QStringLiteral("TrueColor"),
-            QStringLiteral("-colorspace"),  QStringLiteral("sRGB"),
-            QStringLiteral("-compress"),    QStringLiteral("none"),
-            QStringLiteral("BMP3:-")};
+            QStringLiteral("-strip"),       QStringLiteral("-type"),
+            QStringLiteral("TrueColor"),    QStringLiteral("-colorspace"),
+            QStringLiteral("sRGB"),         QStringLiteral("-compress"),
+            QStringLiteral("none"),         QStringLiteral("BMP3:-")};
         const QString encoded = scratch + QStringLiteral("out.JPG");
         const QStringList second = {QStringLiteral("-quality"), QString::number(quality),
                                     QStringLiteral("-outfile"), encoded};

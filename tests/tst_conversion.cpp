@@ -495,7 +495,7 @@ void TestConversion::parameterTexts_data()
     QTest::newRow("JPG through the encoder") << "raster"
                                              << "JPG"
                                              << "JPG" << false << 0
-                                             << "magick: in1.png[0] -auto-orient -profile $ICC -type "
+                                             << "magick: in1.png[0] -auto-orient -profile $ICC -strip -type "
                                                 "TrueColor -colorspace sRGB -compress none BMP3:-\n"
                                                 "cjpeg: -quality 80 -outfile out2.JPG";
     QTest::newRow("lower-case jpg is direct")
@@ -810,9 +810,9 @@ void TestConversion::jpgPipeSameBytes()
     const QString icc = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
     if (QFile::exists(icc))
         first << QStringLiteral("-profile") << icc;
-    first << QStringLiteral("-type") << QStringLiteral("TrueColor") << QStringLiteral("-colorspace")
-          << QStringLiteral("sRGB") << QStringLiteral("-compress") << QStringLiteral("none")
-          << QStringLiteral("BMP3:") + bitmap;
+    first << QStringLiteral("-strip") << QStringLiteral("-type") << QStringLiteral("TrueColor")
+          << QStringLiteral("-colorspace") << QStringLiteral("sRGB") << QStringLiteral("-compress")
+          << QStringLiteral("none") << QStringLiteral("BMP3:") + bitmap;
     QCOMPARE(runTool(QStringLiteral("magick"), first), QString());
     QCOMPARE(runTool(QStringLiteral("cjpeg"), {QStringLiteral("-quality"), QStringLiteral("80"),
                                                QStringLiteral("-outfile"), fileRoute, bitmap}),
@@ -1118,14 +1118,19 @@ void TestConversion::adobeRgbKeepsItsRed()
     const QString pixel =
         QStringLiteral("%[fx:int(255*p{10,10}.r)],%[fx:int(255*p{10,10}.g)],%[fx:int(255*p{10,10}.b)]");
     QCOMPARE(imageProperty(source, pixel).section(QLatin1Char(','), 0, 0).toInt() / 10, 21); // stored ~218
-    ConversionOptions options = optionsFor(QStringLiteral("JPG"), false, 0, 100);
-    options.SavePath = work.path() + QStringLiteral("/out");
-    QVERIFY(QDir().mkpath(options.SavePath));
-    const ConversionResult result = ConvertRaster(options, source, QStringLiteral("JPG"), 0, QString());
-    QVERIFY2(result.Success, qPrintable(result.Reason));
-    const QStringList rgb = imageProperty(result.Outputs.value(0), pixel).split(QLatin1Char(','));
-    QCOMPARE(rgb.size(), 3);
-    QVERIFY2(rgb[0].toInt() >= 250 && rgb[1].toInt() <= 5 && rgb[2].toInt() <= 5, qPrintable(rgb.join(',')));
+    // Also with metadata stripped: the profile is used before it goes.
+    for (const bool keep : {true, false}) {
+        ConversionOptions options = optionsFor(QStringLiteral("JPG"), false, 0, 100);
+        options.KeepMetadata = keep;
+        options.SavePath = work.path() + (keep ? QStringLiteral("/kept") : QStringLiteral("/stripped"));
+        QVERIFY(QDir().mkpath(options.SavePath));
+        const ConversionResult result = ConvertRaster(options, source, QStringLiteral("JPG"), 0, QString());
+        QVERIFY2(result.Success, qPrintable(result.Reason));
+        const QStringList rgb = imageProperty(result.Outputs.value(0), pixel).split(QLatin1Char(','));
+        QCOMPARE(rgb.size(), 3);
+        QVERIFY2(rgb[0].toInt() >= 250 && rgb[1].toInt() <= 5 && rgb[2].toInt() <= 5,
+                 qPrintable(rgb.join(',')));
+    }
 }
 
 // The JPG route carries the source's EXIF data (date, GPS) into the JPEG the
@@ -1363,6 +1368,9 @@ void TestConversion::programEndedDuringWrite()
     for (const QString &entry : cacheBefore)
         scratch.removeOne(entry);
     QCOMPARE(scratch.size(), 1);
+    // A running program's folder is never taken for a dead one's.
+    QCOMPARE(RemoveStaleScratchFolders(), 0);
+    QVERIFY(QFileInfo::exists(cacheFolder() + QLatin1Char('/') + scratch.first()));
 
     ::kill(pid_t(helper.processId()), signalNumber);
     QVERIFY(helper.waitForFinished(10000));

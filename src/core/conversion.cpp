@@ -463,6 +463,9 @@ class TCall
             return nullptr;
         }
         copy->close();
+        // A temporary file is private to its owner; the output gets the
+        // permissions the tool gave it.
+        copy->setPermissions(QFileInfo(from).permissions());
         return copy;
     }
 
@@ -543,7 +546,7 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
         arguments << QStringLiteral("-resize") << QString::number(options.Width) + QLatin1Char('x');
     else if (scalePercent > 0)
         arguments << QStringLiteral("-resize") << QString::number(scalePercent) + QLatin1Char('%');
-    if (!options.KeepMetadata)
+    if (!options.KeepMetadata && !jpegRoute)
         arguments << QStringLiteral("-strip");
 
     if (!jpegRoute) {
@@ -566,6 +569,10 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
     const QString profile = srgbProfile();
     if (!profile.isEmpty())
         arguments << QStringLiteral("-profile") << profile;
+    // The bitmap carries nothing but pixels: the tool would append the
+    // profile after them, which the encoder never reads (and, through the
+    // pipe, the tool would then write to a reader that has gone).
+    arguments << QStringLiteral("-strip");
     // The bitmap goes through a pipe: no bitmap on disk.
     arguments << QStringLiteral("-type") << QStringLiteral("TrueColor") << QStringLiteral("-colorspace")
               << QStringLiteral("sRGB") << QStringLiteral("-compress") << QStringLiteral("none")

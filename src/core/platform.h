@@ -49,3 +49,8 @@ enum class TMoveOutcome {
 // replacing an entry already there and without a moment in which to names an
 // unfinished file. error receives a short reason on Failed.
 TMoveOutcome MoveWithoutReplacing(const QString &from, const QString &to, QString *error);
+
+// A text that names a running process for as long as it runs ("<pid> <start
+// time>"); a later process that reuses the id gets another text. Empty when
+// no process with that id runs.
+QString ProcessIdentity(qint64 pid);

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <thread>
 #include <sys/prctl.h>
+#include <thread>
 #include <unistd.h>
 
 QString ExternalToolPath(ExternalTool tool)
@@ -118,4 +118,20 @@ TMoveOutcome MoveWithoutReplacing(const QString &from, const QString &to, QStrin
     if (error)
         *error = errorText(number);
     return TMoveOutcome::Failed;
+}
+
+QString ProcessIdentity(qint64 pid)
+{
+    if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH))
+        return QString();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QString::number(pid);
+    // The fields after the command name in parentheses; the start time is
+    // the 22nd field of the line, the 20th after the name.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 20 || fields[0] == "Z")
+        return fields.value(0) == "Z" ? QString() : QString::number(pid);
+    return QString::number(pid) + QLatin1Char(' ') + QString::fromLatin1(fields[19]);
 }

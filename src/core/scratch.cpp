@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "tools.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -11,10 +12,11 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSet>
+#include <QSysInfo>
 
 namespace
 {
-const QString lockName = QStringLiteral(".owner.lock");
+const QString ownerName = QStringLiteral(".owner");
 const QString folderPrefix = QStringLiteral("zarvelo-");
 
 // Folders and files that must go if the program is asked to end.
@@ -22,9 +24,18 @@ QMutex registryMutex;
 QSet<QString> liveFolders;
 QSet<QString> liveFiles;
 
-// A folder just made has no lock file for a moment; only one that stays
+// A folder just made has no owner mark for a moment; only one that stays
 // without one this long is taken for a dead program's.
-constexpr qint64 unlockedGraceSeconds = 600;
+constexpr qint64 unmarkedGraceSeconds = 600;
+} // namespace
+
+namespace
+{
+QString ownIdentity()
+{
+    static const QString identity = ProcessIdentity(QCoreApplication::applicationPid());
+    return identity;
+}
 } // namespace
 
 TScratchFolder::TScratchFolder()
@@ -32,10 +43,10 @@ TScratchFolder::TScratchFolder()
 {
     if (!FDir.isValid())
         return;
-    auto lock = std::make_unique<QLockFile>(FDir.filePath(lockName));
-    if (!lock->tryLock(0))
+    QFile owner(FDir.filePath(ownerName));
+    const QByteArray identity = (ownIdentity() + QLatin1Char('\n') + QSysInfo::machineHostName()).toUtf8();
+    if (!owner.open(QIODevice::WriteOnly) || owner.write(identity) != identity.size() || !owner.flush())
         return;
-    FLock = std::move(lock);
     FPath = FDir.path() + QLatin1Char('/');
     QMutexLocker locker(&registryMutex);
     liveFolders.insert(FDir.path());
@@ -47,7 +58,6 @@ TScratchFolder::~TScratchFolder()
         QMutexLocker locker(&registryMutex);
         liveFolders.remove(FDir.path());
     }
-    FLock.reset();
 }
 
 bool TScratchFolder::IsValid() const
@@ -64,16 +74,20 @@ int RemoveStaleScratchFolders()
     for (const QFileInfo &folder : folders) {
         if (folder.isSymLink())
             continue;
-        const QString lockPath = folder.absoluteFilePath() + QLatin1Char('/') + lockName;
-        if (QFileInfo::exists(lockPath)) {
-            QLockFile lock(lockPath);
-            // Only a dead owner makes the lock stale; a long conversion of a
-            // running copy keeps its folder however old the lock is.
-            lock.setStaleLockTime(0);
-            if (!lock.tryLock(0))
+        const bool recent = folder.lastModified().secsTo(QDateTime::currentDateTime()) < unmarkedGraceSeconds;
+        QFile owner(folder.absoluteFilePath() + QLatin1Char('/') + ownerName);
+        const QStringList mark = owner.open(QIODevice::ReadOnly)
+                                     ? QString::fromUtf8(owner.read(512)).split(QLatin1Char('\n'))
+                                     : QStringList();
+        const QString identity = mark.value(0);
+        const qint64 pid = identity.section(QLatin1Char(' '), 0, 0).toLongLong();
+        if (pid > 0 && mark.size() == 2) {
+            // A folder of another machine (a shared home folder) is not
+            // this machine's to judge; here the owner runs while a process
+            // with its id and start time does.
+            if (mark[1] != QSysInfo::machineHostName() || ProcessIdentity(pid) == identity)
                 continue;
-            lock.unlock();
-        } else if (folder.lastModified().secsTo(QDateTime::currentDateTime()) < unlockedGraceSeconds) {
+        } else if (recent) {
             continue;
         }
         if (QDir(folder.absoluteFilePath()).removeRecursively())

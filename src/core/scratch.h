@@ -1,15 +1,12 @@
 #pragma once
 
-#include <QLockFile>
 #include <QString>
 #include <QTemporaryDir>
 
-#include <memory>
-
 // A private folder for the temporary files of one conversion: a fresh folder
-// "zarvelo-XXXXXX" inside the user's cache folder, marked by a lock file that
-// names this process, so that a later start can tell a dead program's folder
-// from a live one. Removed with everything in it when the object goes, and by
+// "zarvelo-XXXXXX" inside the user's cache folder, marked with the identity of
+// this process (its id and start time), so that a later start can tell a dead
+// program's folder from a live one. Removed with everything in it when the object goes, and by
 // the termination cleanup if the program is asked to end meanwhile.
 class TScratchFolder
 {
@@ -25,7 +22,6 @@ class TScratchFolder
 
   private:
     QTemporaryDir FDir;
-    std::unique_ptr<QLockFile> FLock;
     QString FPath;
 };
 

@@ -93,7 +93,7 @@ QString ToolOutcome::Reason() const
     case Status::Cancelled:
         return QStringLiteral("cancelled");
     case Status::Crashed:
-        return QStringLiteral("program crashed") +
+        return QStringLiteral("program crashed (signal %1)").arg(ExitCode) +
                (Printed.trimmed().isEmpty()
                     ? QString()
                     : QStringLiteral(": ") + Printed.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed());

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "scratch.h"
 #include "theme.h"
 #include "translate.h"
 #include "update.h"
@@ -9,6 +10,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     // Module start-up, before the window exists.
+    RemoveStaleScratchFolders();
+    InstallTerminationCleanup();
     InitTranslation();
     InitUpdateModule();
     InitTheme();

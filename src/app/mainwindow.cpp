@@ -579,6 +579,7 @@ ConversionOptions TFrmZarvelo::CurrentOptions() const
     options.Width = spinValue(EditWidth);
     options.Quality = spinValue(EditQuality);
     options.KeepMetadata = ChkKeepMeta->isChecked();
+    options.TimeoutSeconds = TConfig(kSettingsName).ReadInteger(QStringLiteral("tooltimeout"), 0);
     return options;
 }
 

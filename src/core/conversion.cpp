@@ -3,6 +3,7 @@
 #include "common.h"
 #include "platform.h"
 #include "scratch.h"
+#include "taskgroup.h"
 #include "tools.h"
 
 #include <QDir>
@@ -10,12 +11,16 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSizeF>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <map>
+#include <vector>
 
 namespace
 {
@@ -271,6 +276,14 @@ class TCall
           FNames(options.Names ? options.Names : std::make_shared<TOutputNames>())
     {
     }
+    // A part of parent's call (one page of a document) with a result of its
+    // own, working in parent's open scratch folder and drawing fresh names
+    // from parent's counter, so that parts can run on several threads at once.
+    TCall(TCall &parent, ConversionResult &result)
+        : FOptions(parent.FOptions), FResult(result), FNames(parent.FNames), FScratchPath(parent.FScratchPath),
+          FCounter(parent.FCounter)
+    {
+    }
 
     const ConversionOptions &Options() const { return FOptions; }
     ConversionResult &Result() { return FResult; }
@@ -278,18 +291,23 @@ class TCall
     // Makes the scratch folder; false (with the reason) when it cannot.
     bool Open()
     {
-        if (FScratch.IsValid())
+        if (!FScratchPath.isEmpty())
             return true;
         if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
             return Cancelled();
-        return FScratch.IsValid() || Fail(QStringLiteral("no temporary folder could be made"));
+        FScratch = std::make_unique<TScratchFolder>();
+        if (!FScratch->IsValid())
+            return Fail(QStringLiteral("no temporary folder could be made"));
+        FScratchPath = FScratch->Path();
+        return true;
     }
-    QString Scratch() const { return FScratch.Path(); }
+    // The scratch folder, ending with '/'; empty before Open().
+    QString Scratch() const { return FScratchPath; }
 
     // A fresh plain name in the scratch folder: stem + number + "." + extension.
     QString FreshName(const QString &stem, const QString &extension)
     {
-        return stem + QString::number(++FCounter) +
+        return stem + QString::number(++*FCounter) +
                (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
     }
 
@@ -367,6 +385,13 @@ class TCall
         const bool firstOk = judge(firstTool, firstOutcome, true);
         return judge(secondTool, secondOutcome, true) && firstOk;
     }
+    // Holds the output name for nameSource in format from now on (the name
+    // Place will give it).
+    void ReserveName(const QString &nameSource, const QString &format)
+    {
+        FNames->Reserve(FOptions, nameSource, format);
+    }
+
     // Gives the finished scratch file its reserved output name (nameSource
     // and format choose it), never replacing anything: a name taken meanwhile
     // gives way to the next free " (n)" name.
@@ -472,8 +497,10 @@ class TCall
     const ConversionOptions &FOptions;
     ConversionResult &FResult;
     std::shared_ptr<TOutputNames> FNames;
-    TScratchFolder FScratch;
-    int FCounter = 0;
+    std::unique_ptr<TScratchFolder> FScratch; // null for a part of another call
+    QString FScratchPath;
+    std::atomic<int> FOwnCounter{0};
+    std::atomic<int> *FCounter = &FOwnCounter;
 };
 
 // Converts one picture that is reachable in the scratch folder as inputName
@@ -768,97 +795,173 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     const QString name = withoutExtension(fileNamePart(sourcePath));
     const ImageToolLimits limits = imageToolLimits();
     const QString fontsFolder = GetSpecialFolder(CSIDL_FONTS);
-    QList<int> failedPages;
-    QString firstPageReason;
-    const auto pageFailed = [&](int page, const QString &reason) {
-        failedPages << page;
-        if (firstPageReason.isEmpty())
-            firstPageReason = reason;
+    // Failed pages with their reasons, in page order (pages too large are
+    // known before earlier pages have been converted).
+    std::map<int, QString> failedPages;
+    const auto pageFailed = [&](int page, const QString &reason) { failedPages.emplace(page, reason); };
+
+    // A batch of pages rendered by one interpreter run, and the results of
+    // its pages' conversions.
+    struct Batch {
+        int First = 0;
+        int Last = 0;
+        QString Stem;
+        bool Rendered = false;
+        QString RenderReason;
+        std::vector<ConversionResult> Pages;
+        std::shared_ptr<TTaskGroup> Group;
+    };
+    const auto pageSource = [&](int page) {
+        return sourceFolder + name + QLatin1Char('-') + pageNumber(page) + QStringLiteral(".bmp");
     };
 
-    for (int first = 1; first <= pageCount && !result.Cancelled;) {
-        // Pages too large for the image tool fail alone, unrendered.
-        const PdfPage firstPage = pagePixels(sizes[first - 1]);
-        if (firstPage.Width > limits.Width || firstPage.Height > limits.Height ||
-            firstPage.Bytes > pageBytesLimit) {
-            pageFailed(
-                first,
-                QStringLiteral("page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
-                    .arg(firstPage.Width)
-                    .arg(firstPage.Height)
-                    .arg(pdfDpi)
-                    .arg(limits.Width)
-                    .arg(limits.Height));
-            ++first;
-            continue;
-        }
-        int last = first;
-        qint64 bytes = firstPage.Bytes;
-        while (last < pageCount && last - first + 1 < batchPages) {
-            const PdfPage next = pagePixels(sizes[last]);
-            if (next.Width > limits.Width || next.Height > limits.Height || bytes + next.Bytes > batchBytes)
-                break;
-            bytes += next.Bytes;
-            ++last;
-        }
-        const qint64 available = QStorageInfo(call.Scratch()).bytesAvailable();
-        if (available >= 0 && available < bytes + 16 * 1024 * 1024) {
-            for (int page = first; page <= last; ++page)
-                pageFailed(page, QStringLiteral("no space left on device"));
-            first = last + 1;
-            continue;
-        }
-
-        const QString stem = call.FreshName(QStringLiteral("page"), QString()) + QLatin1Char('-');
-        const QString saved = result.Reason;
-        result.Reason.clear();
-        const bool rendered = call.Run(
-            ExternalTool::Interpreter,
-            safe + QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder,
-                               QStringLiteral("-dTextAlphaBits=4"), QStringLiteral("-dGraphicsAlphaBits=4"),
-                               QStringLiteral("-sDEVICE=bmp16m"), QStringLiteral("-r%1").arg(pdfDpi),
-                               QStringLiteral("-dFirstPage=%1").arg(first),
-                               QStringLiteral("-dLastPage=%1").arg(last),
-                               QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.bmp"), entry},
-            call.TimeoutMs(input.size(), 10 * (last - first + 1)), false);
-        const QString renderReason = result.Reason;
-        result.Reason = saved;
-        for (int page = first; page <= last && !result.Cancelled; ++page) {
-            const QString bitmap = stem + pageNumber(page - first + 1) + QStringLiteral(".bmp");
-            const qint64 size = QFileInfo(call.Scratch() + bitmap).size();
-            if (size <= 0) {
-                pageFailed(page, rendered ? QStringLiteral("PostScript interpreter rendered nothing")
-                                          : renderReason);
+    // The next batch from page first on: pages too large for the image tool
+    // fail alone, unrendered; a batch the disk cannot take fails whole.
+    // Returns false when no page is left.
+    int first = 1;
+    const auto nextBatch = [&](Batch &batch) {
+        while (first <= pageCount && !result.Cancelled) {
+            const PdfPage firstPage = pagePixels(sizes[first - 1]);
+            if (firstPage.Width > limits.Width || firstPage.Height > limits.Height ||
+                firstPage.Bytes > pageBytesLimit) {
+                pageFailed(first, QStringLiteral(
+                                      "page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
+                                      .arg(firstPage.Width)
+                                      .arg(firstPage.Height)
+                                      .arg(pdfDpi)
+                                      .arg(limits.Width)
+                                      .arg(limits.Height));
+                ++first;
                 continue;
             }
-            const QString pageSource =
-                sourceFolder + name + QLatin1Char('-') + pageNumber(page) + QStringLiteral(".bmp");
-            const QString before = result.Reason;
-            result.Reason.clear();
-            if (!convertImage(call, pageSource, bitmap, size, QStringLiteral("BMP"), 25))
-                pageFailed(page, result.Reason);
-            result.Reason = before;
-            QFile::remove(call.Scratch() + bitmap);
+            int last = first;
+            qint64 bytes = firstPage.Bytes;
+            while (last < pageCount && last - first + 1 < batchPages) {
+                const PdfPage next = pagePixels(sizes[last]);
+                if (next.Width > limits.Width || next.Height > limits.Height || bytes + next.Bytes > batchBytes)
+                    break;
+                bytes += next.Bytes;
+                ++last;
+            }
+            const qint64 available = QStorageInfo(call.Scratch()).bytesAvailable();
+            if (available >= 0 && available < bytes + 16 * 1024 * 1024) {
+                for (int page = first; page <= last; ++page)
+                    pageFailed(page, QStringLiteral("no space left on device"));
+                first = last + 1;
+                continue;
+            }
+            batch.First = first;
+            batch.Last = last;
+            first = last + 1;
+            return true;
         }
-        if (result.Cancelled)
+        return false;
+    };
+
+    const auto render = [&](Batch &batch) {
+        batch.Stem = call.FreshName(QStringLiteral("page"), QString()) + QLatin1Char('-');
+        const QString saved = result.Reason;
+        result.Reason.clear();
+        batch.Rendered = call.Run(
+            ExternalTool::Interpreter,
+            safe + QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder, QStringLiteral("-dTextAlphaBits=4"),
+                               QStringLiteral("-dGraphicsAlphaBits=4"), QStringLiteral("-sDEVICE=bmp16m"),
+                               QStringLiteral("-r%1").arg(pdfDpi), QStringLiteral("-dFirstPage=%1").arg(batch.First),
+                               QStringLiteral("-dLastPage=%1").arg(batch.Last),
+                               QStringLiteral("-sOutputFile=") + batch.Stem + QStringLiteral("%03d.bmp"), entry},
+            call.TimeoutMs(input.size(), 10 * (batch.Last - batch.First + 1)), false);
+        batch.RenderReason = result.Reason;
+        result.Reason = saved;
+    };
+
+    // The conversions of a rendered batch's pages as a group of tasks, one
+    // per page, each with its own result. Output names are reserved here,
+    // in page order, whichever thread then converts which page.
+    const auto convertTasks = [&](Batch &batch) {
+        batch.Pages.assign(size_t(batch.Last - batch.First + 1), ConversionResult());
+        std::vector<std::function<void()>> tasks;
+        for (int page = batch.First; page <= batch.Last; ++page) {
+            const QString bitmap = batch.Stem + pageNumber(page - batch.First + 1) + QStringLiteral(".bmp");
+            const qint64 size = QFileInfo(call.Scratch() + bitmap).size();
+            ConversionResult &pageResult = batch.Pages[size_t(page - batch.First)];
+            if (size <= 0) {
+                pageResult.Reason =
+                    batch.Rendered ? QStringLiteral("PostScript interpreter rendered nothing") : batch.RenderReason;
+                continue;
+            }
+            if (isPlainWord(options.SaveFormat))
+                call.ReserveName(pageSource(page), options.SaveFormat);
+            tasks.push_back([&call, &pageResult, bitmap, size, source = pageSource(page)] {
+                TCall part(call, pageResult);
+                pageResult.Success = convertImage(part, source, bitmap, size, QStringLiteral("BMP"), 25);
+                if (!pageResult.Success && pageResult.Reason.isEmpty())
+                    pageResult.Reason = QStringLiteral("unexpected error");
+                QFile::remove(call.Scratch() + bitmap);
+            });
+        }
+        batch.Group = std::make_shared<TTaskGroup>(std::move(tasks));
+    };
+
+    // Waits for a batch's pages (converting some itself) and takes their
+    // results in page order.
+    const auto collect = [&](Batch &batch) {
+        batch.Group->Finish();
+        for (int page = batch.First; page <= batch.Last; ++page) {
+            const ConversionResult &pageResult = batch.Pages[size_t(page - batch.First)];
+            result.Printed += pageResult.Printed;
+            result.Outputs += pageResult.Outputs;
+            if (pageResult.Cancelled)
+                result.Cancelled = true;
+            if (!pageResult.Success)
+                pageFailed(page, pageResult.Reason);
+        }
+        batch.Group.reset();
+    };
+
+    // With workers to share with, the next batch is rendered while the
+    // workers convert the pages of the one before (so at most two batches
+    // are on disk); alone, one batch is rendered and converted at a time.
+    const bool shared = bool(options.ShareWork);
+    std::unique_ptr<Batch> pending;
+    // The pending batch's tasks use this call's data: they end before it goes.
+    const auto finishPending = qScopeGuard([&] {
+        if (pending && pending->Group)
+            pending->Group->Finish();
+    });
+    for (;;) {
+        auto batch = std::make_unique<Batch>();
+        const bool more = nextBatch(*batch);
+        if (more && !result.Cancelled)
+            render(*batch);
+        if (pending) {
+            collect(*pending);
+            pending.reset();
+        }
+        if (!more || result.Cancelled)
             break;
-        first = last + 1;
+        convertTasks(*batch);
+        if (shared) {
+            options.ShareWork(batch->Group);
+            pending = std::move(batch);
+        } else {
+            collect(*batch);
+        }
     }
 
     if (result.Cancelled) {
         result.Reason = QStringLiteral("cancelled");
         return result;
     }
-    if (failedPages.isEmpty()) {
+    if (failedPages.empty()) {
         result.Success = true;
         return result;
     }
     QStringList numbers;
-    for (const int page : std::as_const(failedPages))
-        numbers << QString::number(page);
+    for (const auto &failed : failedPages)
+        numbers << QString::number(failed.first);
     result.Reason = (failedPages.size() == 1 ? QStringLiteral("page ") : QStringLiteral("pages ")) +
                     numbers.join(QStringLiteral(", ")) + QStringLiteral(" of %1 failed: ").arg(pageCount) +
-                    firstPageReason;
+                    failedPages.begin()->second;
     return result;
 }
 

@@ -6,10 +6,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class TCancelFlag;
 class TOutputNames;
+class TTaskGroup;
 
 // The option values one conversion reads. A job takes one copy when it starts.
 struct ConversionOptions {
@@ -24,6 +26,10 @@ struct ConversionOptions {
     int TimeoutSeconds = 0;    // base time-out of one tool run (scaled by input size); 0: the default
     const TCancelFlag *Cancel = nullptr; // a cancel request that stops the running tools
     std::shared_ptr<TOutputNames> Names; // output names reserved by the job; null: the call's own
+    // Offers a group of tasks (the pages of a PDF) to the job's idle workers,
+    // who help with it while the caller works on it too; returns at once.
+    // Null: the caller runs every task itself, one after another.
+    std::function<void(std::shared_ptr<TTaskGroup>)> ShareWork;
 };
 
 // The outcome of one conversion.

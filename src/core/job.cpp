@@ -1,12 +1,16 @@
 #include "job.h"
 
+#include "taskgroup.h"
 #include "tools.h"
 
 #include <QDir>
 #include <QMutex>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <atomic>
+#include <deque>
+#include <memory>
 #include <vector>
 
 struct TConversionJob::Private {
@@ -17,11 +21,16 @@ struct TConversionJob::Private {
     std::vector<QThread *> threads;
     std::atomic<bool> running{false};
 
-    // Guarded by mutex: the next item to take, finished items, live workers.
+    // Guarded by mutex: the next item to take, finished items, live workers,
+    // items being converted, and work the conversions share with idle
+    // workers (the pages of a PDF); wake tells waiting workers of a change.
     QMutex mutex;
     int next = 0;
     int finished = 0;
     int live = 0;
+    int busy = 0;
+    std::deque<std::shared_ptr<TTaskGroup>> shared;
+    QWaitCondition wake;
 };
 
 TConversionJob::TConversionJob(QList<TJobItem> items, ConversionOptions options, int workers, QObject *parent)
@@ -36,8 +45,16 @@ TConversionJob::TConversionJob(QList<TJobItem> items, ConversionOptions options,
     d->workers = workers > 0 ? workers : qMax(1, QThread::idealThreadCount());
     // Several workers share the cores; a tool that spreads over all of them
     // would only make the workers wait for each other.
-    if (d->workers > 1)
+    if (d->workers > 1) {
         d->options.ToolThreads = 1;
+        // A conversion that splits its work (a PDF's pages) offers the parts
+        // to workers without an item of their own.
+        d->options.ShareWork = [d = d](std::shared_ptr<TTaskGroup> group) {
+            QMutexLocker lock(&d->mutex);
+            d->shared.push_back(std::move(group));
+            d->wake.wakeAll();
+        };
+    }
 }
 
 TConversionJob::~TConversionJob()
@@ -56,29 +73,50 @@ void TConversionJob::Start()
         return;
     d->running = true;
     const int total = int(d->items.size());
-    const int count = qMax(1, qMin(d->workers, total));
+    // Every worker starts when items may share work (a PDF's pages), even
+    // with fewer items than workers.
+    const int count = qMax(1, d->options.ShareWork ? d->workers : qMin(d->workers, total));
     d->live = count;
 
     const auto work = [this, total] {
         for (;;) {
             ConversionOptions options;
             int index = -1;
+            std::shared_ptr<TTaskGroup> help;
             {
                 // Taking the next item and reserving its output name happen
                 // under one lock, in item order: a name is held before any
                 // later item can ask for one, as in a one-worker run.
                 QMutexLocker lock(&d->mutex);
-                if (d->cancel.IsCancelled() || d->next >= total)
-                    break;
-                index = d->next++;
-                const TJobItem &item = d->items.at(index);
-                options = d->options;
-                if (!options.SavePath.isEmpty() && !item.RelativeFolder.isEmpty()) {
-                    options.SavePath += item.RelativeFolder + QLatin1Char('/');
-                    QDir().mkpath(options.SavePath);
+                // Shared parts of started items first; with no item left, a
+                // worker waits for parts while other items are converted.
+                for (;;) {
+                    while (!d->shared.empty() && !d->shared.front()->HasWork())
+                        d->shared.pop_front();
+                    if (!d->shared.empty() || d->cancel.IsCancelled() || d->next < total || d->busy == 0)
+                        break;
+                    d->wake.wait(&d->mutex);
                 }
-                if (!item.Type.isEmpty())
-                    options.Names->Reserve(options, item.FileName, options.SaveFormat);
+                if (!d->shared.empty()) {
+                    help = d->shared.front();
+                } else {
+                    if (d->cancel.IsCancelled() || d->next >= total)
+                        break;
+                    index = d->next++;
+                    ++d->busy;
+                    const TJobItem &item = d->items.at(index);
+                    options = d->options;
+                    if (!options.SavePath.isEmpty() && !item.RelativeFolder.isEmpty()) {
+                        options.SavePath += item.RelativeFolder + QLatin1Char('/');
+                        QDir().mkpath(options.SavePath);
+                    }
+                    if (!item.Type.isEmpty())
+                        options.Names->Reserve(options, item.FileName, options.SaveFormat);
+                }
+            }
+            if (help) {
+                help->Help();
+                continue;
             }
             emit RowStarted(index);
 
@@ -90,12 +128,13 @@ void TConversionJob::Start()
                 result = ConversionResult();
                 result.Reason = QStringLiteral("unexpected error");
             }
+            QMutexLocker lock(&d->mutex);
+            --d->busy;
+            d->wake.wakeAll();
             // An item stopped by the cancel request is not finished: it is
             // reported by no signal and stays to be converted another time.
             if (result.Cancelled || (!result.Success && d->cancel.IsCancelled()))
                 continue;
-
-            QMutexLocker lock(&d->mutex);
             emit RowFinished(index, result);
             emit Progress(++d->finished, total);
         }

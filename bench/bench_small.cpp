@@ -1,0 +1,182 @@
+// The fixed cost of a file: many small PNGs (320x213) converted to JPG by the
+// whole job (TConversionJob, one worker) against two plain ways of doing it
+// with the same tools: a shell loop that runs, per file, the same image tool
+// step piped into the same encoder step as the program does, and one
+// mogrify process over every file. The three run side by side in rounds
+// that rotate which goes first; medians are printed with the machine's load
+// before and after, and the job's JPEG bytes are checked against the loop's.
+//
+// Usage: bench_small [files=1000] [rounds=3] [width=320] [height=213]
+
+#include "benchutil.h"
+#include "common.h"
+#include "job.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace benchutil;
+
+namespace
+{
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
+                                          : QStringLiteral("?");
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
+}
+
+int countFiles(const QString &dir, const QString &pattern)
+{
+    return int(QDir(dir).entryList({pattern}, QDir::Files).size());
+}
+
+double runJob(const QStringList &sources, const QString &outDir)
+{
+    QDir().mkpath(outDir);
+    QList<TJobItem> items;
+    for (const QString &source : sources)
+        items << TJobItem{source, QStringLiteral("PNG"), QString()};
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("JPG");
+    options.SavePath = outDir + QLatin1Char('/');
+    QElapsedTimer timer;
+    timer.start();
+    TConversionJob job(items, options, 1);
+    bool finished = false;
+    QObject::connect(&job, &TConversionJob::Finished, [&] { finished = true; });
+    job.Start();
+    while (!finished)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return timer.nsecsElapsed() / 1e9;
+}
+
+double runShell(const QString &script, const QStringList &arguments)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments);
+    process.waitForFinished(-1);
+    return timer.nsecsElapsed() / 1e9;
+}
+
+// The program's JPG route for a PNG, file by file: the image tool's bitmap
+// piped into the encoder, then the result moved to its name.
+double runLoop(const QString &srcDir, const QString &outDir, const QString &profile)
+{
+    QDir().mkpath(outDir);
+    const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
+    const QString cjpeg = ProgramFolder() + QStringLiteral("vendor/cjpeg");
+    const QString script =
+        QStringLiteral("cd \"$1\" && for f in *.png; do "
+                       "\"$3\" \"$f[0]\" -auto-orient %1-strip -type TrueColor -colorspace sRGB -compress none "
+                       "BMP3:- | \"$4\" -quality 75 -outfile \"$2/tmp.jpg\" && mv \"$2/tmp.jpg\" \"$2/${f%.png}.jpg\"; "
+                       "done")
+            .arg(profile.isEmpty() ? QString() : QStringLiteral("-profile \"$5\" "));
+    return runShell(script, {srcDir, outDir, magick, cjpeg, profile});
+}
+
+double runMogrify(const QString &srcDir, const QString &outDir)
+{
+    QDir().mkpath(outDir);
+    return runShell(QStringLiteral("cd \"$1\" && /usr/bin/mogrify -path \"$2\" -format jpg -quality 75 *.png"),
+                    {srcDir, outDir});
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int files = args.size() > 1 ? args[1].toInt() : 1000;
+    const int rounds = args.size() > 2 ? args[2].toInt() : 3;
+    const int width = args.size() > 3 ? args[3].toInt() : 320;
+    const int height = args.size() > 4 ? args[4].toInt() : 213;
+    if (files <= 0 || rounds <= 0 || width <= 0 || height <= 0) {
+        std::fprintf(stderr, "usage: bench_small [files] [rounds] [width] [height]\n");
+        return 2;
+    }
+    QString profile;
+    for (const QString &path : {QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
+                                QStringLiteral("/usr/share/color/icc/sRGB.icc"),
+                                QStringLiteral("/usr/share/color/icc/colord/sRGB.icc")})
+        if (profile.isEmpty() && QFileInfo(path).isFile())
+            profile = path;
+
+    QTemporaryDir work;
+    const QString src = work.path() + QStringLiteral("/src");
+    QDir().mkpath(src);
+    QStringList sources;
+    for (int i = 0; i < files; ++i) {
+        const QString path = src + QStringLiteral("/img-%1.png").arg(i, 5, 10, QLatin1Char('0'));
+        if (!writePhoto(path, width, height, quint32(100 + i))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        sources << path;
+    }
+    std::printf("%d PNGs of %dx%d to JPG, %d rounds; load before: %s\n", files, width, height, rounds,
+                qPrintable(loadAverage()));
+    std::fflush(stdout);
+
+    QList<double> job, loop, mogrify;
+    bool same = true;
+    for (int round = 0; round < rounds; ++round) {
+        const QString base = work.path() + QStringLiteral("/round%1").arg(round);
+        for (int k = 0; k < 3; ++k) {
+            switch ((round + k) % 3) {
+            case 0:
+                job << runJob(sources, base + QStringLiteral("/job"));
+                break;
+            case 1:
+                loop << runLoop(src, base + QStringLiteral("/loop"), profile);
+                break;
+            default:
+                mogrify << runMogrify(src, base + QStringLiteral("/mogrify"));
+                break;
+            }
+        }
+        const int written[3] = {countFiles(base + QStringLiteral("/job"), QStringLiteral("*.jpg")),
+                                countFiles(base + QStringLiteral("/loop"), QStringLiteral("*.jpg")),
+                                countFiles(base + QStringLiteral("/mogrify"), QStringLiteral("*.jpg"))};
+        for (const int n : written)
+            if (n != files)
+                std::printf("  round %d: a side wrote %d of %d files\n", round, n, files);
+        for (const QString &name : {QStringLiteral("img-00000.jpg"), QStringLiteral("img-%1.jpg").arg(files - 1, 5, 10, QLatin1Char('0'))}) {
+            QFile a(base + QStringLiteral("/job/") + name);
+            QFile b(base + QStringLiteral("/loop/") + name);
+            if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll())
+                same = false;
+        }
+        std::printf("round %d: job %.2f s  loop %.2f s  mogrify %.2f s\n", round, job.last(), loop.last(),
+                    mogrify.last());
+        std::fflush(stdout);
+        QDir(base).removeRecursively();
+    }
+    const double j = median(job), l = median(loop), m = median(mogrify);
+    std::printf("medians: job %.2f s (%.2f ms/file)  convert|cjpeg loop %.2f s (%.2f ms/file)  mogrify %.2f s "
+                "(%.2f ms/file)\n",
+                j, j * 1000 / files, l, l * 1000 / files, m, m * 1000 / files);
+    std::printf("job/loop %.3f (target <= 1.1)  job/mogrify %.2f  JPEG bytes job == loop: %s\n", j / l, j / m,
+                same ? "yes" : "NO");
+    std::printf("load after: %s\n", qPrintable(loadAverage()));
+    return 0;
+}

@@ -1,0 +1,241 @@
+// The pages of a PDF converted by every worker of a job: two workers give
+// the names, row results and pixels of one worker, also when both workers
+// hold a PDF row and when a page fails; a cancel in the middle leaves no
+// tool and no partial output.
+
+#include "job.h"
+#include "testutil.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+// A PDF made by the interpreter from PostScript: pages of Letter size, each
+// with its number in large type and shapes that differ from page to page;
+// the pages listed in huge are far too large for the image tool.
+bool writePdf(const QString &path, int pages, const QList<int> &huge = {})
+{
+    QByteArray program = "%!PS\n/Helvetica findfont 96 scalefont setfont\n";
+    for (int page = 1; page <= pages; ++page) {
+        const QByteArray n = QByteArray::number(page);
+        if (huge.contains(page)) {
+            program += "<< /PageSize [7200 7200] >> setpagedevice showpage\n";
+            continue;
+        }
+        program += "<< /PageSize [612 792] >> setpagedevice\n"
+                   "0." + QByteArray::number(page % 10) + " 0.3 0.7 setrgbcolor 72 72 468 648 rectfill\n"
+                   "1 setgray 100 600 moveto (Page " + n + ") show\n"
+                   "0 0 0 setrgbcolor 306 300 " + QByteArray::number(20 + 8 * page) +
+                   " 0 360 arc fill showpage\n";
+    }
+    const QString ps = path + QStringLiteral(".ps");
+    QFile file(ps);
+    if (!file.open(QIODevice::WriteOnly) || file.write(program) != program.size())
+        return false;
+    file.close();
+    QProcess gs;
+    gs.start(testutil::binFolder() + QStringLiteral("vendor/gs"),
+             {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+              QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
+    gs.waitForFinished(120000);
+    QFile::remove(ps);
+    return QFileInfo(path).size() > 0;
+}
+
+// Every entry below folder (hidden ones too), relative, sorted.
+QStringList entriesBelow(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next().mid(folder.size());
+    names.sort();
+    return names;
+}
+
+// Processes whose parent is this test (tools a job left running).
+int childProcesses()
+{
+    int count = 0;
+    const QByteArray self = QByteArray::number(getpid());
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QFile stat(it.next() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1) == self)
+            ++count;
+    }
+    return count;
+}
+
+struct JobRun {
+    QMap<int, ConversionResult> results;
+    bool finished = false;
+    bool cancelled = false;
+};
+
+// Runs a job to its end; cancelWhen, when set, is polled and cancels the job
+// once it holds.
+JobRun runJob(const QList<TJobItem> &items, const ConversionOptions &options, int workers,
+              const std::function<bool()> &cancelWhen = {})
+{
+    JobRun run;
+    TConversionJob job(items, options, workers);
+    QObject::connect(&job, &TConversionJob::RowFinished,
+                     [&](int i, const ConversionResult &r) { run.results.insert(i, r); });
+    QObject::connect(&job, &TConversionJob::Finished, [&](bool cancelled) {
+        run.finished = true;
+        run.cancelled = cancelled;
+    });
+    job.Start();
+    if (cancelWhen && QTest::qWaitFor([&] { return run.finished || cancelWhen(); }, 300000))
+        job.Cancel();
+    if (!QTest::qWaitFor([&] { return run.finished; }, 600000))
+        qWarning("job did not finish");
+    return run;
+}
+
+} // namespace
+
+class TestPdfPages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sameAsOneWorker_data();
+    void sameAsOneWorker();
+    void cancelInTheMiddle();
+
+private:
+    QTemporaryDir m_work;
+    QString m_pdf12;
+    QString m_pdf12Huge;
+    QString m_pdf3;
+};
+
+void TestPdfPages::initTestCase()
+{
+    QVERIFY(QFileInfo(testutil::binFolder() + QStringLiteral("vendor/gs")).isExecutable());
+    m_pdf12 = m_work.filePath(QStringLiteral("twelve.pdf"));
+    m_pdf12Huge = m_work.filePath(QStringLiteral("huge.pdf"));
+    m_pdf3 = m_work.filePath(QStringLiteral("three.pdf"));
+    QVERIFY(writePdf(m_pdf12, 12));
+    QVERIFY(writePdf(m_pdf12Huge, 12, {7}));
+    QVERIFY(writePdf(m_pdf3, 3));
+}
+
+void TestPdfPages::sameAsOneWorker_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QStringList>("documents"); // file names in m_work
+    QTest::addColumn<int>("pages");             // pages written in all
+    QTest::newRow("12 pages to JPG") << "JPG" << QStringList{"twelve.pdf"} << 12;
+    QTest::newRow("12 pages to PNG") << "PNG" << QStringList{"twelve.pdf"} << 12;
+    // Both workers hold a PDF row and share their pages with each other.
+    QTest::newRow("two PDF rows") << "JPG" << QStringList{"twelve.pdf", "three.pdf"} << 15;
+    QTest::newRow("page 7 too large") << "JPG" << QStringList{"huge.pdf"} << 11;
+}
+
+void TestPdfPages::sameAsOneWorker()
+{
+    QFETCH(QString, format);
+    QFETCH(QStringList, documents);
+    QFETCH(int, pages);
+
+    QTemporaryDir out;
+    QList<TJobItem> items;
+    for (const QString &name : documents)
+        items << TJobItem{m_work.filePath(name), QStringLiteral("PDF"), QString()};
+    // A file already under the first page's name is never replaced.
+    const QString firstPage = QFileInfo(documents.first()).completeBaseName() + QStringLiteral("-001.") +
+                              format.toLower();
+    QMap<int, JobRun> runs;
+    QMap<int, QStringList> names;
+    for (const int workers : {1, 2}) {
+        const QString folder = out.filePath(QString::number(workers)) + QLatin1Char('/');
+        QVERIFY(QDir().mkpath(folder));
+        QFile decoy(folder + firstPage);
+        QVERIFY(decoy.open(QIODevice::WriteOnly));
+        decoy.write("decoy");
+        decoy.close();
+
+        ConversionOptions options;
+        options.SaveFormat = format;
+        options.SavePath = folder;
+        runs[workers] = runJob(items, options, workers);
+        QVERIFY(runs[workers].finished);
+        QVERIFY(!runs[workers].cancelled);
+        QCOMPARE(runs[workers].results.size(), documents.size());
+        names[workers] = entriesBelow(folder);
+        QCOMPARE(names[workers].size(), pages + 1);
+        QFile kept(folder + firstPage);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("decoy"));
+    }
+    QCOMPARE(names[2], names[1]);
+    for (int row = 0; row < documents.size(); ++row) {
+        const ConversionResult &one = runs[1].results[row];
+        const ConversionResult &two = runs[2].results[row];
+        QCOMPARE(two.Success, one.Success);
+        QCOMPARE(two.Reason, one.Reason);
+        QCOMPARE(QStringList(two.Outputs).replaceInStrings(out.filePath("2/"), QString()),
+                 QStringList(one.Outputs).replaceInStrings(out.filePath("1/"), QString()));
+    }
+    if (QTest::currentDataTag() == QLatin1String("page 7 too large")) {
+        QVERIFY(!runs[1].results[0].Success);
+        QVERIFY2(runs[1].results[0].Reason.startsWith(QLatin1String("page 7 of 12 failed: page too large")),
+                 qPrintable(runs[1].results[0].Reason));
+        QVERIFY(!names[1].contains(QStringLiteral("huge-007.jpg")));
+    } else {
+        QVERIFY2(runs[1].results[0].Success, qPrintable(runs[1].results[0].Reason));
+    }
+    for (const QString &name : std::as_const(names[1])) {
+        if (name == firstPage)
+            continue;
+        const QImage a(out.filePath(QStringLiteral("1/") + name));
+        const QImage b(out.filePath(QStringLiteral("2/") + name));
+        QVERIFY2(!a.isNull(), qPrintable(name));
+        QCOMPARE(a.size(), QSize(816, 1056));
+        QVERIFY2(a == b, qPrintable(name));
+    }
+}
+
+// Cancel once the first pages are written: the job ends cancelled without
+// reporting the row, no tool runs on, and only whole pages are left.
+void TestPdfPages::cancelInTheMiddle()
+{
+    QTemporaryDir out;
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("PNG");
+    options.SavePath = out.path() + QLatin1Char('/');
+    const JobRun run = runJob({TJobItem{m_pdf12, QStringLiteral("PDF"), QString()}}, options, 2,
+                              [&] { return entriesBelow(options.SavePath).size() >= 2; });
+    QVERIFY(run.finished);
+    QVERIFY(run.cancelled);
+    QVERIFY(run.results.isEmpty());
+    QTRY_COMPARE(childProcesses(), 0);
+    const QStringList left = entriesBelow(options.SavePath);
+    QVERIFY(left.size() >= 2);
+    QVERIFY2(left.size() < 12, qPrintable(left.join(' ')));
+    for (const QString &name : left) {
+        QVERIFY2(name.startsWith(QLatin1String("twelve-")), qPrintable(name));
+        QVERIFY2(!QImage(options.SavePath + name).isNull(), qPrintable(name));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPdfPages)
+#include "tst_pdfpages.moc"

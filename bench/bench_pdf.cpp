@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -179,15 +180,14 @@ int main(int argc, char *argv[])
                 options.SavePath = jobOut;
                 const auto m = measure(cache, QStringLiteral("zarvelo-*"), [&] {
                     TConversionJob conversion({TJobItem{pdf, QStringLiteral("PDF"), QString()}}, options, 0);
-                    bool finished = false;
-                    QObject::connect(&conversion, &TConversionJob::RowFinished,
+                    QEventLoop loop;
+                    QObject::connect(&conversion, &TConversionJob::RowFinished, &loop,
                                      [&](int, const ConversionResult &r) {
                                          jobState = r.Success ? QStringLiteral("ok") : r.Reason;
                                      });
-                    QObject::connect(&conversion, &TConversionJob::Finished, [&] { finished = true; });
+                    QObject::connect(&conversion, &TConversionJob::Finished, &loop, &QEventLoop::quit);
                     conversion.Start();
-                    while (!finished)
-                        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                    loop.exec();
                 });
                 jobTimes << m.first;
                 jobPeak = std::max(jobPeak, m.second);

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -58,11 +59,11 @@ double runJob(const QStringList &sources, const QString &outDir)
     QElapsedTimer timer;
     timer.start();
     TConversionJob job(items, options, 1);
-    bool finished = false;
-    QObject::connect(&job, &TConversionJob::Finished, [&] { finished = true; });
+    // Queued to this thread's loop, as the window gets them.
+    QEventLoop loop;
+    QObject::connect(&job, &TConversionJob::Finished, &loop, &QEventLoop::quit);
     job.Start();
-    while (!finished)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    loop.exec();
     return timer.nsecsElapsed() / 1e9;
 }
 

@@ -18,7 +18,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // A plain picture in the format its extension names; the image tool writes
 // the formats Qt cannot.
@@ -104,7 +105,8 @@ struct JobRun {
 };
 
 // Runs a job to its end; cancelAfter > 0 cancels once that many items finished.
-JobRun runJob(const QList<TJobItem> &items, const ConversionOptions &options, int workers, int cancelAfter = 0)
+JobRun runJob(const QList<TJobItem> &items, const ConversionOptions &options, int workers,
+              int cancelAfter = 0)
 {
     JobRun run;
     TConversionJob job(items, options, workers);
@@ -131,12 +133,12 @@ class TestJobCore : public QObject
 {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<testutil::ProgramFolderScope> m_program;
     QTemporaryDir m_files;
     QString m_mixed; // the mixed fixture folder, ending in '/'
 
-private slots:
+  private slots:
     void initTestCase()
     {
         InitTranslation();
@@ -168,9 +170,9 @@ private slots:
         QFETCH(int, workers);
 
         const QList<TJobItem> items{
-            {m_mixed + "a.png", "PNG", {}},    {m_mixed + "a.gif", "GIF", {}},
+            {m_mixed + "a.png", "PNG", {}},      {m_mixed + "a.gif", "GIF", {}},
             {m_mixed + "broken.png", "PNG", {}}, {m_mixed + "a.bmp", "BMP", {}},
-            {m_mixed + "é x-1.png", "PNG", {}}, {m_mixed + "b.tif", "TIFF", {}},
+            {m_mixed + "é x-1.png", "PNG", {}},  {m_mixed + "b.tif", "TIFF", {}},
             {m_mixed + "a.png", "", {}}, // no type: fails without a tool
         };
         QTemporaryDir out;

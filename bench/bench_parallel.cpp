@@ -47,7 +47,8 @@ QString stageSources(const QString &root, const QString &name, const QStringList
 int outputsIn(const QString &dir, const QString &format)
 {
     int written = 0;
-    for (const QFileInfo &entry : QDir(dir).entryInfoList({QStringLiteral("*.") + format.toLower()}, QDir::Files))
+    for (const QFileInfo &entry :
+         QDir(dir).entryInfoList({QStringLiteral("*.") + format.toLower()}, QDir::Files))
         written += entry.isSymLink() ? 0 : 1;
     return written;
 }
@@ -65,8 +66,8 @@ double runJob(const QString &format, const QString &dir, int count)
     return seconds;
 }
 
-double runShell(const QString &program, const QStringList &arguments, const QString &outDir, const QString &format,
-                int count)
+double runShell(const QString &program, const QStringList &arguments, const QString &outDir,
+                const QString &format, int count)
 {
     QDir().mkpath(outDir);
     QElapsedTimer timer;
@@ -85,7 +86,8 @@ double runShell(const QString &program, const QStringList &arguments, const QStr
 
 double runMogrify(const QString &format, const QString &dir, const QString &outDir, int count)
 {
-    QStringList arguments{QStringLiteral("-path"), outDir, QStringLiteral("-format"), format.toLower(),
+    QStringList arguments{QStringLiteral("-path"),    outDir,
+                          QStringLiteral("-format"),  format.toLower(),
                           QStringLiteral("-quality"), QStringLiteral("75")};
     for (const QString &name : QDir(dir).entryList(QDir::Files, QDir::Name))
         arguments << dir + name;
@@ -99,8 +101,8 @@ double runXargs(const QString &format, const QString &dir, const QString &outDir
                                           "xargs -0 -P%1 -I{} %2 {} -quality 75 \"$2/{}.%3\"")
                                .arg(workers)
                                .arg(kTool, format.toLower());
-    return runShell(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("sh"), dir, outDir},
-                    outDir, format, count);
+    return runShell(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), script, QStringLiteral("sh"), dir, outDir}, outDir, format, count);
 }
 
 qint64 peakKiB()
@@ -179,7 +181,8 @@ int main(int argc, char *argv[])
             }
             std::printf("%-4s %d photos x%d  job %7.2f s  mogrify %7.2f s  xargs -P%d %7.2f s  "
                         "mogrify/job %.2f (target >= 1.8)  job/xargs %.3f (target <= 1.05)\n",
-                        qPrintable(format), count, rounds, job, mogrify, cores, xargs, mogrify / job, job / xargs);
+                        qPrintable(format), count, rounds, job, mogrify, cores, xargs, mogrify / job,
+                        job / xargs);
             std::fflush(stdout);
         }
     }
@@ -203,12 +206,14 @@ int main(int argc, char *argv[])
         const qint64 before = peakKiB();
         const double job = runJob(QStringLiteral("PNG"), jobDir, tiny);
         const qint64 after = peakKiB();
-        const double xargs = runXargs(QStringLiteral("PNG"), src, base + QStringLiteral("/xargs"), tiny, cores);
+        const double xargs =
+            runXargs(QStringLiteral("PNG"), src, base + QStringLiteral("/xargs"), tiny, cores);
         std::printf("tiny PNG->PNG %d files  job %.2f s (%.2f ms/file)  xargs -P%d %.2f s (%.2f ms/file)  "
                     "job/xargs %.3f\n",
                     tiny, job, job * 1000 / tiny, cores, xargs, xargs * 1000 / tiny, job / xargs);
-        std::printf("peak memory of the program: %lld KiB before the tiny job, %lld KiB after (%lld B per row)\n",
-                    before, after, (after - before) * 1024 / qMax(1, tiny));
+        std::printf(
+            "peak memory of the program: %lld KiB before the tiny job, %lld KiB after (%lld B per row)\n",
+            before, after, (after - before) * 1024 / qMax(1, tiny));
     }
     SetProgramFolder(QString());
     return 0;

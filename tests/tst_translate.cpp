@@ -45,7 +45,7 @@ void TestTranslate::initTestCase()
 }
 
 // The exact bytes: BOM, CR LF everywhere except one lone LF after "it=Dona",
-// 26 blocks of the seven languages in order, single empty lines between.
+// blocks of the seven languages in order, single empty lines between.
 void TestTranslate::resourceBytes()
 {
     QFile file(QStringLiteral(":/translate.txt"));
@@ -75,14 +75,17 @@ void TestTranslate::resourceBytes()
     if (start < bytes.size())
         lines.append(bytes.mid(start));
 
-    QCOMPARE(lines.size(), 26 * 7 + 25);
+    // Blocks of seven lines, one empty line between two blocks.
+    QCOMPARE((lines.size() + 1) % 8, 0);
+    const int blocks = int(lines.size() + 1) / 8;
+    QVERIFY(blocks >= 26);
     QCOMPARE(endings.count("\n"), 1);
     QCOMPARE(lines[endings.indexOf("\n")], QByteArray("it=Dona"));
     QCOMPARE(lines[endings.indexOf("\n") + 1], QByteArray("fr=Donner"));
 
     QSet<QString> keys;
     QHash<QString, int> blockOfText;
-    for (int block = 0; block < 26; ++block) {
+    for (int block = 0; block < blocks; ++block) {
         const int first = block * 8;
         if (block > 0)
             QVERIFY2(lines[first - 1].isEmpty(),
@@ -100,7 +103,7 @@ void TestTranslate::resourceBytes()
             }
         }
     }
-    QCOMPARE(keys.size(), 26);
+    QCOMPARE(keys.size(), blocks);
     QVERIFY(QString::fromUtf8(bytes).contains(QStringLiteral("ru=\u041E\u041A\r\n")));
 }
 

@@ -96,7 +96,8 @@ void TAddFiles::BtnAddFilesClick()
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty())
         return;
-    FFolder = dialog.directory().absolutePath();
+    // The folder of the files taken, which is not always the one shown.
+    FFolder = QFileInfo(chosen.first()).absolutePath();
     if (!FCanAdd || FCanAdd())
         FAdd(chosen);
 }

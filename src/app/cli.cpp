@@ -173,6 +173,7 @@ int RunCommandLine(int argc, char **argv)
         "Without --out each output is written next to its source. Existing files are never\n"
         "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension.\n"
         "Prints one line per file (source -> output, or source: reason) and a summary.\n"
+        "Put -- before paths that start with '-'.\n"
         "Exit status: 0 every file converted, 1 some failed, 2 usage error."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));

@@ -11,9 +11,8 @@ TEmptyHint::TEmptyHint(QAbstractItemView *view) : QLabel(view->viewport()), FVie
     setAlignment(Qt::AlignCenter);
     setWordWrap(true);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    QPalette grey = palette();
-    grey.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    setPalette(grey);
+    // A style sheet, so that the window's theme does not override the grey.
+    setStyleSheet(QStringLiteral("color: #808080; background: transparent;"));
     view->viewport()->installEventFilter(this);
     if (QAbstractItemModel *model = view->model()) {
         for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})

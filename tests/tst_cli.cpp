@@ -227,12 +227,12 @@ private slots:
         QTemporaryDir dir;
         const QStringList names{QStringLiteral("[x] 50% -a.png"), QStringLiteral("-lead.png"),
                                 QStringLiteral("사진 ü.png")};
-        const QStringList outputs{QStringLiteral("[x] 50% -a.tiff"), QStringLiteral("-lead (1).tiff"),
-                                  QStringLiteral("사진 ü.tiff")};
+        const QStringList outputs{QStringLiteral("[x] 50% -a.gif"), QStringLiteral("-lead (1).gif"),
+                                  QStringLiteral("사진 ü.gif")};
         for (const QString &name : names)
             writeImage(dir.path() + QLatin1Char('/') + name, "PNG");
-        writeFile(dir.path() + QStringLiteral("/-lead.tiff"), "decoy");
-        QStringList arguments{"--convert", "tiff", "--"};
+        writeFile(dir.path() + QStringLiteral("/-lead.gif"), "decoy");
+        QStringList arguments{"--convert", "gif", "--"};
         arguments << names;
         const Run r = run(arguments, dir.path());
         QCOMPARE(r.exitCode, 0);
@@ -242,7 +242,7 @@ private slots:
                      qPrintable(r.out));
             QCOMPARE(QImage(output).width(), 40);
         }
-        QCOMPARE(readAll(dir.path() + QStringLiteral("/-lead.tiff")), QByteArray("decoy"));
+        QCOMPARE(readAll(dir.path() + QStringLiteral("/-lead.gif")), QByteArray("decoy"));
     }
 
     void usageErrors_data()

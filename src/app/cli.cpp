@@ -255,8 +255,8 @@ int RunCommandLine(int argc, char **argv)
     int failed = intake.failed;
     bool cancelled = false;
     if (!intake.items.isEmpty()) {
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
+        const auto previousInt = std::signal(SIGINT, onInterrupt);
+        const auto previousTerm = std::signal(SIGTERM, onInterrupt);
         TConversionJob job(intake.items, options, workerCount);
         QObject::connect(&job, &TConversionJob::RowFinished, &app,
                          [&](int index, const ConversionResult &result) {
@@ -286,8 +286,8 @@ int RunCommandLine(int argc, char **argv)
         watch.start(100);
         job.Start();
         app.exec();
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, previousInt == SIG_ERR ? SIG_DFL : previousInt);
+        std::signal(SIGTERM, previousTerm == SIG_ERR ? SIG_DFL : previousTerm);
     }
 
     const int total = int(intake.items.size());

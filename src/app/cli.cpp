@@ -4,6 +4,7 @@
 #include "conversion.h"
 #include "filelist.h"
 #include "job.h"
+#include "scratch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -166,6 +167,10 @@ int RunCommandLine(int argc, char **argv)
     QCoreApplication::setApplicationVersion(GetVersionString(QStringLiteral("%d.%d.%d")));
     out().setEncoding(QStringConverter::Utf8);
     err().setEncoding(QStringConverter::Utf8);
+    // As at the window's start: leftovers of killed runs go, and a stop
+    // request outside a conversion still removes what a run left.
+    RemoveStaleScratchFolders();
+    InstallTerminationCleanup();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

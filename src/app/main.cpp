@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "mainwindow.h"
+#include "scratch.h"
 #include "theme.h"
 #include "translate.h"
 #include "update.h"
@@ -15,6 +16,8 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     // Module start-up, before the window exists.
+    RemoveStaleScratchFolders();
+    InstallTerminationCleanup();
     InitTranslation();
     InitUpdateModule();
     InitTheme();

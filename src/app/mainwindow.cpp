@@ -471,6 +471,7 @@ ConversionOptions TFrmZarvelo::CurrentOptions() const
     options.UseWidth = ChkWidth->isChecked();
     options.Width = spinValue(EditWidth);
     options.Quality = spinValue(EditQuality);
+    options.TimeoutSeconds = TConfig(kSettingsName).ReadInteger(QStringLiteral("tooltimeout"), 0);
     return options;
 }
 

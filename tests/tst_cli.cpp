@@ -13,7 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 struct Run {
     int exitCode = -1;
@@ -124,7 +125,7 @@ class TestCli : public QObject
         return result;
     }
 
-private slots:
+  private slots:
     void helpAndVersion_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -132,7 +133,8 @@ private slots:
         QTest::newRow("--help") << QStringList{"--help"} << "--convert <FORMAT>";
         QTest::newRow("-h") << QStringList{"-h"} << "--keep-tree";
         QTest::newRow("--version") << QStringList{"--version"}
-                                   << QStringLiteral("zarvelo ") + GetVersionString(QStringLiteral("%d.%d.%d"));
+                                   << QStringLiteral("zarvelo ") +
+                                          GetVersionString(QStringLiteral("%d.%d.%d"));
     }
 
     // Both answer on standard output and end, with no display and no GUI
@@ -156,7 +158,8 @@ private slots:
         writeImage(src + QStringLiteral("/a.png"), "PNG");
         writeImage(src + QStringLiteral("/sub/b.jpg"), "JPG");
         writeFile(src + QStringLiteral("/notes.txt"), "not an image\n");
-        writeFile(src + QStringLiteral("/broken.png"), QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(64, 'x'));
+        writeFile(src + QStringLiteral("/broken.png"),
+                  QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(64, 'x'));
         const QString out = dir.path() + QStringLiteral("/out");
         writeFile(out + QStringLiteral("/a.gif"), "decoy");
 
@@ -166,9 +169,10 @@ private slots:
         QCOMPARE(lines.size(), 4);
         QVERIFY2(lines.contains(src + "/a.png -> " + out + "/a (1).gif"), qPrintable(r.out));
         QVERIFY2(lines.contains(src + "/sub/b.jpg -> " + out + "/b.gif"), qPrintable(r.out));
-        QVERIFY2(lines.filter(QRegularExpression("^" + QRegularExpression::escape(src + "/broken.png") + ": .+"))
-                         .size() == 1,
-                 qPrintable(r.out));
+        QVERIFY2(
+            lines.filter(QRegularExpression("^" + QRegularExpression::escape(src + "/broken.png") + ": .+"))
+                    .size() == 1,
+            qPrintable(r.out));
         QCOMPARE(lines.last(), QStringLiteral("2 of 3 files converted, 1 failed."));
         QCOMPARE(readAll(out + QStringLiteral("/a.gif")), QByteArray("decoy"));
         QCOMPARE(QImage(out + QStringLiteral("/b.gif")).width(), 40);
@@ -207,7 +211,8 @@ private slots:
         writeImage(dir.path() + QStringLiteral("/Pics/a.png"), "PNG");
         writeImage(dir.path() + QStringLiteral("/Pics/deep/er/c.bmp"), "BMP");
         writeImage(dir.path() + QStringLiteral("/single.png"), "PNG");
-        const Run r = run({"--convert", "gif", "--keep-tree", "--out", "result", "Pics", "single.png"}, dir.path());
+        const Run r =
+            run({"--convert", "gif", "--keep-tree", "--out", "result", "Pics", "single.png"}, dir.path());
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(filesBelow(dir.path() + QStringLiteral("/result")),
                  (QStringList{"Pics/a.gif", "Pics/deep/er/c.gif", "single.gif"}));
@@ -226,7 +231,8 @@ private slots:
         QVERIFY2(r.out.contains("missing.jpg: not found\n"), qPrintable(r.out));
         QVERIFY2(r.out.contains("readme.txt: not a supported image\n"), qPrintable(r.out));
         QVERIFY2(r.out.contains("empty: no images found\n"), qPrintable(r.out));
-        QVERIFY2(r.out.contains(dir.path() + "/ok.png -> " + dir.path() + "/ok (1).png\n"), qPrintable(r.out));
+        QVERIFY2(r.out.contains(dir.path() + "/ok.png -> " + dir.path() + "/ok (1).png\n"),
+                 qPrintable(r.out));
         QVERIFY2(r.out.endsWith("1 of 1 file converted, 2 failed.\n"), qPrintable(r.out));
     }
 
@@ -267,10 +273,12 @@ private slots:
         QTest::newRow("quality 30") << QStringList{"--convert", "JPG", "--quality", "30", "@"} << "--quality";
         QTest::newRow("workers -1") << QStringList{"--convert", "JPG", "--workers", "-1", "@"} << "--workers";
         QTest::newRow("both metadata")
-            << QStringList{"--convert", "JPG", "--keep-metadata", "--strip-metadata", "@"} << "exclude each other";
+            << QStringList{"--convert", "JPG", "--keep-metadata", "--strip-metadata", "@"}
+            << "exclude each other";
         QTest::newRow("no paths") << QStringList{"--convert", "PNG"} << "no files or folders";
         QTest::newRow("unknown option") << QStringList{"--convert", "PNG", "--colour", "@"} << "colour";
-        QTest::newRow("out is a file") << QStringList{"--convert", "PNG", "--out", "@", "@"} << "output folder";
+        QTest::newRow("out is a file")
+            << QStringList{"--convert", "PNG", "--out", "@", "@"} << "output folder";
     }
 
     // Exit 2, a message on standard error, and nothing written.
@@ -310,7 +318,8 @@ private slots:
         QCOMPARE(encoder, QStringLiteral("/usr/bin/cjpeg"));
         QCOMPARE(interpreter, QStringLiteral("/usr/bin/gs"));
         // The vendor folder beside the program comes first.
-        QCOMPARE(ExternalToolPath(ExternalTool::ImageTool), testutil::binFolder() + QStringLiteral("vendor/magick"));
+        QCOMPARE(ExternalToolPath(ExternalTool::ImageTool),
+                 testutil::binFolder() + QStringLiteral("vendor/magick"));
     }
 
     // Without vendor/ beside it the program takes the tools from PATH, and
@@ -326,7 +335,8 @@ private slots:
 
         QTemporaryDir dir;
         writeImage(dir.path() + QStringLiteral("/a.png"), "PNG");
-        const Run r = run({"--convert", "JPG", "a.png"}, dir.path(), exe, fakeBin + QStringLiteral(":/usr/bin:/bin"));
+        const Run r =
+            run({"--convert", "JPG", "a.png"}, dir.path(), exe, fakeBin + QStringLiteral(":/usr/bin:/bin"));
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains("a.png -> " + dir.path() + "/a.jpg"), qPrintable(r.out));
         QCOMPARE(QImage(dir.path() + QStringLiteral("/a.jpg")).width(), 40);

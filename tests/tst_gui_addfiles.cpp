@@ -23,7 +23,8 @@
 
 #include <functional>
 
-namespace {
+namespace
+{
 
 const QByteArray kPng("\x89PNG\r\n\x1a\n\0\0\0\rIHDRxxxx", 20);
 
@@ -120,7 +121,7 @@ class TestAddFiles : public QObject
         QVERIFY(QTest::qWaitForWindowActive(&window));
     }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         // The dialogs are Qt's own, which the test can fill in.
@@ -268,8 +269,10 @@ private slots:
         SetCurrentLanguage(QStringLiteral("ja"));
         window.AddFile({image});
         window.BtnDeleteAllClick();
-        QCOMPARE(hint->text(), Translate(QStringLiteral("파일이나 폴더를 여기에 끌어다 놓거나 Ctrl+O를 누르세요")));
-        QVERIFY(hint->text().contains(QStringLiteral("Ctrl+O")) && hint->text() != QStringLiteral("Drop files or folders here, or press Ctrl+O"));
+        QCOMPARE(hint->text(),
+                 Translate(QStringLiteral("파일이나 폴더를 여기에 끌어다 놓거나 Ctrl+O를 누르세요")));
+        QVERIFY(hint->text().contains(QStringLiteral("Ctrl+O")) &&
+                hint->text() != QStringLiteral("Drop files or folders here, or press Ctrl+O"));
     }
 
     // "Open with": existing files and folders among the arguments are listed
@@ -313,7 +316,8 @@ private slots:
         QMessageBox *box = window.findChild<QMessageBox *>(QStringLiteral("MsgSettingsNotSaved"));
         QVERIFY(box->isVisible());
         QVERIFY(!box->isModal());
-        QVERIFY2(box->text().startsWith(QStringLiteral("The settings cannot be saved.")), qPrintable(box->text()));
+        QVERIFY2(box->text().startsWith(QStringLiteral("The settings cannot be saved.")),
+                 qPrintable(box->text()));
         QVERIFY(box->text().contains(scope.iniPath()));
 
         QAction *png = window.popSave()->actions().at(1);

@@ -30,8 +30,9 @@ QStringList ImageNameFilters()
     for (const QString &ext : SupportedExtensions())
         patterns << QStringLiteral("*.") + ext.toLower();
     // Types recognised by their first bytes, under their usual extensions.
-    for (const char *ext : {"tif", "tiff", "ico", "jfif", "jpe", "heif", "jp2", "jxr", "eps", "pcx", "dds", "hdr",
-                            "xcf", "wmf", "pict", "pic", "ras", "orf", "jng", "dcx", "cin", "viff", "flif"}) {
+    for (const char *ext :
+         {"tif", "tiff", "ico",  "jfif", "jpe", "heif", "jp2", "jxr", "eps", "pcx",  "dds", "hdr",
+          "xcf", "wmf",  "pict", "pic",  "ras", "orf",  "jng", "dcx", "cin", "viff", "flif"}) {
         const QString pattern = QStringLiteral("*.") + QLatin1String(ext);
         if (!patterns.contains(pattern))
             patterns << pattern;
@@ -39,8 +40,8 @@ QStringList ImageNameFilters()
     const qsizetype lower = patterns.size();
     for (qsizetype i = 0; i < lower; ++i)
         patterns << patterns[i].toUpper();
-    return {Translate(QStringLiteral("이미지 파일")) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                QLatin1Char(')'),
+    return {Translate(QStringLiteral("이미지 파일")) + QStringLiteral(" (") +
+                patterns.join(QLatin1Char(' ')) + QLatin1Char(')'),
             Translate(QStringLiteral("모든 파일")) + QStringLiteral(" (*)")};
 }
 

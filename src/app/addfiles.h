@@ -29,7 +29,7 @@ QStringList ExistingPaths(const QStringList &arguments);
 class TAddFiles : public QObject
 {
     Q_OBJECT
-public:
+  public:
     TAddFiles(QWidget *window, QMenu *listMenu, std::function<bool()> canAdd,
               std::function<void(const QStringList &)> add);
 
@@ -39,7 +39,7 @@ public:
     void BtnAddFilesClick();
     void BtnAddFolderClick();
 
-private:
+  private:
     QWidget *FWindow;
     QString FFolder; // where the next dialog starts
     std::function<bool()> FCanAdd;

@@ -26,8 +26,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 // Options that make a command line the batch command line.
-const char *const kOptionNames[] = {"help",    "version",   "convert",       "width",          "quality",
-                                    "out",     "workers",   "keep-tree",     "keep-metadata", "strip-metadata"};
+const char *const kOptionNames[] = {"help", "version", "convert",   "width",         "quality",
+                                    "out",  "workers", "keep-tree", "keep-metadata", "strip-metadata"};
 
 std::atomic<bool> interrupted{false};
 
@@ -129,7 +129,8 @@ Intake collect(const QStringList &paths, bool keepTree)
             const TFileInfo &file = list.fileInfo(row);
             TJobItem item{file.FileName, file.Format, QString()};
             if (keepTree && info.isDir())
-                item.RelativeFolder = keptFolder(path == QLatin1String("/") ? QString() : path, file.FileName);
+                item.RelativeFolder =
+                    keptFolder(path == QLatin1String("/") ? QString() : path, file.FileName);
             intake.items.append(item);
         }
     }
@@ -173,16 +174,17 @@ int RunCommandLine(int argc, char **argv)
     InstallTerminationCleanup();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Converts image files, and every image below the given folders, into one format.\n"
-        "Without --out each output is written next to its source. Existing files are never\n"
-        "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension.\n"
-        "Prints one line per file (source -> output, or source: reason) and a summary.\n"
-        "Put -- before paths that start with '-'.\n"
-        "Exit status: 0 every file converted, 1 some failed, 2 usage error."));
+    parser.setApplicationDescription(
+        QStringLiteral("Converts image files, and every image below the given folders, into one format.\n"
+                       "Without --out each output is written next to its source. Existing files are never\n"
+                       "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension.\n"
+                       "Prints one line per file (source -> output, or source: reason) and a summary.\n"
+                       "Put -- before paths that start with '-'.\n"
+                       "Exit status: 0 every file converted, 1 some failed, 2 usage error."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version and exits."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Shows the version and exits."));
     const QCommandLineOption convert(QStringLiteral("convert"),
                                      QStringLiteral("Output format: JPG, PNG, GIF, WEBP or TIFF (any case)."),
                                      QStringLiteral("FORMAT"));
@@ -205,7 +207,8 @@ int RunCommandLine(int argc, char **argv)
                                       QStringLiteral("Carries EXIF and other metadata over (default)."));
     const QCommandLineOption stripMeta(QStringLiteral("strip-metadata"),
                                        QStringLiteral("Leaves all metadata out of the outputs."));
-    parser.addOptions({help, version, convert, width, quality, outDir, workers, keepTree, keepMeta, stripMeta});
+    parser.addOptions(
+        {help, version, convert, width, quality, outDir, workers, keepTree, keepMeta, stripMeta});
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Image files or folders."),
                                  QStringLiteral("PATH..."));
 
@@ -228,8 +231,8 @@ int RunCommandLine(int argc, char **argv)
     ConversionOptions options;
     options.SaveFormat = outputFormat(parser.value(convert));
     if (options.SaveFormat.isEmpty())
-        return usageError(QStringLiteral("unknown format '%1' (JPG, PNG, GIF, WEBP or TIFF).")
-                              .arg(parser.value(convert)));
+        return usageError(
+            QStringLiteral("unknown format '%1' (JPG, PNG, GIF, WEBP or TIFF).").arg(parser.value(convert)));
     if (parser.isSet(width)) {
         if (!parseNumber(parser.value(width), 1, 65535, options.Width))
             return usageError(QStringLiteral("--width needs a number from 1 to 65535."));
@@ -263,20 +266,19 @@ int RunCommandLine(int argc, char **argv)
         const auto previousInt = std::signal(SIGINT, onInterrupt);
         const auto previousTerm = std::signal(SIGTERM, onInterrupt);
         TConversionJob job(intake.items, options, workerCount);
-        QObject::connect(&job, &TConversionJob::RowFinished, &app,
-                         [&](int index, const ConversionResult &result) {
-                             const QString &source = intake.items.at(index).FileName;
-                             if (result.Success) {
-                                 ++converted;
-                                 out() << source << " -> " << result.Outputs.join(QStringLiteral(", ")) << '\n';
-                             } else {
-                                 ++failed;
-                                 const QString reason =
-                                     result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
-                                 out() << source << ": " << reason.simplified() << '\n';
-                             }
-                             out().flush();
-                         });
+        QObject::connect(
+            &job, &TConversionJob::RowFinished, &app, [&](int index, const ConversionResult &result) {
+                const QString &source = intake.items.at(index).FileName;
+                if (result.Success) {
+                    ++converted;
+                    out() << source << " -> " << result.Outputs.join(QStringLiteral(", ")) << '\n';
+                } else {
+                    ++failed;
+                    const QString reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
+                    out() << source << ": " << reason.simplified() << '\n';
+                }
+                out().flush();
+            });
         QObject::connect(&job, &TConversionJob::Finished, &app, [&](bool wasCancelled) {
             cancelled = wasCancelled;
             app.quit();

@@ -11,15 +11,15 @@ class QAbstractItemView;
 class TEmptyHint : public QLabel
 {
     Q_OBJECT
-public:
+  public:
     explicit TEmptyHint(QAbstractItemView *view);
 
     // Shows or hides the hint for the list's row count, in the language in force.
     void Refresh();
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     QAbstractItemView *FView;
 };

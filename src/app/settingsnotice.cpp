@@ -34,10 +34,11 @@ TSettingsNotice::~TSettingsNotice()
 
 void TSettingsNotice::Show(const QString &file)
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, FWindow->windowTitle(),
-                                Translate(QStringLiteral("설정을 저장할 수 없습니다. 바꾼 설정은 프로그램을 닫으면 사라집니다.")) +
-                                    QStringLiteral("\n\n") + QDir::toNativeSeparators(file),
-                                QMessageBox::Ok, FWindow);
+    auto *box = new QMessageBox(
+        QMessageBox::Warning, FWindow->windowTitle(),
+        Translate(QStringLiteral("설정을 저장할 수 없습니다. 바꾼 설정은 프로그램을 닫으면 사라집니다.")) +
+            QStringLiteral("\n\n") + QDir::toNativeSeparators(file),
+        QMessageBox::Ok, FWindow);
     box->setObjectName(QStringLiteral("MsgSettingsNotSaved"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);

@@ -13,11 +13,11 @@ class QWidget;
 class TSettingsNotice : public QObject
 {
     Q_OBJECT
-public:
+  public:
     explicit TSettingsNotice(QWidget *window);
     ~TSettingsNotice() override;
 
-private:
+  private:
     void Show(const QString &file);
 
     QWidget *FWindow;

@@ -78,19 +78,6 @@ bool parseNumber(const QString &text, int low, int high, int &value)
     return true;
 }
 
-// The folder that keeps a file's place below a given folder: the folder's
-// own name, then the folders between it and the file ("photos/2024/may").
-QString keptFolder(const QString &root, const QString &file)
-{
-    const QString inside = file.mid(root.size() + 1);
-    const qsizetype cut = inside.lastIndexOf(QLatin1Char('/'));
-    const QString name = FileTitle(root);
-    const QString between = cut < 0 ? QString() : inside.left(cut);
-    if (name.isEmpty())
-        return between;
-    return between.isEmpty() ? name : name + QLatin1Char('/') + between;
-}
-
 struct Intake {
     QList<TJobItem> items;
     int failed = 0; // paths that name nothing or no image
@@ -128,9 +115,9 @@ Intake collect(const QStringList &paths, bool keepTree)
         for (int row = before; row < after; ++row) {
             const TFileInfo &file = list.fileInfo(row);
             TJobItem item{file.FileName, file.Format, QString()};
-            if (keepTree && info.isDir())
-                item.RelativeFolder =
-                    keptFolder(path == QLatin1String("/") ? QString() : path, file.FileName);
+            // The window's rule: the walked folder's name and the folders below it.
+            if (keepTree)
+                item.RelativeFolder = RelativeFolderOf(file);
             intake.items.append(item);
         }
     }

@@ -931,6 +931,10 @@ void TestConversion::missingTools()
     const QStringList sourcesBefore = entries(sourceDir.path());
     const QStringList cacheBefore = entries(cacheFolder());
 
+    // No vendor folder and no tools on PATH either (the lookup is made once,
+    // here: no other test of this program runs without vendor/).
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(emptyProgramFolder.path()));
     SetProgramFolder(emptyProgramFolder.path());
     const QString folder = sourceDir.path() + QLatin1Char('/');
     for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG")}) {
@@ -941,6 +945,7 @@ void TestConversion::missingTools()
         QVERIFY(!ConvertAi(options, folder + QStringLiteral("doc.ai")));
     }
     SetProgramFolder(QString());
+    qputenv("PATH", path);
 
     QCOMPARE(entries(sourceDir.path()), sourcesBefore);
     QCOMPARE(entries(emptyProgramFolder.path()), QStringList());

@@ -1,3 +1,4 @@
+#include "cli.h"
 #include "mainwindow.h"
 #include "scratch.h"
 #include "theme.h"
@@ -8,6 +9,11 @@
 
 int main(int argc, char *argv[])
 {
+    // The batch command line runs without a window: decided before any GUI
+    // object exists, so no display and no GUI platform is needed for it.
+    if (IsCommandLineRun(argc, argv))
+        return RunCommandLine(argc, argv);
+
     QApplication app(argc, argv);
     // Module start-up, before the window exists.
     RemoveStaleScratchFolders();

@@ -1,11 +1,14 @@
 #include "mainwindow.h"
 
+#include "addfiles.h"
 #include "common.h"
 #include "config.h"
 #include "dragfile.h"
+#include "emptyhint.h"
 #include "filelist.h"
 #include "indicator.h"
 #include "job.h"
+#include "settingsnotice.h"
 #include "theme.h"
 #include "translate.h"
 #include "translatewidgets.h"
@@ -179,6 +182,12 @@ TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidge
         item->setObjectName(QStringLiteral("Chk") + format);
     }
     buildListMenu();
+    // Adding without dragging, the empty-list hint, the notice of unsaved settings.
+    new TAddFiles(
+        this, PopList, [this] { return !AutoMode && BtnStart->isEnabled(); },
+        [this](const QStringList &paths) { AddFile(paths); });
+    new TEmptyHint(ListFile);
+    new TSettingsNotice(this);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -199,6 +208,8 @@ TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidge
         return;
 
     DragFile = std::make_unique<TDragFile>(ListFile, [this](const QStringList &paths) { AddFile(paths); });
+    // "Open with": arguments that name existing files or folders are listed.
+    AddFile(ExistingPaths(arguments));
     const QPointer<TFrmZarvelo> self(this);
     CheckUpdate(
         ConfiguredUpdateEndpoint(),

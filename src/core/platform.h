@@ -17,8 +17,9 @@ enum class ExternalTool {
 
 // Full path of an external program: the vendor folder beside the program
 // first (vendor/magick, vendor/cjpeg, vendor/gs here; vendor\magick.exe,
-// vendor\cjpeg.exe, vendor\gswin32c.exe on Windows). Empty when the program
-// is not there.
+// vendor\cjpeg.exe, vendor\gswin32c.exe on Windows); on Unix, when that is
+// missing, the system's program found on PATH (the image tool only when it
+// is ImageMagick). Empty when the program is not found.
 QString ExternalToolPath(ExternalTool tool);
 
 class QProcess;

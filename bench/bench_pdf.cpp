@@ -52,23 +52,24 @@ bool writePdf(const QString &path, int pages)
         return false;
     // Each page: a heading, a tinted box, a ruled table, body text in two
     // fonts and a few curves, varied by the page number.
-    file.write("%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
-               "/body (The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs.) def\n"
-               "1 1 " +
-               QByteArray::number(pages) +
-               " { /n exch def\n"
-               "0.9 0.93 1 setrgbcolor 54 680 504 60 rectfill\n"
-               "0 0 0.4 setrgbcolor /Helvetica-Bold findfont 28 scalefont setfont 66 700 moveto (Chapter ) show "
-               "n 3 string cvs show\n"
-               "0 setgray /Times-Roman findfont 10 scalefont setfont\n"
-               "0 1 39 { /i exch def 54 660 i 12 mul sub moveto body show } for\n"
-               "/Courier findfont 9 scalefont setfont 0.5 setlinewidth\n"
-               "0 1 5 { /r exch def 0 1 3 { /c exch def 54 c 126 mul add 120 r 18 mul sub 126 18 rectstroke "
-               "58 c 126 mul add 125 r 18 mul sub moveto r c mul n add 8 string cvs show } for } for\n"
-               "n 7 mod 7 div 0.5 0.8 setrgbcolor 480 40 30 0 360 arc fill\n"
-               "0.8 0.2 0.2 setrgbcolor 2 setlinewidth 60 30 moveto 200 90 n 10 mul add 350 0 500 60 curveto "
-               "stroke\n"
-               "showpage } for\n");
+    file.write(
+        "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
+        "/body (The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs.) def\n"
+        "1 1 " +
+        QByteArray::number(pages) +
+        " { /n exch def\n"
+        "0.9 0.93 1 setrgbcolor 54 680 504 60 rectfill\n"
+        "0 0 0.4 setrgbcolor /Helvetica-Bold findfont 28 scalefont setfont 66 700 moveto (Chapter ) show "
+        "n 3 string cvs show\n"
+        "0 setgray /Times-Roman findfont 10 scalefont setfont\n"
+        "0 1 39 { /i exch def 54 660 i 12 mul sub moveto body show } for\n"
+        "/Courier findfont 9 scalefont setfont 0.5 setlinewidth\n"
+        "0 1 5 { /r exch def 0 1 3 { /c exch def 54 c 126 mul add 120 r 18 mul sub 126 18 rectstroke "
+        "58 c 126 mul add 125 r 18 mul sub moveto r c mul n add 8 string cvs show } for } for\n"
+        "n 7 mod 7 div 0.5 0.8 setrgbcolor 480 40 30 0 360 arc fill\n"
+        "0.8 0.2 0.2 setrgbcolor 2 setlinewidth 60 30 moveto 200 90 n 10 mul add 350 0 500 60 curveto "
+        "stroke\n"
+        "showpage } for\n");
     file.close();
     const bool made =
         runQuiet(vendor(QStringLiteral("gs")),
@@ -81,8 +82,9 @@ bool writePdf(const QString &path, int pages)
 QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
-                                          : QStringLiteral("?");
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
+               : QStringLiteral("?");
 }
 
 double median(QList<double> values)
@@ -162,8 +164,8 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "cannot write the PDF\n");
             return 1;
         }
-        std::printf("%d pages (%.1f KB PDF), %d workers, load before: %s\n", pages, QFileInfo(pdf).size() / 1024.0,
-                    cores, qPrintable(loadAverage()));
+        std::printf("%d pages (%.1f KB PDF), %d workers, load before: %s\n", pages,
+                    QFileInfo(pdf).size() / 1024.0, cores, qPrintable(loadAverage()));
         std::fflush(stdout);
         QList<double> jobTimes, singleTimes, gsTimes;
         qint64 jobPeak = 0, singlePeak = 0;
@@ -203,13 +205,15 @@ int main(int argc, char *argv[])
             };
             const auto alone = [&] {
                 const auto m = measure(gsOut, QStringLiteral("*"), [&] {
-                    gsState = runQuiet(vendor(QStringLiteral("gs")),
-                                       {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
-                                        QStringLiteral("-dBATCH"), QStringLiteral("-dQUIET"),
-                                        QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
-                                        QStringLiteral("-sOutputFile=") + gsOut + QStringLiteral("p-%03d.jpg"), pdf})
-                                  ? QStringLiteral("ok")
-                                  : QStringLiteral("FAILED");
+                    gsState =
+                        runQuiet(vendor(QStringLiteral("gs")),
+                                 {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
+                                  QStringLiteral("-dBATCH"), QStringLiteral("-dQUIET"),
+                                  QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
+                                  QStringLiteral("-sOutputFile=") + gsOut + QStringLiteral("p-%03d.jpg"),
+                                  pdf})
+                            ? QStringLiteral("ok")
+                            : QStringLiteral("FAILED");
                 });
                 gsTimes << m.first;
             };
@@ -227,31 +231,32 @@ int main(int argc, char *argv[])
                 }
             }
             ++turn;
-            std::printf("  round %d: job %.2f s (%s, %d files)  ConvertPdf %.2f s (%s, %d files)  gs alone %.2f s "
-                        "(%s)\n",
-                        round, jobTimes.last(), qPrintable(jobState),
-                        int(QDir(jobOut).entryList(QDir::Files).size()), singleTimes.last(),
-                        qPrintable(singleState), int(QDir(singleOut).entryList(QDir::Files).size()),
-                        gsTimes.last(), qPrintable(gsState));
+            std::printf(
+                "  round %d: job %.2f s (%s, %d files)  ConvertPdf %.2f s (%s, %d files)  gs alone %.2f s "
+                "(%s)\n",
+                round, jobTimes.last(), qPrintable(jobState), int(QDir(jobOut).entryList(QDir::Files).size()),
+                singleTimes.last(), qPrintable(singleState),
+                int(QDir(singleOut).entryList(QDir::Files).size()), gsTimes.last(), qPrintable(gsState));
             std::fflush(stdout);
             for (const QString &folder : {jobOut, singleOut, gsOut})
                 QDir(folder).removeRecursively();
         }
         const Row row{pages, median(jobTimes), median(singleTimes), median(gsTimes), jobPeak, singlePeak};
         rows.append(row);
-        std::printf("%4d pages, medians: job %.2f s  ConvertPdf %.2f s  gs alone %.2f s  job/gs %.1f (target <= 8)  "
-                    "ConvertPdf/gs %.1f  ConvertPdf/job %.2f\n"
-                    "           scratch peak: job %.1f MB  ConvertPdf %.1f MB; load after: %s\n",
-                    pages, row.jobS, row.singleS, row.gsS, row.jobS / row.gsS, row.singleS / row.gsS,
-                    row.singleS / row.jobS, row.jobPeak / 1048576.0, row.singlePeak / 1048576.0,
-                    qPrintable(loadAverage()));
+        std::printf(
+            "%4d pages, medians: job %.2f s  ConvertPdf %.2f s  gs alone %.2f s  job/gs %.1f (target <= 8)  "
+            "ConvertPdf/gs %.1f  ConvertPdf/job %.2f\n"
+            "           scratch peak: job %.1f MB  ConvertPdf %.1f MB; load after: %s\n",
+            pages, row.jobS, row.singleS, row.gsS, row.jobS / row.gsS, row.singleS / row.gsS,
+            row.singleS / row.jobS, row.jobPeak / 1048576.0, row.singlePeak / 1048576.0,
+            qPrintable(loadAverage()));
         std::fflush(stdout);
     }
     for (qsizetype i = 1; i < rows.size(); ++i) {
         const Row &a = rows[i - 1];
         const Row &b = rows[i];
-        std::printf("%d -> %d pages (x%.1f): job time x%.2f, gs time x%.2f, job scratch peak x%.2f\n", a.pages,
-                    b.pages, double(b.pages) / a.pages, b.jobS / a.jobS, b.gsS / a.gsS,
+        std::printf("%d -> %d pages (x%.1f): job time x%.2f, gs time x%.2f, job scratch peak x%.2f\n",
+                    a.pages, b.pages, double(b.pages) / a.pages, b.jobS / a.jobS, b.gsS / a.gsS,
                     double(b.jobPeak) / double(std::max<qint64>(1, a.jobPeak)));
     }
     return 0;

@@ -31,8 +31,9 @@ namespace
 QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
-                                          : QStringLiteral("?");
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
+               : QStringLiteral("?");
 }
 
 double median(QList<double> values)
@@ -73,7 +74,8 @@ double runShell(const QString &script, const QStringList &arguments)
     timer.start();
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments);
+    process.start(QStringLiteral("/bin/sh"),
+                  QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments);
     process.waitForFinished(-1);
     return timer.nsecsElapsed() / 1e9;
 }
@@ -86,10 +88,11 @@ double runLoop(const QString &srcDir, const QString &outDir, const QString &prof
     const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
     const QString cjpeg = ProgramFolder() + QStringLiteral("vendor/cjpeg");
     const QString script =
-        QStringLiteral("cd \"$1\" && for f in *.png; do "
-                       "\"$3\" \"$f[0]\" -auto-orient %1-strip -type TrueColor -colorspace sRGB -compress none "
-                       "BMP3:- | \"$4\" -quality 75 -outfile \"$2/tmp.jpg\" && mv \"$2/tmp.jpg\" \"$2/${f%.png}.jpg\"; "
-                       "done")
+        QStringLiteral(
+            "cd \"$1\" && for f in *.png; do "
+            "\"$3\" \"$f[0]\" -auto-orient %1-strip -type TrueColor -colorspace sRGB -compress none "
+            "BMP3:- | \"$4\" -quality 75 -outfile \"$2/tmp.jpg\" && mv \"$2/tmp.jpg\" \"$2/${f%.png}.jpg\"; "
+            "done")
             .arg(profile.isEmpty() ? QString() : QStringLiteral("-profile \"$5\" "));
     return runShell(script, {srcDir, outDir, magick, cjpeg, profile});
 }
@@ -97,8 +100,9 @@ double runLoop(const QString &srcDir, const QString &outDir, const QString &prof
 double runMogrify(const QString &srcDir, const QString &outDir)
 {
     QDir().mkpath(outDir);
-    return runShell(QStringLiteral("cd \"$1\" && /usr/bin/mogrify -path \"$2\" -format jpg -quality 75 *.png"),
-                    {srcDir, outDir});
+    return runShell(
+        QStringLiteral("cd \"$1\" && /usr/bin/mogrify -path \"$2\" -format jpg -quality 75 *.png"),
+        {srcDir, outDir});
 }
 
 } // namespace
@@ -161,7 +165,8 @@ int main(int argc, char *argv[])
         for (const int n : written)
             if (n != files)
                 std::printf("  round %d: a side wrote %d of %d files\n", round, n, files);
-        for (const QString &name : {QStringLiteral("img-00000.jpg"), QStringLiteral("img-%1.jpg").arg(files - 1, 5, 10, QLatin1Char('0'))}) {
+        for (const QString &name : {QStringLiteral("img-00000.jpg"),
+                                    QStringLiteral("img-%1.jpg").arg(files - 1, 5, 10, QLatin1Char('0'))}) {
             QFile a(base + QStringLiteral("/job/") + name);
             QFile b(base + QStringLiteral("/loop/") + name);
             if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll())
@@ -173,9 +178,10 @@ int main(int argc, char *argv[])
         QDir(base).removeRecursively();
     }
     const double j = median(job), l = median(loop), m = median(mogrify);
-    std::printf("medians: job %.2f s (%.2f ms/file)  convert|cjpeg loop %.2f s (%.2f ms/file)  mogrify %.2f s "
-                "(%.2f ms/file)\n",
-                j, j * 1000 / files, l, l * 1000 / files, m, m * 1000 / files);
+    std::printf(
+        "medians: job %.2f s (%.2f ms/file)  convert|cjpeg loop %.2f s (%.2f ms/file)  mogrify %.2f s "
+        "(%.2f ms/file)\n",
+        j, j * 1000 / files, l, l * 1000 / files, m, m * 1000 / files);
     std::printf("job/loop %.3f (target <= 1.1)  job/mogrify %.2f  JPEG bytes job == loop: %s\n", j / l, j / m,
                 same ? "yes" : "NO");
     std::printf("load after: %s\n", qPrintable(loadAverage()));

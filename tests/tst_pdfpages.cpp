@@ -17,7 +17,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // A PDF made by the interpreter from PostScript: pages of Letter size, each
 // with its number in large type and shapes that differ from page to page;
@@ -32,10 +33,14 @@ bool writePdf(const QString &path, int pages, const QList<int> &huge = {})
             continue;
         }
         program += "<< /PageSize [612 792] >> setpagedevice\n"
-                   "0." + QByteArray::number(page % 10) + " 0.3 0.7 setrgbcolor 72 72 468 648 rectfill\n"
-                   "1 setgray 100 600 moveto (Page " + n + ") show\n"
-                   "0 0 0 setrgbcolor 306 300 " + QByteArray::number(20 + 8 * page) +
-                   " 0 360 arc fill showpage\n";
+                   "0." +
+                   QByteArray::number(page % 10) +
+                   " 0.3 0.7 setrgbcolor 72 72 468 648 rectfill\n"
+                   "1 setgray 100 600 moveto (Page " +
+                   n +
+                   ") show\n"
+                   "0 0 0 setrgbcolor 306 300 " +
+                   QByteArray::number(20 + 8 * page) + " 0 360 arc fill showpage\n";
     }
     const QString ps = path + QStringLiteral(".ps");
     QFile file(ps);
@@ -114,13 +119,13 @@ class TestPdfPages : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void initTestCase();
     void sameAsOneWorker_data();
     void sameAsOneWorker();
     void cancelInTheMiddle();
 
-private:
+  private:
     QTemporaryDir m_work;
     QString m_pdf12;
     QString m_pdf12Huge;
@@ -161,8 +166,8 @@ void TestPdfPages::sameAsOneWorker()
     for (const QString &name : documents)
         items << TJobItem{m_work.filePath(name), QStringLiteral("PDF"), QString()};
     // A file already under the first page's name is never replaced.
-    const QString firstPage = QFileInfo(documents.first()).completeBaseName() + QStringLiteral("-001.") +
-                              format.toLower();
+    const QString firstPage =
+        QFileInfo(documents.first()).completeBaseName() + QStringLiteral("-001.") + format.toLower();
     QMap<int, JobRun> runs;
     QMap<int, QStringList> names;
     for (const int workers : {1, 2}) {

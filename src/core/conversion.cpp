@@ -280,8 +280,8 @@ class TCall
     // own, working in parent's open scratch folder and drawing fresh names
     // from parent's counter, so that parts can run on several threads at once.
     TCall(TCall &parent, ConversionResult &result)
-        : FOptions(parent.FOptions), FResult(result), FNames(parent.FNames), FScratchPath(parent.FScratchPath),
-          FCounter(parent.FCounter)
+        : FOptions(parent.FOptions), FResult(result), FNames(parent.FNames),
+          FScratchPath(parent.FScratchPath), FCounter(parent.FCounter)
     {
     }
 
@@ -824,13 +824,14 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
             const PdfPage firstPage = pagePixels(sizes[first - 1]);
             if (firstPage.Width > limits.Width || firstPage.Height > limits.Height ||
                 firstPage.Bytes > pageBytesLimit) {
-                pageFailed(first, QStringLiteral(
-                                      "page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
-                                      .arg(firstPage.Width)
-                                      .arg(firstPage.Height)
-                                      .arg(pdfDpi)
-                                      .arg(limits.Width)
-                                      .arg(limits.Height));
+                pageFailed(first,
+                           QStringLiteral(
+                               "page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
+                               .arg(firstPage.Width)
+                               .arg(firstPage.Height)
+                               .arg(pdfDpi)
+                               .arg(limits.Width)
+                               .arg(limits.Height));
                 ++first;
                 continue;
             }
@@ -838,7 +839,8 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
             qint64 bytes = firstPage.Bytes;
             while (last < pageCount && last - first + 1 < batchPages) {
                 const PdfPage next = pagePixels(sizes[last]);
-                if (next.Width > limits.Width || next.Height > limits.Height || bytes + next.Bytes > batchBytes)
+                if (next.Width > limits.Width || next.Height > limits.Height ||
+                    bytes + next.Bytes > batchBytes)
                     break;
                 bytes += next.Bytes;
                 ++last;
@@ -864,11 +866,13 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
         result.Reason.clear();
         batch.Rendered = call.Run(
             ExternalTool::Interpreter,
-            safe + QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder, QStringLiteral("-dTextAlphaBits=4"),
-                               QStringLiteral("-dGraphicsAlphaBits=4"), QStringLiteral("-sDEVICE=bmp16m"),
-                               QStringLiteral("-r%1").arg(pdfDpi), QStringLiteral("-dFirstPage=%1").arg(batch.First),
+            safe + QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder,
+                               QStringLiteral("-dTextAlphaBits=4"), QStringLiteral("-dGraphicsAlphaBits=4"),
+                               QStringLiteral("-sDEVICE=bmp16m"), QStringLiteral("-r%1").arg(pdfDpi),
+                               QStringLiteral("-dFirstPage=%1").arg(batch.First),
                                QStringLiteral("-dLastPage=%1").arg(batch.Last),
-                               QStringLiteral("-sOutputFile=") + batch.Stem + QStringLiteral("%03d.bmp"), entry},
+                               QStringLiteral("-sOutputFile=") + batch.Stem + QStringLiteral("%03d.bmp"),
+                               entry},
             call.TimeoutMs(input.size(), 10 * (batch.Last - batch.First + 1)), false);
         batch.RenderReason = result.Reason;
         result.Reason = saved;
@@ -885,8 +889,8 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
             const qint64 size = QFileInfo(call.Scratch() + bitmap).size();
             ConversionResult &pageResult = batch.Pages[size_t(page - batch.First)];
             if (size <= 0) {
-                pageResult.Reason =
-                    batch.Rendered ? QStringLiteral("PostScript interpreter rendered nothing") : batch.RenderReason;
+                pageResult.Reason = batch.Rendered ? QStringLiteral("PostScript interpreter rendered nothing")
+                                                   : batch.RenderReason;
                 continue;
             }
             if (isPlainWord(options.SaveFormat))

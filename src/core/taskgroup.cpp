@@ -1,6 +1,8 @@
 #include "taskgroup.h"
 
-TTaskGroup::TTaskGroup(std::vector<std::function<void()>> tasks) : FTasks(std::move(tasks)) {}
+TTaskGroup::TTaskGroup(std::vector<std::function<void()>> tasks) : FTasks(std::move(tasks))
+{
+}
 
 void TTaskGroup::Help()
 {

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "platform.h"
 #include "theme.h"
 #include "translate.h"
 #include "update.h"
@@ -13,7 +14,7 @@ int main(int argc, char *argv[])
     InitUpdateModule();
     InitTheme();
 
-    TFrmZarvelo window(app.arguments());
+    TFrmZarvelo window(NativeArguments());
     window.show();
     return app.exec();
 }

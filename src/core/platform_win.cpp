@@ -1,0 +1,194 @@
+#include "platform.h"
+
+#include "common.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+namespace
+{
+
+// A path in the form the system's wide-character calls take.
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// Opens an existing regular file for reading, sharing it with writers; an
+// invalid handle for anything else (folders, devices, pipes).
+HANDLE openRegularFile(const QString &path, DWORD *error)
+{
+    *error = ERROR_SUCCESS;
+    if (path.isEmpty() || path.contains(QChar(0))) {
+        *error = ERROR_INVALID_NAME;
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::wstring name = nativePath(path);
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return h;
+    }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        *error = ERROR_INVALID_FUNCTION;
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+} // namespace
+
+QString ExternalToolName(ExternalTool tool)
+{
+    switch (tool) {
+    case ExternalTool::ImageTool:
+        return QStringLiteral("magick.exe");
+    case ExternalTool::JpegEncoder:
+        return QStringLiteral("cjpeg.exe");
+    case ExternalTool::Interpreter:
+        return QStringLiteral("gswin32c.exe");
+    }
+    return QString();
+}
+
+QString ExternalToolPath(ExternalTool tool)
+{
+    const QString path = ProgramFolder() + QStringLiteral("vendor/") + ExternalToolName(tool);
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() ? path : QString();
+}
+
+QString ExecutableSuffix()
+{
+    return QStringLiteral(".exe");
+}
+
+FileReadStatus ReadRegularFile(const QString &path, qint64 maxSize, QByteArray &content)
+{
+    content.clear();
+    DWORD error;
+    HANDLE h = openRegularFile(path, &error);
+    if (h == INVALID_HANDLE_VALUE)
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? FileReadStatus::Missing
+                                                                                 : FileReadStatus::Unreadable;
+    FileReadStatus status = FileReadStatus::Unreadable;
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(h, &size) && size.QuadPart <= maxSize) {
+        status = FileReadStatus::Ok;
+        content.resize(qsizetype(size.QuadPart));
+        qsizetype got = 0;
+        // The file may shrink or grow meanwhile: read to its end, within the cap.
+        for (;;) {
+            if (got == content.size()) {
+                if (content.size() > maxSize) {
+                    status = FileReadStatus::Unreadable;
+                    break;
+                }
+                content.resize(content.size() + 4096);
+            }
+            DWORD n = 0;
+            const DWORD want = DWORD(std::min<qsizetype>(content.size() - got, 1 << 30));
+            if (!ReadFile(h, content.data() + got, want, &n, nullptr)) {
+                status = FileReadStatus::Unreadable;
+                break;
+            }
+            if (n == 0)
+                break;
+            got += n;
+        }
+        content.truncate(got);
+        if (content.size() > maxSize)
+            status = FileReadStatus::Unreadable;
+    }
+    CloseHandle(h);
+    if (status != FileReadStatus::Ok)
+        content.clear();
+    return status;
+}
+
+bool ReadFileHead(const QString &path, char *buffer, qsizetype size)
+{
+    DWORD error;
+    HANDLE h = openRegularFile(path, &error);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = false;
+    LARGE_INTEGER fileSize;
+    if (GetFileSizeEx(h, &fileSize) && fileSize.QuadPart > size) {
+        DWORD n = 0;
+        ok = ReadFile(h, buffer, DWORD(size), &n, nullptr) && n == DWORD(size);
+    }
+    CloseHandle(h);
+    return ok;
+}
+
+QString FolderIdentity(const QString &folder)
+{
+    if (folder.isEmpty() || folder.contains(QChar(0)))
+        return QString();
+    // Volume serial number and file index: the system's device and inode.
+    const std::wstring name = nativePath(folder);
+    HANDLE h = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return QString();
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!ok)
+        return QFileInfo(folder).canonicalFilePath();
+    const quint64 index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return QString::number(info.dwVolumeSerialNumber) + QLatin1Char(':') + QString::number(index);
+}
+
+bool IsPathSeparator(QChar c)
+{
+    return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');
+}
+
+QByteArray NativeLineBreak()
+{
+    return QByteArrayLiteral("\r\n");
+}
+
+QString NativeSpecialFolder(int csidl)
+{
+    if (csidl != CSIDL_DESKTOP && csidl != CSIDL_FONTS && csidl != CSIDL_INTERNET_CACHE)
+        return QString();
+    wchar_t path[MAX_PATH] = {};
+    const int flags = csidl == CSIDL_INTERNET_CACHE ? CSIDL_FLAG_CREATE : 0;
+    if (FAILED(SHGetFolderPathW(nullptr, csidl | flags, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return QString();
+    return QDir::fromNativeSeparators(QString::fromWCharArray(path));
+}
+
+QStringList NativeArguments()
+{
+    QStringList arguments;
+    int count = 0;
+    LPWSTR *list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!list)
+        return QCoreApplication::arguments();
+    for (int i = 0; i < count; ++i)
+        arguments << QDir::fromNativeSeparators(QString::fromWCharArray(list[i]));
+    LocalFree(list);
+    return arguments;
+}
+
+std::unique_ptr<QSettings> OpenInstallIdStore()
+{
+    return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\Software\\Talmerick"),
+                                       QSettings::NativeFormat);
+}

@@ -3,11 +3,13 @@
 // Shared helpers of the Qt Test executables.
 
 #include "common.h"
+#include "platform.h"
 #include "update.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QObject>
 #include <QTemporaryDir>
@@ -25,15 +27,41 @@ inline QString binFolder()
     return QCoreApplication::applicationDirPath() + QLatin1Char('/');
 }
 
+// A program's file name on this system: name.exe on Windows.
+inline QString exeName(const QString &name)
+{
+    return name + ExecutableSuffix();
+}
+
+// Copies the files of folder from (not its subfolders) into folder to.
+inline bool copyFiles(const QString &from, const QString &to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    bool ok = true;
+    QDirIterator it(from, QDir::Files);
+    while (it.hasNext()) {
+        it.next();
+        ok = QFile::copy(it.filePath(), to + QLatin1Char('/') + it.fileName()) && ok;
+    }
+    return ok;
+}
+
 // A private stand-in for the program folder: a temporary folder with a link
-// "vendor" to the real vendor folder, so that settings files of tests never
-// meet. Made the program folder for as long as the object lives.
+// "vendor" to the real vendor folder (a copy of it where the system makes no
+// folder links), so that settings files of tests never meet. Made the
+// program folder for as long as the object lives.
 class ProgramFolderScope
 {
 public:
     ProgramFolderScope()
     {
-        QFile::link(binFolder() + QStringLiteral("vendor"), m_dir.path() + QStringLiteral("/vendor"));
+        const QString vendor = binFolder() + QStringLiteral("vendor");
+        const QString own = m_dir.path() + QStringLiteral("/vendor");
+        if (!MakeFolderLink(vendor, own)) {
+            QFile::remove(own);
+            copyFiles(vendor, own);
+        }
         SetProgramFolder(m_dir.path());
     }
     ~ProgramFolderScope() { SetProgramFolder(QString()); }

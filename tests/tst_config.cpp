@@ -317,6 +317,9 @@ void TestConfig::write()
     testutil::ProgramFolderScope scope;
     if (!before.isNull())
         QVERIFY(writeAll(scope.iniPath(), before));
+    // A file without line breaks gets the system's own.
+    if (!before.contains('\n'))
+        after.replace("\n", NativeLineBreak());
     TConfig(QStringLiteral("Zarvelo"), section).WriteString(key, value);
     QCOMPARE(readAll(scope.iniPath()), after);
 }
@@ -423,19 +426,20 @@ void TestConfig::failedWrites()
     QFETCH(QString, place);
     testutil::ProgramFolderScope scope;
     const QString ini = scope.iniPath();
-    const bool root =
+    // Why permission bits cannot lock the file or folder here; null when they can.
+    const char *noLocking =
 #ifdef Q_OS_UNIX
-        ::geteuid() == 0;
+        ::geteuid() == 0 ? "permissions do not stop root" : nullptr;
 #else
-        false;
+        "permission bits are only a read-only attribute here, which stops neither reading nor a folder's writes";
 #endif
 
     QString folder = scope.path();
     if (place == "missing folder") {
         folder = scope.path() + "no/such/folder/";
     } else if (place == "read-only folder") {
-        if (root)
-            QSKIP("permissions do not stop root from writing");
+        if (noLocking)
+            QSKIP(noLocking);
         QVERIFY(writeAll(ini, "[Config]\nformat=PNG\n"));
         QVERIFY(QFile::setPermissions(scope.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     } else if (place == "system folder") {
@@ -458,8 +462,8 @@ void TestConfig::failedWrites()
         QVERIFY(file.write("[Config]\nformat=PNG\n") > 0);
         QVERIFY(file.resize(IniMaxFileSize + 1)); // sparse: cheap to make
     } else if (place == "unreadable") {
-        if (root)
-            QSKIP("permissions do not stop root from reading");
+        if (noLocking)
+            QSKIP(noLocking);
         QVERIFY(writeAll(ini, "[Config]\nformat=PNG\n"));
         QVERIFY(QFile::setPermissions(ini, QFileDevice::WriteOwner));
     }

@@ -74,3 +74,8 @@ QStringList NativeArguments();
 // HKEY_CURRENT_USER\Software\Talmerick on Windows, the user's settings
 // folder (organisation "Talmerick") elsewhere.
 std::unique_ptr<QSettings> OpenInstallIdStore();
+
+// Makes link a symbolic link to the folder target (a relative target counts
+// from link's folder). On Windows it asks for a link that needs no elevation
+// (developer mode). True only when the link now leads to a folder.
+bool MakeFolderLink(const QString &target, const QString &link);

@@ -159,3 +159,8 @@ std::unique_ptr<QSettings> OpenInstallIdStore()
 {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Talmerick"));
 }
+
+bool MakeFolderLink(const QString &target, const QString &link)
+{
+    return QFile::link(target, link) && QFileInfo(link).isDir();
+}

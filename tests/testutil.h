@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -45,6 +46,22 @@ inline bool copyFiles(const QString &from, const QString &to)
         ok = QFile::copy(it.filePath(), to + QLatin1Char('/') + it.fileName()) && ok;
     }
     return ok;
+}
+
+// Why a test that needs the external program cannot run here, or empty when
+// it can. Only the Windows build may lack a program (it has no Windows
+// ImageMagick or Ghostscript yet), and then the test is skipped with this
+// reason: if (auto why = testutil::missingToolReason(t); !why.isEmpty()) QSKIP(qPrintable(why));
+// Elsewhere a missing program is a broken build, which the test's own
+// checks report.
+inline QString missingToolReason(ExternalTool tool)
+{
+    if (ExecutableSuffix().isEmpty())
+        return QString();
+    const QString path = binFolder() + QStringLiteral("vendor/") + ExternalToolName(tool);
+    if (QFileInfo(path).isFile())
+        return QString();
+    return QStringLiteral("no Windows build of %1 in vendor/ yet").arg(ExternalToolName(tool));
 }
 
 // A private stand-in for the program folder: a temporary folder with a link

@@ -18,10 +18,18 @@
 namespace
 {
 
-// A path in the form the system's wide-character calls take.
+// A path in the form the system's wide-character calls take. Absolute paths
+// get the \\?\ prefix, so that names beyond MAX_PATH characters still open.
 std::wstring nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(path));
+    QString native = QDir::toNativeSeparators(clean);
+    if (clean.size() >= 3 && clean.at(1) == QLatin1Char(':') && clean.at(2) == QLatin1Char('/'))
+        native.prepend(QStringLiteral("\\\\?\\"));
+    else if (clean.startsWith(QStringLiteral("//")) && !clean.startsWith(QStringLiteral("//?/")) &&
+             !clean.startsWith(QStringLiteral("//./")))
+        native = QStringLiteral("\\\\?\\UNC\\") + native.mid(2);
+    return native.toStdWString();
 }
 
 // Opens an existing regular file for reading, sharing it with writers; an

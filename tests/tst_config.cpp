@@ -351,7 +351,8 @@ void TestConfig::writeReadBack()
     QCOMPARE(readAll(scope.iniPath()),
              QByteArray("[Config]\nwidth=-2147483648\nquality=-5\nresize_w=1\nother=0\n"
                         "format=\nsavepath=/a b/c=d\nblanks=\" /tmp/x \"\n"
-                        "quoted=\"\"q\"\"\n"));
+                        "quoted=\"\"q\"\"\n")
+                 .replace("\n", NativeLineBreak()));
 }
 
 // What cannot be stored as one "key=value" line is dropped, so no write can

@@ -1,7 +1,7 @@
 // Measures the whole "/auto FORMAT FOLDER" job against the same tool commands
 // run directly in a plain loop. The job is the real window started with the
-// command line (folder walk, type detection, worker thread, every step handed
-// to the window thread); it ends when the start button offers to close. The
+// command line (folder walk, type detection, the job's workers reporting to
+// the window thread); it ends when the start button offers to close. The
 // loop starts the tools for the same files with the same parameter texts.
 // Both sides run twice per format, alternating which goes first.
 //
@@ -44,8 +44,8 @@ double runJob(const QString &format, const QString &dir, int count)
     QElapsedTimer timer;
     timer.start();
     TFrmZarvelo window({QStringLiteral("zarvelo"), QStringLiteral("/auto"), format, dir});
-    // The worker hands every step to this thread; wait for the last one.
-    while (!window.btnStart()->isEnabled())
+    // The job reports to this thread; wait until it has ended.
+    while (window.IsBusy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = timer.nsecsElapsed() / 1e9;
     int converted = 0;

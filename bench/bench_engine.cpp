@@ -1,9 +1,11 @@
 // Measures what the conversion engine adds to the external tools' own time.
 // A batch of generated photo-sized PNGs is converted to JPG and to WEBP twice
-// per image: once through ConvertRaster, once by a plain loop that starts the
-// same tools with the same parameter texts directly (posix_spawn, output
-// discarded) and does the same copy and clean-up. The two runs alternate
-// which goes first. Prints the times and the ratio engine/direct.
+// per image: once through ConvertRaster (scratch folder with its lock, a
+// plain-named entry, time-out watch, move into place), once by a plain loop
+// that starts the same tools with the same arguments directly (posix_spawn,
+// output discarded, the JPG route's two tools joined by a pipe) on the
+// user's paths and copies the result. The two runs
+// alternate which goes first. Prints the times and the ratio engine/direct.
 //
 // Usage: bench_engine [images=40] [width=3000] [height=2000]
 
@@ -21,25 +23,113 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
 using namespace benchutil;
 
-
-// Makes texts of both sides comparable: temporary folders, output folders and
-// timestamps replaced by placeholders.
-QStringList normalised(QStringList texts, const QStringList &folders)
+// Starts program with its standard input and output on the given descriptors
+// (-1: /dev/null); returns its process id or 0.
+pid_t spawnWith(const QString &program, const QStringList &arguments, int input, int output)
 {
-    static const QRegularExpression stamp(QStringLiteral("\\d{8}_\\d{9}"));
-    for (QString &text : texts) {
-        for (const QString &folder : folders)
-            text.replace(folder, QStringLiteral("<dir>/"));
-        text.replace(QRegularExpression(QRegularExpression::escape(GetSpecialFolder(CSIDL_INTERNET_CACHE)) +
-                                        QStringLiteral("/zarvelo-\\w+/")),
-                     QStringLiteral("<dir>/"));
-        text.replace(stamp, QStringLiteral("<time>"));
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<QByteArray> storage{path};
+    for (const QString &argument : arguments)
+        storage.push_back(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (output >= 0)
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) != 0)
+        pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void spawnList(const QString &program, const QStringList &arguments)
+{
+    const pid_t pid = spawnWith(program, arguments, -1, -1);
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+}
+
+// first | second, like a shell pipe.
+void spawnPipe(const QString &first, const QStringList &firstArguments, const QString &second,
+               const QStringList &secondArguments)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    const pid_t producer = spawnWith(first, firstArguments, -1, ends[1]);
+    const pid_t consumer = spawnWith(second, secondArguments, ends[0], -1);
+    close(ends[0]);
+    close(ends[1]);
+    int status = 0;
+    if (producer > 0)
+        waitpid(producer, &status, 0);
+    if (consumer > 0)
+        waitpid(consumer, &status, 0);
+}
+
+// The engine's tool steps for a PNG source, run plainly on the given paths:
+// returns the texts it ran, "<tool>: <arguments>" per line.
+QStringList convertSameSteps(const QString &format, int quality, const QString &source, const QString &output,
+                             const QString &scratch)
+{
+    const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
+    QStringList texts;
+    if (format == QLatin1String("JPG")) {
+        const QStringList first = {
+            source + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
+            QStringLiteral("-profile"),     QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
+            QStringLiteral("-strip"),       QStringLiteral("-type"),
+            QStringLiteral("TrueColor"),    QStringLiteral("-colorspace"),
+            QStringLiteral("sRGB"),         QStringLiteral("-compress"),
+            QStringLiteral("none"),         QStringLiteral("BMP3:-")};
+        const QString encoded = scratch + QStringLiteral("out.JPG");
+        const QStringList second = {QStringLiteral("-quality"), QString::number(quality),
+                                    QStringLiteral("-outfile"), encoded};
+        spawnPipe(magick, first, ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
+        QFile::copy(encoded, output);
+        QFile::remove(encoded);
+        texts << QStringLiteral("magick: ") + JoinArguments(first)
+              << QStringLiteral("cjpeg: ") + JoinArguments(second);
+    } else {
+        const QString frame = format == QLatin1String("WEBP") || format == QLatin1String("GIF")
+                                  ? QString()
+                                  : QStringLiteral("[0]");
+        const QStringList arguments = {source + frame, QStringLiteral("-auto-orient"), output};
+        spawnList(magick, arguments);
+        texts << QStringLiteral("magick: ") + JoinArguments(arguments);
     }
+    return texts;
+}
+
+// Makes texts of both sides comparable: every file argument (a path on the
+// direct side, a plain scratch name on the engine's) becomes "<file>".
+QStringList normalised(QStringList texts)
+{
+    static const QRegularExpression file(
+        QStringLiteral("(^|\\s)(BMP3:)?(\"[^\"]*\"|/\\S*|(in|out|bitmap)\\d+\\.\\w+(\\[0\\])?)(?=\\s|$)"));
+    for (QString &text : texts)
+        text.replace(file, QStringLiteral("\\1\\2<file>"));
     return texts;
 }
 
@@ -87,13 +177,17 @@ int main(int argc, char *argv[])
         const QString directOut = work.path() + QStringLiteral("/direct-") + format + QLatin1Char('/');
         QDir().mkpath(engineOut);
         QDir().mkpath(directOut);
+        ConversionOptions directOptions;
+        directOptions.SaveFormat = format;
+        directOptions.SavePath = directOut;
         ConversionOptions options;
         options.SaveFormat = format;
         options.SavePath = engineOut;
         options.Quality = 75;
 
         // One unmeasured round of each, so that both start warm.
-        convertDirect(format, options.Quality, photos.first(), scratch + QStringLiteral("warm.out"), scratch);
+        convertSameSteps(format, options.Quality, photos.first(), scratch + QStringLiteral("warm.out"),
+                         scratch);
         ConversionOptions warm = options;
         warm.SavePath = scratch;
         ConvertRaster(warm, photos.first(), QStringLiteral("PNG"), 0, QString());
@@ -105,8 +199,7 @@ int main(int argc, char *argv[])
         int textMismatches = 0;
         for (int i = 0; i < count; ++i) {
             const QString source = photos[i];
-            const QString directOutput =
-                MakeOutputPath(ConversionOptions{format, directOut, false, 0, 75}, source, format);
+            const QString directOutput = MakeOutputPath(directOptions, source, format);
             QStringList directTexts;
             engineTexts.clear();
             QElapsedTimer timer;
@@ -117,7 +210,7 @@ int main(int argc, char *argv[])
             };
             const auto runDirectSide = [&] {
                 timer.start();
-                directTexts = convertDirect(format, options.Quality, source, directOutput, scratch);
+                directTexts = convertSameSteps(format, options.Quality, source, directOutput, scratch);
                 directNs += timer.nsecsElapsed();
                 directOk += QFile::exists(directOutput) ? 1 : 0;
             };
@@ -128,9 +221,14 @@ int main(int argc, char *argv[])
                 runDirectSide();
                 runEngine();
             }
-            if (normalised(engineTexts, {engineOut, sources}) !=
-                normalised(directTexts, {directOut, sources, scratch}))
+            engineTexts.removeAll(QStringLiteral("magick: -list resource"));
+            if (normalised(engineTexts) != normalised(directTexts)) {
+                if (textMismatches == 0)
+                    std::printf("differing texts:\n  %s\n  %s\n",
+                                qPrintable(engineTexts.join(QStringLiteral(" | "))),
+                                qPrintable(directTexts.join(QStringLiteral(" | "))));
                 ++textMismatches;
+            }
         }
         const double engineS = engineNs / 1e9;
         const double directS = directNs / 1e9;
@@ -153,10 +251,22 @@ int main(int argc, char *argv[])
         RunAndCapture(encoder, QStringLiteral("-version"));
     const double runnerMs = timer.nsecsElapsed() / 1e6 / starts;
     timer.start();
+    ToolRequest request;
+    request.Program = encoder;
+    request.Arguments = {QStringLiteral("-version")};
+    request.ScratchFolder = scratch.chopped(1);
+    request.WorkingFolder = request.ScratchFolder;
+    request.TimeoutMs = 60000;
+    for (int i = 0; i < starts; ++i)
+        RunTool(request);
+    const double runToolMs = timer.nsecsElapsed() / 1e6 / starts;
+    timer.start();
     for (int i = 0; i < starts; ++i)
         runDirect(encoder, QStringLiteral("-version"));
     const double spawnMs = timer.nsecsElapsed() / 1e6 / starts;
-    std::printf("one start of \"cjpeg -version\": runner %.2f ms, posix_spawn %.2f ms\n", runnerMs, spawnMs);
+    std::printf(
+        "one start of \"cjpeg -version\": RunAndCapture %.2f ms, RunTool %.2f ms, posix_spawn %.2f ms\n",
+        runnerMs, runToolMs, spawnMs);
 
     std::printf("all formats: engine %.2f s, direct %.2f s, ratio engine/direct %.3f (target <= 1.05)\n",
                 totalEngine, totalDirect, totalEngine / totalDirect);

@@ -3,6 +3,7 @@
 
 #include "config.h"
 #include "testutil.h"
+#include "version.h"
 
 #include <QRandomGenerator>
 #include <QStringEncoder>
@@ -61,7 +62,12 @@ class TestConfig : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_userConfig; // the user's configuration folder of this run
+    QStringList m_failed;       // files of the failed writes reported
+
   private slots:
+    void initTestCase();
+    void init();
     void readInteger_data();
     void readInteger();
     void readBoolean_data();
@@ -77,7 +83,21 @@ class TestConfig : public QObject
     void refusedWrites();
     void failedWrites_data();
     void failedWrites();
+    void settingsPlace_data();
+    void settingsPlace();
 };
+
+void TestConfig::initTestCase()
+{
+    // Settings that leave the program folder go here, never to the real user's.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
+    SetConfigWriteFailedHandler([this](const QString &file) { m_failed << file; });
+}
+
+void TestConfig::init()
+{
+    m_failed.clear();
+}
 
 void TestConfig::readInteger_data()
 {
@@ -408,8 +428,9 @@ void TestConfig::refusedWrites()
 }
 
 // Places where the file cannot be written or must not be touched: the write
-// is dropped without a word, the reads give the defaults, and whatever was
-// there stays as it was.
+// is dropped and reported, the reads give the defaults, and whatever was
+// there stays as it was. (A program folder that cannot be written sends the
+// settings to the user's folder; here that cannot be made either.)
 void TestConfig::failedWrites_data()
 {
     QTest::addColumn<QString>("place");
@@ -469,6 +490,10 @@ void TestConfig::failedWrites()
         QVERIFY(QFile::setPermissions(ini, QFileDevice::WriteOwner));
     }
     SetProgramFolder(folder);
+    const QString userFile = scope.path() + "not-a-folder";
+    QVERIFY(writeAll(userFile, "decoy"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(userFile));
+    const QString target = SettingsFolder() + "Zarvelo.ini";
 
     const QFileInfo before(folder + "Zarvelo.ini");
     const QByteArray bytesBefore = before.isFile() ? readAll(before.filePath()) : QByteArray();
@@ -487,8 +512,73 @@ void TestConfig::failedWrites()
     if (place != "unreadable" && after.isFile())
         QCOMPARE(readAll(after.filePath()), bytesBefore);
     QVERIFY(!QDir(scope.path() + "no").exists());
+    QCOMPARE(readAll(userFile), QByteArray("decoy"));
+    // Each failed write is reported with the file it was meant for.
+    QCOMPARE(m_failed, QStringList({target, target}));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
     QFile::setPermissions(scope.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// The settings file stays beside the program where a file can be made
+// there, else it goes to the user's configuration folder; the program as
+// installed always uses the user's folder.
+void TestConfig::settingsPlace_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<bool>("beside");
+    QTest::newRow("writable program folder") << "writable" << true;
+    QTest::newRow("read-only program folder") << "read-only" << false;
+    QTest::newRow("missing program folder") << "missing" << false;
+    QTest::newRow("system folder") << "system" << false;
+    QTest::newRow("the folder installed to") << "installed" << false;
+}
+
+void TestConfig::settingsPlace()
+{
+    QFETCH(QString, place);
+    QFETCH(bool, beside);
+    testutil::ProgramFolderScope scope;
+    QTemporaryDir user;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(user.path()));
+    QString folder = scope.path();
+    if (place == "read-only") {
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        if (QFile probe(folder + "probe"); probe.open(QIODevice::WriteOnly)) {
+            probe.remove();
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QSKIP("permissions do not stop this user (root) from writing; run as another user");
+        }
+    } else if (place == "missing") {
+        folder += "no/such/folder/";
+    } else if (place == "system") {
+#ifdef Q_OS_LINUX
+        folder = "/proc/self/";
+#else
+        QSKIP("Linux only");
+#endif
+    } else if (place == "installed") {
+        folder = QStringLiteral(ZARVELO_INSTALL_BINDIR) + "/";
+        if (!QFileInfo(folder).isDir())
+            QSKIP("the install folder does not exist here");
+    }
+    SetProgramFolder(folder);
+    const QString expected = beside ? folder + "Zarvelo.ini" : user.path() + "/Zarvelo/Zarvelo.ini";
+
+    TConfig config("Zarvelo");
+    QCOMPARE(config.fileName(), expected);
+    config.WriteString("format", "GIF");
+    QCOMPARE(TConfig("Zarvelo").ReadString("format", "JPG"), QStringLiteral("GIF"));
+    QCOMPARE(readAll(expected), QByteArray("[Config]\nformat=GIF\n"));
+    QCOMPARE(QFileInfo::exists(folder + "Zarvelo.ini"), beside);
+    QCOMPARE(QFileInfo::exists(user.path() + "/Zarvelo"), !beside);
+    QVERIFY(m_failed.isEmpty());
+    // Nothing else was left in the program folder (the place test cleans up).
+    if (place == "writable" || place == "read-only")
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), beside ? QStringList{"Zarvelo.ini"} : QStringList{});
+
+    QFile::setPermissions(scope.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

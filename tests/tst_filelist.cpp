@@ -191,7 +191,7 @@ private slots:
             info->Title = QStringLiteral("%1.png").arg(i);
             info->Format = QStringLiteral("PNG");
             infos.push_back(info.get());
-            list.append(std::move(info), QStringLiteral("Ready"));
+            list.append(std::move(info));
         }
         list.removeRowsAt(remove);
 
@@ -214,19 +214,68 @@ private slots:
         QCOMPARE(list.rowCount(), 1);
     }
 
-    void statusAndHeaders()
+    // The state shows as its status text; a failure's reason is the tooltip;
+    // the tools' text is capped, keeping its end.
+    void stateReasonAndHeaders()
     {
         TFileListModel list;
         AddPath(list, m_root + "/a.png");
         QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
-        list.setStatus(0, QStringLiteral("Success"));
+        list.setState(0, TRowState::Success);
         QCOMPARE(list.status(0), QStringLiteral("Success"));
         QCOMPARE(changed.count(), 1);
-        list.setStatus(5, QStringLiteral("ignored")); // no such row
+        QVERIFY(!list.data(list.index(0, 2), Qt::ToolTipRole).isValid());
+
+        const QString huge = QString(100000, QLatin1Char('x')) + QStringLiteral("the last line");
+        list.setState(0, TRowState::Fail, QStringLiteral("exit status 1: no decode delegate"), huge);
+        QCOMPARE(list.data(list.index(0, 2)).toString(), QStringLiteral("Fail"));
+        QCOMPARE(list.data(list.index(0, 0), Qt::ToolTipRole).toString(),
+                 QStringLiteral("exit status 1: no decode delegate"));
+        QVERIFY(list.printed(0).size() <= TFileListModel::kMaxPrinted + 8);
+        QVERIFY(list.printed(0).endsWith(QStringLiteral("the last line")));
+
+        list.setState(0, TRowState::Ready);
+        QVERIFY(list.reason(0).isEmpty());
+        QVERIFY(!list.data(list.index(0, 0), Qt::ToolTipRole).isValid());
+        list.setState(5, TRowState::Fail); // no such row
 
         list.setHeaderTexts({"FileName", "Type", "Status"});
         QCOMPARE(list.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Type"));
         QVERIFY(!list.headerData(3, Qt::Horizontal).isValid());
+    }
+
+    // Files found in a walk remember the walked folder; their relative folder
+    // starts with its name. A file given by itself has none.
+    void relativeFolder()
+    {
+        QTemporaryDir dir;
+        const QString top = dir.path() + QStringLiteral("/trip [1]/");
+        for (const QString &path : {top + "x.png", top + "day 2/x.png", top + "day 2/deep/x.png"})
+            writeFile(path, kPng);
+        TFileListModel list;
+        AddPath(list, dir.path() + QStringLiteral("/trip [1]"));
+        AddPath(list, top + "x.png"); // already listed: no second row
+        QMap<QString, QString> folders;
+        for (int i = 0; i < list.rowCount(); ++i)
+            folders.insert(list.fileInfo(i).FileName.mid(top.size()), RelativeFolderOf(list.fileInfo(i)));
+        QCOMPARE(folders.value("x.png"), QStringLiteral("trip [1]"));
+        QCOMPARE(folders.value("day 2/x.png"), QStringLiteral("trip [1]/day 2"));
+        QCOMPARE(folders.value("day 2/deep/x.png"), QStringLiteral("trip [1]/day 2/deep"));
+
+        // A root that names no folder of its own adds no folder level.
+        TFileInfo dotted;
+        dotted.Root = top + "day 2/../";
+        dotted.FileName = dotted.Root + "deep/x.png";
+        QCOMPARE(RelativeFolderOf(dotted), QStringLiteral("trip [1]/deep"));
+        dotted.Root = top + "day 2/deep/../../..";
+        dotted.Root += '/';
+        dotted.FileName = dotted.Root + "x.png";
+        QVERIFY(!RelativeFolderOf(dotted).startsWith(QStringLiteral("..")));
+
+        TFileListModel single;
+        AddPath(single, top + "day 2/x.png");
+        QVERIFY(single.fileInfo(0).Root.isEmpty());
+        QVERIFY(RelativeFolderOf(single.fileInfo(0)).isEmpty());
     }
 };
 

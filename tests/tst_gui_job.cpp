@@ -12,7 +12,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDir>
+#include <QDirIterator>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QToolButton>
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
@@ -56,9 +61,49 @@ void writeSettings(const QString &iniPath, const QString &format)
     writeBytes(iniPath, QStringLiteral("[Config]\r\nformat=%1\r\n[Update]\r\nendpoint=\r\n").arg(format).toUtf8());
 }
 
-bool waitIdle(TFrmZarvelo &window, int ms = 60000)
+bool waitIdle(TFrmZarvelo &window, int ms = 120000)
 {
-    return QTest::qWaitFor([&] { return window.btnStart()->isEnabled(); }, ms);
+    return QTest::qWaitFor([&] { return !window.IsBusy(); }, ms);
+}
+
+// Noise the image tools need a second or more for.
+void writeNoise(const QString &path, int width = 3000, int height = 2000)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 7;
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xFF000000u | (seed >> 8);
+        }
+    }
+    QVERIFY(image.save(path, "PNG", 100));
+}
+
+// Answers the next modal message box with the given button and records its text.
+void answerNextBox(QMessageBox::StandardButton answer, QString *text)
+{
+    QTimer::singleShot(10, [answer, text] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            *text = box->text();
+            box->button(answer)->click();
+        } else {
+            answerNextBox(answer, text);
+        }
+    });
+}
+
+// Every entry below folder, relative, sorted.
+QStringList entriesBelow(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next().mid(folder.size());
+    names.sort();
+    return names;
 }
 
 QStringList statuses(const TFileListModel &list)
@@ -120,6 +165,8 @@ private slots:
     // positions, the idle state afterwards, and a second run beside the first.
     void convertsEveryRowInOrder()
     {
+        // One worker: rows start in list order, one after the other.
+        TConfig(QStringLiteral("Zarvelo")).WriteInteger(QStringLiteral("workers"), 1);
         const QString dir = m_files.path() + QStringLiteral("/three/");
         writePng(dir + "a.png");
         writeBytes(dir + "broken.png", "this is no image at all, but it is named like one");
@@ -131,11 +178,15 @@ private slots:
         TFileListModel *list = window.fileList();
         QCOMPARE(list->rowCount(), 3);
 
-        // Every position the bar shows while visible, and the position at each row's start.
+        // Every position the bar shows while visible with its text, and the
+        // position at each row's start.
         QList<int> shown;
+        QStringList texts;
         connect(window.progressBar(), &QProgressBar::valueChanged, this, [&](int value) {
-            if (window.progressBar()->isVisible())
+            if (window.progressBar()->isVisible()) {
                 shown << value;
+                texts << window.progressBar()->text();
+            }
         });
         QList<int> positions;
         QStringList events;
@@ -147,10 +198,11 @@ private slots:
             if (list->status(from.row()) == Translate(QStringLiteral("변환")) && !busyChecked) {
                 // In the middle of the job: the busy state holds.
                 busyChecked = true;
-                QVERIFY(!window.btnStart()->isEnabled());
+                QVERIFY(window.IsBusy());
+                QVERIFY(window.btnStart()->isEnabled());
+                QCOMPARE(window.btnStart()->text(), QStringLiteral("Cancel"));
                 QVERIFY(!window.btnHome()->isEnabled());
                 QVERIFY(!window.btnConfig()->isEnabled());
-                QVERIFY(window.btnStart()->text().isEmpty());
                 QVERIFY(window.progressBar()->isVisible());
                 QCOMPARE(window.progressBar()->maximum(), 3);
                 QVERIFY(window.indicator()->isVisible());
@@ -162,8 +214,6 @@ private slots:
                 window.BtnDeleteClick();
                 window.BtnDeleteAllClick();
                 QCOMPARE(list->rowCount(), 3);
-                QVERIFY(!window.close());
-                QVERIFY(window.isVisible());
             }
         });
 
@@ -171,13 +221,30 @@ private slots:
         QVERIFY(waitIdle(window));
         QVERIFY(busyChecked);
 
+        // The bar counts finished rows; the time left follows the first.
         QCOMPARE(positions, (QList<int>{0, 1, 2}));
-        QVERIFY(!shown.contains(3));
+        QCOMPARE(shown, (QList<int>{1, 2, 3}));
+        QVERIFY2(texts.value(0).startsWith(QStringLiteral("1 / 3 \u00B7 ")) && texts.value(0).endsWith(" left"),
+                 qPrintable(texts.value(0)));
+        QCOMPARE(texts.value(2), QStringLiteral("3 / 3"));
         QVERIFY(!window.progressBar()->isVisible());
         QVERIFY(!window.indicator()->isVisible());
         QCOMPARE(statuses(*list), (QStringList{"Success", "Fail", "Success"}));
         QCOMPARE(events.mid(events.size() - 6),
                  (QStringList{"0:Convert", "0:Success", "1:Convert", "1:Fail", "2:Convert", "2:Success"}));
+        // The summary in view below the list, the way to the outputs, the reason on the failed row.
+        QVERIFY(window.lblSummary()->isVisible());
+        QVERIFY2(window.lblSummary()->text().startsWith(QStringLiteral("Success 2 \u00B7 Fail 1 \u00B7 0:")),
+                 qPrintable(window.lblSummary()->text()));
+        QVERIFY(window.btnOpenFolder()->isVisible());
+        QCOMPARE(window.ResultFolder() + QLatin1Char('/'), dir);
+        {
+            testutil::BrowserStandIn browser;
+            window.btnOpenFolder()->click();
+            QCOMPARE(browser.urls, QList<QUrl>{QUrl::fromLocalFile(window.ResultFolder())});
+        }
+        QVERIFY(!list->data(list->index(1, 2), Qt::ToolTipRole).toString().isEmpty());
+        QVERIFY(!list->data(list->index(0, 2), Qt::ToolTipRole).isValid());
         QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to JPG"));
         QVERIFY(window.btnHome()->isEnabled());
         QVERIFY(window.btnConfig()->isEnabled());
@@ -257,7 +324,7 @@ private slots:
         QVERIFY(window.AutoMode);
         QCOMPARE(window.fileList()->rowCount(), 2);
         QVERIFY(waitIdle(window));
-        QCOMPARE(window.btnStart()->text(), QStringLiteral("gif converted"));
+        QCOMPARE(window.btnStart()->text(), QStringLiteral("GIF converted"));
         QCOMPARE(statuses(*window.fileList()), (QStringList{"Success", "Success"}));
         QCOMPARE(readAll(dir + "one.gif").left(4), QByteArray("GIF8"));
         QCOMPARE(readAll(dir + "deep/two.gif").left(4), QByteArray("GIF8"));
@@ -308,7 +375,8 @@ private slots:
             full << (a == QLatin1String("@") ? file : a);
         TFrmZarvelo window(full);
         QVERIFY(!window.AutoMode);
-        QCOMPARE(window.fileList()->rowCount(), 0);
+        // Nothing is converted; an existing file among the arguments is listed.
+        QCOMPARE(window.fileList()->rowCount(), arguments.contains(QStringLiteral("@")) ? 1 : 0);
         QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to JPG"));
         QVERIFY(window.btnStart()->isEnabled());
         QVERIFY(window.btnConfig()->isEnabled());
@@ -343,7 +411,7 @@ private slots:
         process.setProcessEnvironment(env);
         process.start(exe, {QStringLiteral("/auto"), QStringLiteral("png"), dir});
         QVERIFY(process.waitForStarted());
-        // "png" is passed on unchanged: the outputs end in ".png" beside the sources.
+        // "png" means PNG: the outputs end in ".png" beside the sources.
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(dir + "x (1).png") && QFile::exists(dir + "sub/y (1).png"); },
                                 60000));
         // The program stays open after an /auto run until its button is clicked.
@@ -352,6 +420,235 @@ private slots:
         process.waitForFinished();
         QCOMPARE(readAll(dir + "x (1).png").left(4), QByteArray("\x89PNG"));
         QCOMPARE(TConfig(QStringLiteral("Zarvelo")).ReadString(QStringLiteral("format"), QString()), QStringLiteral("JPG"));
+    }
+
+    // Cancel by Escape in the middle: finished rows keep Success, the others
+    // are Ready again; the next start converts only those, under plain names.
+    void cancelAndGoOn()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/cancel/");
+        writeNoise(dir + "n0.png");
+        QStringList paths{dir + "n0.png"};
+        for (int i = 1; i < 6; ++i) {
+            QVERIFY(QFile::copy(dir + "n0.png", dir + QStringLiteral("n%1.png").arg(i)));
+            paths << dir + QStringLiteral("n%1.png").arg(i);
+        }
+        TFrmZarvelo window(args({}));
+        window.show();
+        window.AddFile(paths);
+        TFileListModel *list = window.fileList();
+        bool escaped = false;
+        connect(list, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex &from, const QModelIndex &) {
+            if (!escaped && list->state(from.row()) == TRowState::Success) {
+                escaped = true;
+                QTest::keyClick(window.listFile(), Qt::Key_Escape);
+            }
+        });
+        window.btnStart()->click();
+        QVERIFY(waitIdle(window));
+        QVERIFY(escaped);
+        QStringList done;
+        int ready = 0;
+        for (int i = 0; i < list->rowCount(); ++i) {
+            QVERIFY(list->state(i) == TRowState::Success || list->state(i) == TRowState::Ready);
+            if (list->state(i) == TRowState::Success)
+                done << QStringLiteral("n%1.jpg").arg(i);
+            else
+                ++ready;
+        }
+        QVERIFY(ready > 0);
+        QStringList expected = done;
+        for (const QString &p : paths)
+            expected << QFileInfo(p).fileName();
+        expected.sort();
+        QCOMPARE(entriesBelow(dir), expected);
+        QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to JPG"));
+
+        window.btnStart()->click();
+        QVERIFY(waitIdle(window));
+        QCOMPARE(statuses(*list), QStringList(6, QStringLiteral("Success")));
+        expected.clear();
+        for (int i = 0; i < 6; ++i)
+            expected << QStringLiteral("n%1.jpg").arg(i) << QStringLiteral("n%1.png").arg(i);
+        expected.sort();
+        QCOMPARE(entriesBelow(dir), expected);
+    }
+
+    void closeWhileBusy_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("cancel and quit") << true;
+        QTest::newRow("stay and go on") << false;
+    }
+
+    void closeWhileBusy()
+    {
+        QFETCH(bool, quit);
+        const QString dir = m_files.path() + QStringLiteral("/close-%1/").arg(quit);
+        writeNoise(dir + "a.png");
+        QVERIFY(QFile::copy(dir + "a.png", dir + "b.png"));
+        QVERIFY(QFile::copy(dir + "a.png", dir + "c.png"));
+        TFrmZarvelo window(args({}));
+        window.show();
+        window.AddFile({dir + "a.png", dir + "b.png", dir + "c.png"});
+        window.btnStart()->click();
+        QVERIFY(window.IsBusy());
+
+        QString question;
+        answerNextBox(quit ? QMessageBox::Yes : QMessageBox::No, &question);
+        QVERIFY(!window.close());
+        QCOMPARE(question, QStringLiteral("Cancel the conversion and quit?"));
+        if (quit) {
+            QVERIFY(QTest::qWaitFor([&] { return !window.isVisible(); }, 120000));
+            QVERIFY(!window.IsBusy());
+        } else {
+            QVERIFY(window.isVisible());
+            QVERIFY(waitIdle(window));
+            QCOMPARE(statuses(*window.fileList()), QStringList(3, QStringLiteral("Success")));
+            QVERIFY(window.isVisible());
+            QVERIFY(window.close());
+        }
+    }
+
+    // Only the failed rows run again; the rows that succeeded get no second output.
+    void failedAgainAndDetails()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/again/");
+        writePng(dir + "good.png");
+        writeBytes(dir + "bad.png", "not yet a picture");
+        TFrmZarvelo window(args({}));
+        window.show();
+        window.AddFile({dir + "good.png", dir + "bad.png"});
+        window.btnStart()->click();
+        QVERIFY(waitIdle(window));
+        QCOMPARE(statuses(*window.fileList()), (QStringList{"Success", "Fail"}));
+
+        // The failed row's details: path, state and reason, copyable text.
+        QDialog *details = window.ShowDetails(1);
+        QVERIFY(details);
+        auto *text = details->findChild<QPlainTextEdit *>(QStringLiteral("TxtDetails"));
+        QVERIFY(text && text->isReadOnly());
+        QVERIFY(text->toPlainText().startsWith(dir + "bad.png\nFail: "));
+        QVERIFY(text->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+        details->close();
+
+        writePng(dir + "bad.png");
+        window.BtnRetryClick();
+        QVERIFY(waitIdle(window));
+        QCOMPARE(statuses(*window.fileList()), (QStringList{"Success", "Success"}));
+        QCOMPARE(entriesBelow(dir), (QStringList{"bad.jpg", "bad.png", "good.jpg", "good.png"}));
+        QVERIFY(window.lblSummary()->text().startsWith(QStringLiteral("Success 1 \u00B7 Fail 0")));
+    }
+
+    void keepTree_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<QStringList>("outputs");
+        QTest::newRow("on: the same tree") << true
+                                          << QStringList{"trip", "trip/day 2", "trip/day 2/x.jpg", "trip/x.jpg"};
+        QTest::newRow("off: side by side") << false << QStringList{"x (1).jpg", "x.jpg"};
+    }
+
+    void keepTree()
+    {
+        QFETCH(bool, keep);
+        QFETCH(QStringList, outputs);
+        const QString dir = m_files.path() + QStringLiteral("/tree-%1/").arg(keep);
+        writePng(dir + "trip/x.png");
+        writePng(dir + "trip/day 2/x.png");
+        TConfig config(QStringLiteral("Zarvelo"));
+        config.WriteString(QStringLiteral("savepath"), dir + "out");
+        config.WriteInteger(QStringLiteral("save"), 2);
+        config.WriteBoolean(QStringLiteral("keeptree"), keep);
+        TFrmZarvelo window(args({}));
+        window.show();
+        window.AddFile({dir + "trip"});
+        window.btnStart()->click();
+        QVERIFY(waitIdle(window));
+        QCOMPARE(statuses(*window.fileList()), (QStringList{"Success", "Success"}));
+        QCOMPARE(entriesBelow(dir + "out/"), outputs);
+    }
+
+    // /auto with a format outside the five writes nothing and says why.
+    void autoUnknownFormat()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/unknown/");
+        writePng(dir + "a.png");
+        TFrmZarvelo window(args({QStringLiteral("/auto"), QStringLiteral("bmp"), dir}));
+        window.show();
+        QCOMPARE(window.fileList()->rowCount(), 0);
+        QMessageBox *box = nullptr;
+        QVERIFY(QTest::qWaitFor([&] { return (box = window.findChild<QMessageBox *>("MsgFormat")); }, 5000));
+        QVERIFY(box->text().contains(QStringLiteral("bmp is not a supported format")));
+        box->accept();
+        QVERIFY(!window.IsBusy());
+        QCOMPARE(entriesBelow(dir), QStringList{"a.png"});
+    }
+
+    // Two copies of the program converting one folder at once: every source
+    // gets two outputs, each a whole picture, none replaced.
+    void twoProgramCopies()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/two/");
+        QStringList sources;
+        for (int i = 0; i < 6; ++i) {
+            writePng(dir + QStringLiteral("p%1.png").arg(i), 400 + i, 300);
+            sources << QStringLiteral("p%1").arg(i);
+        }
+        const QString exe = m_program->path() + QStringLiteral("zarvelo");
+        QVERIFY(QFile::copy(testutil::binFolder() + QStringLiteral("zarvelo"), exe));
+        QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The files are named one by one: a walk of the folder could meet the
+        // other copy's first outputs and convert those too.
+        QStringList arguments{QStringLiteral("/auto"), QStringLiteral("jpg")};
+        for (const QString &source : sources)
+            arguments << dir + source + QStringLiteral(".png");
+        QProcess first, second;
+        for (QProcess *process : {&first, &second}) {
+            process->setProcessEnvironment(env);
+            process->start(exe, arguments);
+        }
+        QVERIFY(first.waitForStarted() && second.waitForStarted());
+        const auto outputs = [&] {
+            return QDir(dir).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+        };
+        const bool all = QTest::qWaitFor([&] { return outputs().size() >= 12; }, 120000);
+        QTest::qWait(300);
+        for (QProcess *process : {&first, &second}) {
+            process->kill();
+            process->waitForFinished();
+        }
+        QVERIFY2(all, qPrintable(outputs().join(", ")));
+        QCOMPARE(outputs().size(), 12);
+        for (int i = 0; i < 6; ++i) {
+            for (const QString &name : {QStringLiteral("p%1.jpg").arg(i), QStringLiteral("p%1 (1).jpg").arg(i)})
+                QCOMPARE(QImage(dir + name).size(), QSize(400 + i, 300));
+        }
+    }
+
+    // /auto FMT prints the reason on standard error.
+    void executableUnknownFormat()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/exe-unknown/");
+        writePng(dir + "a.png");
+        const QString exe = m_program->path() + QStringLiteral("zarvelo");
+        QFile::remove(exe);
+        QVERIFY(QFile::copy(testutil::binFolder() + QStringLiteral("zarvelo"), exe));
+        QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        process.setProcessEnvironment(env);
+        process.start(exe, {QStringLiteral("/auto"), QStringLiteral("xyz"), dir});
+        QVERIFY(process.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return process.readAllStandardError().contains("xyz"); }, 30000) ||
+                process.readAllStandardError().contains("xyz"));
+        process.kill();
+        process.waitForFinished();
+        QCOMPARE(entriesBelow(dir), QStringList{"a.png"});
     }
 };
 

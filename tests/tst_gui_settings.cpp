@@ -3,6 +3,7 @@
 // picker.
 
 #include "common.h"
+#include "config.h"
 #include "mainwindow.h"
 #include "testutil.h"
 #include "platform.h"
@@ -12,6 +13,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -332,6 +335,80 @@ private slots:
             QCOMPARE(w.OutputFolder(), before);
             QCOMPARE(readAll(scope.iniPath()), fileBefore);
         }
+    }
+
+    // Workers, keep metadata and keep folder structure: defaults, stored at
+    // once under their keys, read back by the next start, fed to the options.
+    void jobOptions()
+    {
+        testutil::ProgramFolderScope scope;
+        {
+            TFrmZarvelo w({});
+            auto *workers = child<QSpinBox>(w, "EditWorkers");
+            QCOMPARE(workers->value(), 0);
+            QCOMPARE(workers->text(), QStringLiteral("Auto"));
+            QVERIFY(child<QCheckBox>(w, "ChkKeepMeta")->isChecked());
+            QVERIFY(!child<QCheckBox>(w, "ChkKeepTree")->isChecked());
+            QVERIFY(w.CurrentOptions().KeepMetadata);
+
+            workers->setValue(3);
+            child<QCheckBox>(w, "ChkKeepMeta")->click();
+            child<QCheckBox>(w, "ChkKeepTree")->click();
+            QVERIFY(!w.CurrentOptions().KeepMetadata);
+            const TConfig config(QStringLiteral("Zarvelo"));
+            QCOMPARE(config.ReadInteger(QStringLiteral("workers"), -1), 3);
+            QCOMPARE(config.ReadBoolean(QStringLiteral("keepmeta"), true), false);
+            QCOMPARE(config.ReadBoolean(QStringLiteral("keeptree"), false), true);
+        }
+        TFrmZarvelo again({});
+        QCOMPARE(child<QSpinBox>(again, "EditWorkers")->value(), 3);
+        QVERIFY(!child<QCheckBox>(again, "ChkKeepMeta")->isChecked());
+        QVERIFY(child<QCheckBox>(again, "ChkKeepTree")->isChecked());
+    }
+
+    void fitsInEveryLanguage_data()
+    {
+        QTest::addColumn<QString>("language");
+        for (const char *language : {"ko", "en", "ja", "zh", "ru", "it", "fr"})
+            QTest::newRow(language) << QString::fromLatin1(language);
+    }
+
+    // Every caption of the settings card is whole and inside its group, the
+    // groups inside the card; the start button holds its longest caption.
+    void fitsInEveryLanguage()
+    {
+        QFETCH(QString, language);
+        testutil::ProgramFolderScope scope;
+        writeAll(scope.iniPath(), "[Config]\r\nformat=WEBP\r\n");
+        SetCurrentLanguage(language);
+        TFrmZarvelo w({});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QWidget *card = child<QWidget>(w, "PnlSetting");
+        w.btnConfig()->click();
+        for (const char *name : {"GrpOutput", "GrpOption", "GrpJob"}) {
+            auto *group = child<QGroupBox>(w, name);
+            QVERIFY2(card->rect().contains(group->geometry()), name);
+            const QList<QWidget *> parts = group->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+            for (QWidget *part : parts) {
+                if (!part->isVisibleTo(&w))
+                    continue;
+                QVERIFY2(group->rect().contains(part->geometry()), qPrintable(part->objectName()));
+                // The folder caption is any path the user chose; it may be cut.
+                const bool caption = qobject_cast<QLabel *>(part) || qobject_cast<QCheckBox *>(part) ||
+                                     qobject_cast<QRadioButton *>(part);
+                if (caption && part != w.chkPath2())
+                    QVERIFY2(part->width() >= part->sizeHint().width(), qPrintable(part->objectName()));
+            }
+        }
+        // No caption of the job group runs into the workers box.
+        const QRect box = child<QSpinBox>(w, "EditWorkers")->geometry();
+        QVERIFY(!child<QLabel>(w, "LblWorkers")->geometry().intersects(box));
+
+        w.btnHome()->click();
+        const QFontMetrics metrics = w.btnStart()->fontMetrics();
+        QVERIFY(w.btnStart()->width() >= metrics.horizontalAdvance(w.btnStart()->text()));
+        QVERIFY(w.btnStart()->mapTo(&w, QPoint(0, 0)).x() >= 0);
     }
 };
 

@@ -1,11 +1,18 @@
 // The external tool runner: argument splitting, captured output, start-up
-// failures. Small shell scripts written by the tests stand in for the tools.
+// failures, time-outs and cancel. Small shell scripts written by the tests
+// stand in for the tools of RunAndCapture; the fake tool built with the tests
+// (tests/fakes) for those of RunTool.
 
 #include "tools.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <thread>
 
 class TestTools : public QObject
 {
@@ -23,6 +30,11 @@ class TestTools : public QObject
     void programThatCannotStart_data();
     void programThatCannotStart();
     void observerSeesExactTexts();
+    void runToolOutcomes_data();
+    void runToolOutcomes();
+    void scratchFolderIsTheToolsTemporaryFolder();
+    void stoppedRunsLeaveNoProcess_data();
+    void stoppedRunsLeaveNoProcess();
 
   private:
     QString writeScript(const QString &name, const QByteArray &body);
@@ -160,6 +172,153 @@ void TestTools::observerSeesExactTexts()
     RunAndCapture(script, QStringLiteral("unseen"));
     QCOMPARE(seen, (QStringList{script + QStringLiteral("| a  \"b c\" "),
                                 m_dir.path() + QStringLiteral("/missing|")}));
+}
+
+namespace
+{
+QString fakeTool()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/fake_tool");
+}
+
+// Whether a process with this id still exists (a zombie counts as gone).
+bool processAlive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) != "Z";
+}
+
+// Processes whose parent is this test.
+QList<qint64> ownChildren()
+{
+    QList<qint64> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[0] != "Z" &&
+            fields[1].toLongLong() == QCoreApplication::applicationPid())
+            children << pid;
+    }
+    return children;
+}
+} // namespace
+
+void TestTools::runToolOutcomes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("clean") << QStringList{"exit", "0", ""} << int(ToolOutcome::Status::Finished) << "";
+    QTest::newRow("printed") << QStringList{"exit", "0", "warning: odd\nmore"}
+                             << int(ToolOutcome::Status::Finished) << "warning: odd";
+    QTest::newRow("exit status with first line")
+        << QStringList{"exit", "4", "bad input\n"} << int(ToolOutcome::Status::Finished)
+        << "exit status 4: bad input";
+    QTest::newRow("unknown mode") << QStringList{"nonsense"} << int(ToolOutcome::Status::Finished)
+                                  << "exit status 2";
+    QTest::newRow("missing program") << QStringList{"@missing"} << int(ToolOutcome::Status::NotStarted)
+                                     << "program missing or not startable";
+}
+
+void TestTools::runToolOutcomes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, state);
+    QFETCH(QString, reason);
+    ToolRequest request;
+    request.Program =
+        arguments.value(0) == QLatin1String("@missing") ? m_dir.path() + QStringLiteral("/none") : fakeTool();
+    request.Arguments = arguments;
+    QStringList seen;
+    SetToolRunObserver([&seen](const QString &program, const QString &parameters) {
+        seen << program + QLatin1Char('|') + parameters;
+    });
+    const ToolOutcome outcome = RunTool(request);
+    SetToolRunObserver({});
+    QCOMPARE(int(outcome.State), state);
+    QCOMPARE(outcome.Reason(), reason);
+    // The observer sees the arguments joined, an empty one in quotes.
+    QCOMPARE(seen, QStringList{request.Program + QLatin1Char('|') + JoinArguments(arguments)});
+}
+
+void TestTools::scratchFolderIsTheToolsTemporaryFolder()
+{
+    const QString scratch = m_dir.path() + QStringLiteral("/folder with space");
+    for (const char *name : {"TMPDIR", "TEMP", "TMP", "MAGICK_TEMPORARY_PATH"}) {
+        ToolRequest request;
+        request.Program = fakeTool();
+        request.Arguments = {QStringLiteral("env"), QLatin1String(name)};
+        request.ScratchFolder = scratch;
+        request.WorkingFolder = scratch;
+        const ToolOutcome outcome = RunTool(request);
+        QCOMPARE(outcome.Printed, scratch + QLatin1Char('\n') + scratch + QLatin1Char('\n'));
+    }
+}
+
+void TestTools::stoppedRunsLeaveNoProcess_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("never ends: time-out")
+        << "forever" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 1 s";
+    QTest::newRow("child never ends: time-out")
+        << "spawn" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 1 s";
+    QTest::newRow("never ends: cancel")
+        << "forever" << true << int(ToolOutcome::Status::Cancelled) << "cancelled";
+    QTest::newRow("child never ends: cancel")
+        << "spawn" << true << int(ToolOutcome::Status::Cancelled) << "cancelled";
+}
+
+// A time-out or a cancel kills the tool and everything it started, and the
+// run reports which of the two ended it.
+void TestTools::stoppedRunsLeaveNoProcess()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, cancel);
+    QFETCH(int, state);
+    QFETCH(QString, reason);
+
+    TCancelFlag flag;
+    ToolRequest request;
+    request.Program = fakeTool();
+    request.Arguments = {mode};
+    request.TimeoutMs = cancel ? 0 : 1000;
+    request.Cancel = &flag;
+    std::thread canceller;
+    if (cancel)
+        canceller = std::thread([&flag] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            flag.Cancel();
+        });
+    const ToolOutcome outcome = RunTool(request);
+    if (canceller.joinable())
+        canceller.join();
+    QCOMPARE(int(outcome.State), state);
+    QCOMPARE(outcome.Reason(), reason);
+    if (mode == QLatin1String("spawn")) {
+        // The grandchild was started before the end: its id was printed.
+        bool number = false;
+        const qint64 grandchild = outcome.Printed.trimmed().toLongLong(&number);
+        QVERIFY2(number, qPrintable(outcome.Printed));
+        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(grandchild), 5000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(ownChildren(), QList<qint64>(), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestTools)

@@ -1,11 +1,14 @@
 #include "mainwindow.h"
 
+#include "addfiles.h"
 #include "common.h"
-#include "conversionjob.h"
 #include "config.h"
 #include "dragfile.h"
+#include "emptyhint.h"
 #include "filelist.h"
 #include "indicator.h"
+#include "job.h"
+#include "settingsnotice.h"
 #include "theme.h"
 #include "translate.h"
 #include "translatewidgets.h"
@@ -16,6 +19,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileDialog>
@@ -28,6 +34,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -37,7 +44,10 @@
 #include <QSvgRenderer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
+
+#include <cstdio>
 
 namespace {
 
@@ -88,7 +98,23 @@ template <typename W> W *named(W *widget, const QString &name)
     return widget;
 }
 
+// "m:ss", or "h:mm:ss" from an hour on.
+QString durationText(qint64 ms)
+{
+    const qint64 seconds = (ms + 500) / 1000;
+    const qint64 h = seconds / 3600, m = seconds / 60 % 60, sec = seconds % 60;
+    const auto two = [](qint64 v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
+    return h > 0 ? QStringLiteral("%1:%2:%3").arg(h).arg(two(m), two(sec)) : QStringLiteral("%1:%2").arg(m).arg(two(sec));
+}
+
 } // namespace
+
+bool OpenLocalFolder(const QString &folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return false;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(folder).absoluteFilePath()));
+}
 
 bool SelectFolder(QString &path, QWidget *parent)
 {
@@ -155,11 +181,13 @@ TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidge
         QAction *item = PopSave->addAction(format);
         item->setObjectName(QStringLiteral("Chk") + format);
     }
-    PopList = named(new QMenu(this), QStringLiteral("PopList"));
-    BtnDelete = PopList->addAction(QStringLiteral("선택된 목록 삭제"));
-    BtnDelete->setObjectName(QStringLiteral("BtnDelete"));
-    BtnDeleteAll = PopList->addAction(QStringLiteral("모든 목록 삭제"));
-    BtnDeleteAll->setObjectName(QStringLiteral("BtnDeleteAll"));
+    buildListMenu();
+    // Adding without dragging, the empty-list hint, the notice of unsaved settings.
+    new TAddFiles(
+        this, PopList, [this] { return !AutoMode && BtnStart->isEnabled(); },
+        [this](const QStringList &paths) { AddFile(paths); });
+    new TEmptyHint(ListFile);
+    new TSettingsNotice(this);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -180,6 +208,8 @@ TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidge
         return;
 
     DragFile = std::make_unique<TDragFile>(ListFile, [this](const QStringList &paths) { AddFile(paths); });
+    // "Open with": arguments that name existing files or folders are listed.
+    AddFile(ExistingPaths(arguments));
     const QPointer<TFrmZarvelo> self(this);
     CheckUpdate(
         ConfiguredUpdateEndpoint(),
@@ -192,6 +222,11 @@ TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidge
 
 TFrmZarvelo::~TFrmZarvelo()
 {
+    // The job's workers end before the rows and options they report on go.
+    if (FJob) {
+        FJob->disconnect(this);
+        delete FJob;
+    }
     StopUpdateChecks();
     DragFile.reset();
 }
@@ -263,12 +298,24 @@ QWidget *TFrmZarvelo::buildHomeCard()
     menu->setFixedHeight(48);
     auto *menuLayout = new QHBoxLayout(menu);
     menuLayout->setContentsMargins(1, 1, 1, 1);
-    menuLayout->setSpacing(0);
+    menuLayout->setSpacing(4);
+    // The last job's summary and the way to its output folder, left of the button.
+    LblSummary = named(new QLabel(menu), QStringLiteral("LblSummary"));
+    LblSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LblSummary->hide();
+    menuLayout->addWidget(LblSummary);
+    BtnOpenFolder = named(new QToolButton(menu), QStringLiteral("BtnOpenFolder"));
+    BtnOpenFolder->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    BtnOpenFolder->setAutoRaise(true);
+    BtnOpenFolder->setToolTip(QStringLiteral("출력 폴더 열기"));
+    BtnOpenFolder->hide();
+    menuLayout->addWidget(BtnOpenFolder);
     menuLayout->addStretch(1);
-    auto *start = named(new QWidget(menu), QStringLiteral("PnlStart"));
-    start->setFixedWidth(120);
-    menuLayout->addWidget(start);
+    PnlStart = named(new QWidget(menu), QStringLiteral("PnlStart"));
+    PnlStart->setFixedWidth(120);
+    menuLayout->addWidget(PnlStart);
     layout->addWidget(menu);
+    QWidget *start = PnlStart;
 
     BtnStart = named(new TStyledButton(start), QStringLiteral("BtnStart"));
     BtnStart->setStyleFamily(QStringLiteral("Talmerick"), QStringLiteral("Outline"), 6);
@@ -331,6 +378,22 @@ QWidget *TFrmZarvelo::buildSettingCard()
     FWidthText = EditWidth->text();
     FQualityText = EditQuality->text();
 
+    GrpJob = named(new QGroupBox(QStringLiteral("작업옵션"), options), QStringLiteral("GrpJob"));
+    GrpJob->setGeometry(8, 239, 413, 104);
+    named(new QLabel(QStringLiteral("동시 작업 :"), GrpJob), QStringLiteral("LblWorkers"))->setGeometry(16, 27, 56, 13);
+    EditWorkers = named(new QSpinBox(GrpJob), QStringLiteral("EditWorkers"));
+    EditWorkers->setGeometry(80, 23, 64, 24);
+    EditWorkers->setRange(0, 64);
+    EditWorkers->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    // 0: one worker per core.
+    EditWorkers->setSpecialValueText(QStringLiteral("자동"));
+    EditWorkers->setValue(0);
+    ChkKeepMeta = named(new QCheckBox(QStringLiteral("메타데이터 유지"), GrpJob), QStringLiteral("ChkKeepMeta"));
+    ChkKeepMeta->setGeometry(16, 54, 200, 17);
+    ChkKeepMeta->setChecked(true);
+    ChkKeepTree = named(new QCheckBox(QStringLiteral("폴더 구조 유지"), GrpJob), QStringLiteral("ChkKeepTree"));
+    ChkKeepTree->setGeometry(16, 78, 200, 17);
+
     auto *info = named(new QWidget(card), QStringLiteral("PnlInfo"));
     info->setFixedHeight(41);
     layout->addWidget(info);
@@ -365,10 +428,43 @@ void TFrmZarvelo::FitCaptions()
             qobject_cast<QRadioButton *>(widget))
             fit(widget);
     }
+    const QList<QWidget *> jobCaptions = GrpJob->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (QWidget *widget : jobCaptions) {
+        if (qobject_cast<QLabel *>(widget) || qobject_cast<QCheckBox *>(widget))
+            fit(widget);
+    }
     fit(ChkPath_1);
     // The width box follows its check box when the caption pushes it aside.
     const int widthLeft = std::max(154, ChkWidth->geometry().right() + 5);
     EditWidth->move(widthLeft, EditWidth->y());
+    const QWidget *workersLabel = GrpJob->findChild<QLabel *>(QStringLiteral("LblWorkers"));
+    EditWorkers->move(std::max(80, workersLabel->geometry().right() + 5), EditWorkers->y());
+    EditWorkers->setSpecialValueText(Translate(QStringLiteral("자동")));
+    BtnOpenFolder->setToolTip(Translate(QStringLiteral("출력 폴더 열기")));
+}
+
+void TFrmZarvelo::buildListMenu()
+{
+    PopList = named(new QMenu(this), QStringLiteral("PopList"));
+    BtnDetails = PopList->addAction(QStringLiteral("자세히"));
+    BtnDetails->setObjectName(QStringLiteral("BtnDetails"));
+    BtnRetry = PopList->addAction(QStringLiteral("실패한 파일 다시 변환"));
+    BtnRetry->setObjectName(QStringLiteral("BtnRetry"));
+    PopList->addSeparator();
+    BtnDelete = PopList->addAction(QStringLiteral("선택된 목록 삭제"));
+    BtnDelete->setObjectName(QStringLiteral("BtnDelete"));
+    BtnDeleteAll = PopList->addAction(QStringLiteral("모든 목록 삭제"));
+    BtnDeleteAll->setObjectName(QStringLiteral("BtnDeleteAll"));
+}
+
+void TFrmZarvelo::SetStartCaption(const QString &text)
+{
+    BtnStart->setText(text);
+    // A long translation widens the button leftwards instead of being cut.
+    const int needed = BtnStart->fontMetrics().horizontalAdvance(text) + 20;
+    const int width = std::max(120, needed);
+    PnlStart->setFixedWidth(width);
+    BtnStart->setGeometry(0, 8, width, 35);
 }
 
 void TFrmZarvelo::connectHandlers()
@@ -381,6 +477,15 @@ void TFrmZarvelo::connectHandlers()
 
     connect(ListFile, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopList->popup(ListFile->viewport()->mapToGlobal(pos)); });
+    connect(ListFile, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) { ShowDetails(index.row()); });
+    connect(BtnDetails, &QAction::triggered, this, [this] {
+        const QModelIndex current = ListFile->currentIndex();
+        if (current.isValid())
+            ShowDetails(current.row());
+    });
+    connect(BtnRetry, &QAction::triggered, this, &TFrmZarvelo::BtnRetryClick);
+    connect(BtnOpenFolder, &QAbstractButton::clicked, this, [this] { OpenLocalFolder(FResultFolder); });
     connect(BtnDelete, &QAction::triggered, this, &TFrmZarvelo::BtnDeleteClick);
     connect(BtnDeleteAll, &QAction::triggered, this, &TFrmZarvelo::BtnDeleteAllClick);
 
@@ -419,6 +524,12 @@ void TFrmZarvelo::connectHandlers()
         connect(box->findChild<QLineEdit *>(), &QLineEdit::textChanged, this, changed);
     }
     connect(BtnSaveDir, &QAbstractButton::clicked, this, &TFrmZarvelo::BtnSaveDirClick);
+    connect(EditWorkers, &QSpinBox::valueChanged, this,
+            [](int value) { SaveIntSetting(QStringLiteral("workers"), value); });
+    connect(ChkKeepMeta, &QAbstractButton::toggled, this,
+            [](bool on) { SaveBoolSetting(QStringLiteral("keepmeta"), on); });
+    connect(ChkKeepTree, &QAbstractButton::toggled, this,
+            [](bool on) { SaveBoolSetting(QStringLiteral("keeptree"), on); });
 }
 
 bool TFrmZarvelo::StartAutoMode(const QStringList &arguments)
@@ -427,10 +538,28 @@ bool TFrmZarvelo::StartAutoMode(const QStringList &arguments)
     // path, the first exactly "/auto". Anything else is a normal start.
     if (arguments.size() < 4 || arguments.at(1) != QLatin1String("/auto"))
         return false;
-    // The format is taken as given and never stored.
-    SaveFormat = arguments.at(2);
-    BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환하기")));
+    // The format is compared without case and never stored.
+    SaveFormat = arguments.at(2).toUpper();
+    SetStartCaption(FormatCaption(QStringLiteral("%s 로 변환하기")));
     AutoMode = true;
+    if (!kFormats.contains(SaveFormat)) {
+        // Nothing is added, so nothing can be written; the reason goes to
+        // standard error and, once the window runs, to a message box.
+        const QString message =
+            Translate(QStringLiteral("%s 는 지원하지 않는 형식입니다.")).replace(QStringLiteral("%s"), arguments.at(2));
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        std::fflush(stderr);
+        QMetaObject::invokeMethod(
+            this,
+            [this, message] {
+                auto *box = new QMessageBox(QMessageBox::Critical, windowTitle(), message, QMessageBox::Ok, this);
+                box->setObjectName(QStringLiteral("MsgFormat"));
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->open();
+            },
+            Qt::QueuedConnection);
+        return true;
+    }
     // The tools run in the vendor folder, so a path relative to the folder
     // the program was started from is made absolute first.
     for (qsizetype i = 3; i < arguments.size(); ++i) {
@@ -446,7 +575,7 @@ bool TFrmZarvelo::StartAutoMode(const QStringList &arguments)
 
 void TFrmZarvelo::AddFile(const QStringList &paths)
 {
-    if (!BtnStart->isEnabled())
+    if (IsBusy())
         return;
     for (const QString &path : paths)
         AddPath(*FModel, path);
@@ -460,6 +589,8 @@ ConversionOptions TFrmZarvelo::CurrentOptions() const
     options.UseWidth = ChkWidth->isChecked();
     options.Width = spinValue(EditWidth);
     options.Quality = spinValue(EditQuality);
+    options.KeepMetadata = ChkKeepMeta->isChecked();
+    options.TimeoutSeconds = TConfig(kSettingsName).ReadInteger(QStringLiteral("tooltimeout"), 0);
     return options;
 }
 
@@ -468,42 +599,53 @@ QString TFrmZarvelo::FormatCaption(const QString &pattern) const
     return Translate(pattern).replace(QStringLiteral("%s"), SaveFormat);
 }
 
-namespace {
-
-// Hands the worker's steps to the window; lives for one job.
-class TJobHost final : public QObject, public IConversionHost
-{
-public:
-    explicit TJobHost(TFrmZarvelo *window) : QObject(window), FWindow(window) {}
-
-    QObject *HostObject() override { return FWindow; }
-    ConversionOptions CurrentOptions() override { return FWindow->CurrentOptions(); }
-    void ShowProgress(int position) override { FWindow->ShowProgress(position); }
-    void ShowConverting(int row) override { FWindow->ShowConverting(row); }
-    void ShowResult(int row, bool success) override { FWindow->ShowResult(row, success); }
-    void FinishConversion() override
-    {
-        FWindow->FinishConversion();
-        deleteLater();
-    }
-
-private:
-    TFrmZarvelo *FWindow;
-};
-
-} // namespace
-
 void TFrmZarvelo::BtnStartClick()
 {
+    if (IsBusy()) {
+        CancelJob();
+        return;
+    }
     // After an /auto run the button closes the window.
     if (BtnStart->text() == FormatCaption(QStringLiteral("%s 로 변환완료"))) {
         close();
         return;
     }
-    const int rows = FModel->rowCount();
-    if (rows == 0)
+    const int count = FModel->rowCount();
+    if (count == 0)
         return;
 
+    // After a cancelled job a start goes on with the rows not converted yet;
+    // otherwise every row is converted again.
+    QList<int> rows;
+    if (FResume) {
+        for (int i = 0; i < count; ++i) {
+            if (FModel->state(i) == TRowState::Ready)
+                rows.append(i);
+        }
+    }
+    const bool again = rows.isEmpty();
+    if (again) {
+        for (int i = 0; i < count; ++i)
+            rows.append(i);
+    }
+    StartJob(rows, again);
+}
+
+void TFrmZarvelo::BtnRetryClick()
+{
+    if (IsBusy())
+        return;
+    QList<int> rows;
+    for (int i = 0; i < FModel->rowCount(); ++i) {
+        if (FModel->state(i) == TRowState::Fail)
+            rows.append(i);
+    }
+    if (!rows.isEmpty())
+        StartJob(rows, false);
+}
+
+bool TFrmZarvelo::StartJob(const QList<int> &rows, bool resetAll)
+{
     SavePath.clear();
     if (ChkPath_2->isChecked() && !AutoMode) {
         QString folder = FOutputFolder;
@@ -517,65 +659,191 @@ void TFrmZarvelo::BtnStartClick()
                             Translate(QStringLiteral("저장될 폴더를 다시 입력해주세요.")), QMessageBox::Ok, this);
             box.setWindowFlag(Qt::WindowStaysOnTopHint);
             box.exec();
-            return;
+            return false;
         }
         SavePath = folder;
     }
 
-    // Busy: nothing that the worker reads may change until FinishConversion.
-    ProgressBar->setMaximum(rows);
+    // The job works on a copy of the rows; the list is kept still anyway
+    // (no drops, no deletes) so that row numbers stay valid for its signals.
+    const bool keepTree = ChkKeepTree->isChecked() && !SavePath.isEmpty();
+    QList<TJobItem> items;
+    items.reserve(rows.size());
+    for (int row : rows) {
+        const TFileInfo &info = FModel->fileInfo(row);
+        items.append(TJobItem{info.FileName, info.Format, keepTree ? RelativeFolderOf(info) : QString()});
+    }
+    if (resetAll) {
+        for (int i = 0; i < FModel->rowCount(); ++i)
+            FModel->setState(i, TRowState::Ready);
+    } else {
+        for (int row : rows)
+            FModel->setState(row, TRowState::Ready);
+    }
+
+    FJobRows = rows;
+    FSucceeded = 0;
+    FFailed = 0;
+    FResultFolder = SavePath;
+    FResume = false;
+    FJob = new TConversionJob(items, CurrentOptions(), spinValue(EditWorkers), this);
+    connect(FJob, &TConversionJob::RowStarted, this, &TFrmZarvelo::JobRowStarted);
+    connect(FJob, &TConversionJob::RowFinished, this, &TFrmZarvelo::JobRowFinished);
+    connect(FJob, &TConversionJob::Progress, this, &TFrmZarvelo::JobProgress);
+    connect(FJob, &TConversionJob::Finished, this, &TFrmZarvelo::JobFinished);
+
+    // Busy: the button cancels, the settings card cannot be reached.
+    LblSummary->hide();
+    BtnOpenFolder->hide();
+    ProgressBar->setRange(0, int(items.size()));
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(true);
+    ProgressBar->setFormat(QStringLiteral("0 / %1").arg(items.size()));
     ProgressBar->show();
-    BtnStart->setText(QString());
-    BtnStart->setEnabled(false);
+    SetStartCaption(Translate(QStringLiteral("취소")));
+    BtnStart->setEnabled(true);
     BtnHome->setEnabled(false);
     BtnConfig->setEnabled(false);
+    // Left of the caption, which the button still shows.
+    Indicator->move(6, 15);
     Indicator->show();
     Indicator->start();
-
-    const QString ready = Translate(QStringLiteral("준비"));
-    for (int i = 0; i < rows; ++i)
-        FModel->setStatus(i, ready);
-    StartConversionWorker(FModel, new TJobHost(this));
+    FJobTimer.start();
+    FJob->Start();
+    return true;
 }
 
-void TFrmZarvelo::ShowProgress(int position)
+void TFrmZarvelo::CancelJob()
 {
-    ProgressBar->setValue(position);
+    if (!FJob)
+        return;
+    FJob->Cancel();
+    // The job ends as soon as its tools have stopped.
+    BtnStart->setEnabled(false);
 }
 
-void TFrmZarvelo::ShowConverting(int row)
+void TFrmZarvelo::JobRowStarted(int index)
 {
-    FModel->setStatus(row, Translate(QStringLiteral("변환")));
+    const int row = FJobRows.value(index, -1);
+    FModel->setState(row, TRowState::Converting);
+    if (row >= 0)
+        ListFile->scrollTo(FModel->index(row, 0));
 }
 
-void TFrmZarvelo::ShowResult(int row, bool success)
+void TFrmZarvelo::JobRowFinished(int index, const ConversionResult &result)
 {
-    FModel->setStatus(row, Translate(success ? QStringLiteral("성공") : QStringLiteral("실패")));
+    const int row = FJobRows.value(index, -1);
+    FModel->setState(row, result.Success ? TRowState::Success : TRowState::Fail, result.Reason, result.Printed);
+    if (result.Success) {
+        ++FSucceeded;
+        // Without an output folder the outputs lie beside their sources.
+        if (FResultFolder.isEmpty())
+            FResultFolder = QFileInfo(result.Outputs.isEmpty() ? FModel->fileInfo(row).FileName
+                                                               : result.Outputs.first())
+                                .absolutePath();
+    } else {
+        ++FFailed;
+    }
 }
 
-void TFrmZarvelo::FinishConversion()
+void TFrmZarvelo::JobProgress(int finished, int total)
 {
+    QString text = QStringLiteral("%1 / %2").arg(finished).arg(total);
+    // Time left from the pace of the files finished so far.
+    if (finished > 0 && finished < total) {
+        const qint64 left = FJobTimer.elapsed() * (total - finished) / finished;
+        text += QStringLiteral(" \u00B7 ") +
+                Translate(QStringLiteral("%s 남음")).replace(QStringLiteral("%s"), durationText(left));
+    }
+    ProgressBar->setFormat(text);
+    ProgressBar->setValue(finished);
+}
+
+void TFrmZarvelo::JobFinished(bool cancelled)
+{
+    // Rows the job did not finish can be converted another time.
+    for (int row : std::as_const(FJobRows)) {
+        if (FModel->state(row) == TRowState::Converting)
+            FModel->setState(row, TRowState::Ready);
+    }
+    FJob->deleteLater();
+    FJob = nullptr;
+    FResume = cancelled;
+
     Indicator->stop();
     Indicator->hide();
+    Indicator->move(49, 13);
     ProgressBar->hide();
     ProgressBar->setValue(0);
-    if (AutoMode) {
+    if (AutoMode && !cancelled) {
         // The button now closes the window; the format menu is gone for good.
-        BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환완료")));
+        SetStartCaption(FormatCaption(QStringLiteral("%s 로 변환완료")));
         BtnStart->setContextMenuPolicy(Qt::NoContextMenu);
         BtnStart->setEnabled(true);
         BtnHome->setEnabled(true);
     } else {
-        BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환하기")));
+        SetStartCaption(FormatCaption(QStringLiteral("%s 로 변환하기")));
         BtnStart->setEnabled(true);
         BtnHome->setEnabled(true);
-        BtnConfig->setEnabled(true);
+        BtnConfig->setEnabled(!AutoMode);
     }
+
+    LblSummary->setText(QStringLiteral("%1 %2 \u00B7 %3 %4 \u00B7 %5")
+                            .arg(Translate(QStringLiteral("성공")))
+                            .arg(FSucceeded)
+                            .arg(Translate(QStringLiteral("실패")))
+                            .arg(FFailed)
+                            .arg(durationText(FJobTimer.elapsed())));
+    LblSummary->show();
+    BtnOpenFolder->setVisible(!FResultFolder.isEmpty() && QFileInfo(FResultFolder).isDir());
+
+    if (FQuitAfterCancel) {
+        FQuitAfterCancel = false;
+        close();
+    }
+}
+
+QDialog *TFrmZarvelo::ShowDetails(int row)
+{
+    if (row < 0 || row >= FModel->rowCount())
+        return nullptr;
+    const TFileInfo &info = FModel->fileInfo(row);
+    QString text = info.FileName + QLatin1Char('\n') + FModel->status(row);
+    if (!FModel->reason(row).isEmpty())
+        text += QStringLiteral(": ") + FModel->reason(row);
+    if (!FModel->printed(row).isEmpty())
+        text += QStringLiteral("\n\n") + FModel->printed(row);
+
+    auto *dialog = named(new QDialog(this), QStringLiteral("DlgDetails"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(Translate(QStringLiteral("자세히")) + QStringLiteral(" - ") + info.Title);
+    dialog->resize(520, 320);
+    auto *layout = new QVBoxLayout(dialog);
+    auto *edit = named(new QPlainTextEdit(dialog), QStringLiteral("TxtDetails"));
+    edit->setReadOnly(true);
+    edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    edit->setPlainText(text);
+    layout->addWidget(edit);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog->open();
+    return dialog;
+}
+
+void TFrmZarvelo::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && IsBusy()) {
+        CancelJob();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TFrmZarvelo::BtnDeleteClick()
 {
-    if (!BtnStart->isEnabled())
+    if (IsBusy())
         return;
     QList<int> rows;
     const QModelIndexList selected = ListFile->selectionModel()->selectedRows();
@@ -586,7 +854,7 @@ void TFrmZarvelo::BtnDeleteClick()
 
 void TFrmZarvelo::BtnDeleteAllClick()
 {
-    if (!BtnStart->isEnabled())
+    if (IsBusy())
         return;
     FModel->clear();
 }
@@ -622,14 +890,33 @@ void TFrmZarvelo::showEvent(QShowEvent *event)
     if (!FThemed) {
         FThemed = true;
         ApplyTheme(this, true);
+        // The theme may change the button's font.
+        SetStartCaption(BtnStart->text());
     }
 }
 
 void TFrmZarvelo::closeEvent(QCloseEvent *event)
 {
-    // No close while a job runs: the worker reads the rows and the options.
-    if (!BtnStart->isEnabled()) {
+    // While a job runs the user is asked; the window closes once the
+    // cancelled job has ended (its tools stopped, partial outputs removed).
+    if (IsBusy()) {
         event->ignore();
+        if (FQuitAfterCancel)
+            return;
+        QMessageBox box(QMessageBox::Question, windowTitle(),
+                        Translate(QStringLiteral("변환을 취소하고 종료할까요?")), QMessageBox::Yes | QMessageBox::No,
+                        this);
+        box.setObjectName(QStringLiteral("MsgQuit"));
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes)
+            return;
+        if (IsBusy()) {
+            FQuitAfterCancel = true;
+            CancelJob();
+        } else {
+            // The job ended while the question was open.
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        }
         return;
     }
     FModel->clear();
@@ -643,6 +930,11 @@ bool TFrmZarvelo::eventFilter(QObject *watched, QEvent *event)
     if (watched == ListFile && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
         BtnDeleteClick();
+        return true;
+    }
+    if (watched == ListFile && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && IsBusy()) {
+        CancelJob();
         return true;
     }
     if (watched == EditInfo && event->type() == QEvent::MouseButtonPress) {
@@ -689,6 +981,9 @@ void TFrmZarvelo::LoadSettings()
         EditWidth->setEnabled(ChkWidth->isChecked());
         EditWidth->setValue(config.ReadInteger(QStringLiteral("width"), 540));
         EditQuality->setValue(config.ReadInteger(QStringLiteral("quality"), 75));
+        EditWorkers->setValue(config.ReadInteger(QStringLiteral("workers"), 0));
+        ChkKeepMeta->setChecked(config.ReadBoolean(QStringLiteral("keepmeta"), true));
+        ChkKeepTree->setChecked(config.ReadBoolean(QStringLiteral("keeptree"), false));
         if (config.ReadInteger(QStringLiteral("save"), -1) == 2)
             ChkPath_2->setChecked(true);
         else
@@ -699,7 +994,8 @@ void TFrmZarvelo::LoadSettings()
 
 void TFrmZarvelo::ShowSaveFormat(bool persist)
 {
-    BtnStart->setText(FormatCaption(QStringLiteral("%s 로 변환하기")));
+    if (!IsBusy())
+        SetStartCaption(FormatCaption(QStringLiteral("%s 로 변환하기")));
     const qsizetype position = kFormats.indexOf(SaveFormat);
     if (position >= 0)
         FormatButtons[position]->setChecked(true);

@@ -2,6 +2,7 @@
 
 #include "conversion.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <memory>
@@ -9,6 +10,7 @@
 class QAction;
 class QButtonGroup;
 class QCheckBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -19,6 +21,7 @@ class QSpinBox;
 class QStackedWidget;
 class QToolButton;
 class QTreeView;
+class TConversionJob;
 class TDragFile;
 class TFileListModel;
 class TIndicator;
@@ -30,13 +33,17 @@ class TStyledButton;
 // on cancel path is unchanged and the result is false.
 bool SelectFolder(QString &path, QWidget *parent = nullptr);
 
+// Opens a folder of this machine in the desktop's file manager. False when
+// the folder does not exist or could not be opened.
+bool OpenLocalFolder(const QString &folder);
+
 // The program's one window: a header that switches between two cards, the
 // file list with the start button (card 0) and the settings card (card 1).
 //
 // Every option lives in its control; each change of a control is written to
-// the settings file at once, one key per write. While a job runs BtnStart is
-// disabled: the list then ignores drops and both delete commands, and the
-// window refuses to close.
+// the settings file at once, one key per write. While a job runs (IsBusy) the
+// start button reads "Cancel", the list ignores drops and both delete
+// commands, and closing asks whether to cancel and quit.
 class TFrmZarvelo : public QWidget
 {
     Q_OBJECT
@@ -63,6 +70,13 @@ public:
     TFileListModel *fileList() const { return FModel; }
     QTreeView *listFile() const { return ListFile; }
     TStyledButton *btnStart() const { return BtnStart; }
+    QLabel *lblSummary() const { return LblSummary; }
+    QToolButton *btnOpenFolder() const { return BtnOpenFolder; }
+    QMenu *popList() const { return PopList; }
+    // Whether a job runs (until its Finished signal has been handled).
+    bool IsBusy() const { return FJob != nullptr; }
+    // The folder of the last job's outputs, as the open-folder button opens it.
+    QString ResultFolder() const { return FResultFolder; }
     TStyledButton *btnHome() const { return BtnHome; }
     TStyledButton *btnConfig() const { return BtnConfig; }
     QProgressBar *progressBar() const { return ProgressBar; }
@@ -75,20 +89,24 @@ public:
     bool AutoMode = false;
 
 public slots:
-    // The conversion job starts here.
+    // Idle: starts a job (all rows; after a cancelled job the rows still
+    // Ready). Busy: cancels the job.
     void BtnStartClick();
+    // Converts the failed rows again; the other rows are left alone.
+    void BtnRetryClick();
     void BtnDeleteClick();
     void BtnDeleteAllClick();
     void EditInfoClick();
+    // Stops the running job; unfinished rows return to Ready when it ends.
+    void CancelJob();
 
 public:
-    // The conversion job's steps; the worker runs each on the window thread.
-    void ShowProgress(int position);
-    void ShowConverting(int row);
-    void ShowResult(int row, bool success);
-    void FinishConversion();
+    // Shows the row's path, state, reason and the tools' output in a dialog
+    // (read-only, copyable) that frees itself when closed.
+    QDialog *ShowDetails(int row);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -97,7 +115,14 @@ private:
     void buildHeader(QWidget *head);
     QWidget *buildHomeCard();
     QWidget *buildSettingCard();
+    void buildListMenu();
     void connectHandlers();
+    void SetStartCaption(const QString &text);
+    bool StartJob(const QList<int> &rows, bool resetAll);
+    void JobRowStarted(int index);
+    void JobRowFinished(int index, const ConversionResult &result);
+    void JobProgress(int finished, int total);
+    void JobFinished(bool cancelled);
     void FitCaptions();
 
     // The command-line run ("/auto FORMAT PATH..."): returns true when it
@@ -126,6 +151,14 @@ private:
     QString FWidthText, FQualityText; // box texts last handled
     bool FThemed = false;
 
+    TConversionJob *FJob = nullptr; // the running job; null when idle
+    QList<int> FJobRows;            // list row of each job item
+    QElapsedTimer FJobTimer;
+    int FSucceeded = 0, FFailed = 0;
+    QString FResultFolder;          // where the last job's outputs went
+    bool FResume = false;           // the last job was cancelled: a start goes on with Ready rows
+    bool FQuitAfterCancel = false;  // close once the cancelled job has ended
+
     QWidget *PnlHead = nullptr;
     QWidget *PnlLogo = nullptr;
     QWidget *ImgLogo = nullptr;
@@ -136,7 +169,10 @@ private:
     TStyledButton *BtnDonate = nullptr;
     QStackedWidget *PnlMain = nullptr;
     QTreeView *ListFile = nullptr;
+    QWidget *PnlStart = nullptr;
     TStyledButton *BtnStart = nullptr;
+    QLabel *LblSummary = nullptr;
+    QToolButton *BtnOpenFolder = nullptr;
     TIndicator *Indicator = nullptr;
     QProgressBar *ProgressBar = nullptr;
 
@@ -149,10 +185,16 @@ private:
     QCheckBox *ChkWidth = nullptr;
     QSpinBox *EditWidth = nullptr;
     QSpinBox *EditQuality = nullptr;
+    QGroupBox *GrpJob = nullptr;
+    QSpinBox *EditWorkers = nullptr;
+    QCheckBox *ChkKeepMeta = nullptr;
+    QCheckBox *ChkKeepTree = nullptr;
     QLineEdit *EditInfo = nullptr;
 
     QMenu *PopSave = nullptr;
     QMenu *PopList = nullptr;
+    QAction *BtnDetails = nullptr;
+    QAction *BtnRetry = nullptr;
     QAction *BtnDelete = nullptr;
     QAction *BtnDeleteAll = nullptr;
 };

@@ -7,7 +7,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QUrl>
 
 namespace
@@ -75,6 +77,44 @@ QString ProgramFolder()
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder;
+}
+
+namespace
+{
+// Whether a file can be created in folder: tried for real, because the
+// permission bits do not tell (root, read-only file systems, ACLs).
+bool canCreateFileIn(const QString &folder)
+{
+    QTemporaryFile probe(folder + QStringLiteral(".zarvelo-XXXXXX"));
+    return probe.open();
+}
+
+bool isInstalledProgramFolder(const QString &folder)
+{
+    const QString installed = QFileInfo(QStringLiteral(ZARVELO_INSTALL_BINDIR)).canonicalFilePath();
+    return !installed.isEmpty() && QFileInfo(folder).canonicalFilePath() == installed;
+}
+} // namespace
+
+QString SettingsFolder()
+{
+    static QMutex mutex;
+    static QString decidedFor;
+    static bool beside = false;
+    const QString program = ProgramFolder();
+    {
+        QMutexLocker lock(&mutex);
+        if (decidedFor != program) {
+            decidedFor = program;
+            beside = !isInstalledProgramFolder(program) && canCreateFileIn(program);
+        }
+        if (beside)
+            return program;
+    }
+    QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (user.isEmpty())
+        user = QDir::homePath() + QStringLiteral("/.config");
+    return withoutTrailingSeparator(user) + QStringLiteral("/Zarvelo/");
 }
 
 void SetProgramFolder(const QString &folder)

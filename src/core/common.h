@@ -26,6 +26,13 @@ bool OpenDocument(const QString &url);
 // external programs) and Zarvelo.ini (the settings).
 QString ProgramFolder();
 
+// Folder of the settings file Zarvelo.ini, ending with '/': ProgramFolder()
+// when a file can be made there (portable use), else the user's configuration
+// folder + "Zarvelo/" (made when a setting is first written). The program as
+// installed (in the folder it was installed to) always uses the user's
+// folder. Decided once per program folder.
+QString SettingsFolder();
+
 // Makes ProgramFolder() answer the given folder instead (tests use a folder
 // of their own so that settings files never collide). Empty restores the
 // executable's folder.

@@ -3,8 +3,11 @@
 #include "common.h"
 #include "platform.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
+#include <QMutex>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -210,23 +213,48 @@ std::optional<QString> readValue(const QString &path, const QString &section, co
     return IniReadValue(content, section, key);
 }
 
-void writeValue(const QString &path, const QString &section, const QString &key, const QString &value)
+QMutex failedHandlerMutex;
+ConfigWriteFailedHandler failedHandler;
+
+void reportWriteFailed(const QString &path)
+{
+    ConfigWriteFailedHandler handler;
+    {
+        QMutexLocker lock(&failedHandlerMutex);
+        handler = failedHandler;
+    }
+    if (handler)
+        handler(path);
+}
+
+// False when the value should have been stored but could not be.
+bool writeValue(const QString &path, const QString &section, const QString &key, const QString &value)
 {
     QByteArray content;
     const ReadStatus status = readFile(path, content);
     // A file that exists but cannot be read is never overwritten.
     if (status == ReadStatus::Unreadable)
-        return;
+        return false;
     const std::optional<QByteArray> updated = IniWriteValue(content, section, key, value);
     if (!updated || (status == ReadStatus::Ok && *updated == content))
-        return;
+        return true;
+    // The user's configuration folder may not exist yet.
+    if (status == ReadStatus::Missing)
+        QDir().mkpath(QFileInfo(path).absolutePath());
     // Written beside and renamed over the old file, so an interrupted write
     // leaves the old file whole. No in-place fallback: that would lose this.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(*updated) == updated->size())
-        file.commit();
+        return false;
+    if (file.write(*updated) != updated->size())
+        return false;
+    return file.commit();
+}
+
+void writeOrReport(const QString &path, const QString &section, const QString &key, const QString &value)
+{
+    if (!writeValue(path, section, key, value))
+        reportWriteFailed(path);
 }
 
 } // namespace
@@ -345,7 +373,7 @@ std::optional<int> IniParseInteger(QStringView text)
 }
 
 TConfig::TConfig(const QString &name, const QString &section)
-    : FIni(ProgramFolder() + name + QStringLiteral(".ini")), FSection(section)
+    : FIni(SettingsFolder() + name + QStringLiteral(".ini")), FSection(section)
 {
 }
 
@@ -369,15 +397,21 @@ bool TConfig::ReadBoolean(const QString &name, bool defaultValue) const
 
 void TConfig::WriteInteger(const QString &name, int value)
 {
-    writeValue(FIni, FSection, name, QString::number(value));
+    writeOrReport(FIni, FSection, name, QString::number(value));
 }
 
 void TConfig::WriteString(const QString &name, const QString &value)
 {
-    writeValue(FIni, FSection, name, value);
+    writeOrReport(FIni, FSection, name, value);
 }
 
 void TConfig::WriteBoolean(const QString &name, bool value)
 {
-    writeValue(FIni, FSection, name, value ? QStringLiteral("1") : QStringLiteral("0"));
+    writeOrReport(FIni, FSection, name, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void SetConfigWriteFailedHandler(ConfigWriteFailedHandler handler)
+{
+    QMutexLocker lock(&failedHandlerMutex);
+    failedHandler = std::move(handler);
 }

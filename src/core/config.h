@@ -3,13 +3,16 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
-// Accessor of one INI file beside the executable (ProgramFolder() + name +
-// ".ini"), one section. Nothing is cached: every call opens, reads or
-// updates, and closes the file. Reads fall back to their default; a write
-// that fails is dropped silently. Key and section names match without regard
-// to ASCII case.
+// Accessor of one INI file in the settings folder (SettingsFolder() + name +
+// ".ini": beside the executable when that folder can be written, else in the
+// user's configuration folder), one section. Nothing is cached: every call
+// opens, reads or updates, and closes the file. Reads fall back to their
+// default; a write that fails is dropped and reported to the handler set by
+// SetConfigWriteFailedHandler. Key and section names match without regard to
+// ASCII case.
 //
 // Values: a text key present with an empty value reads as empty; only a
 // missing key (or an unreadable file) gives the default. Surrounding blanks
@@ -44,6 +47,13 @@ class TConfig
     QString FIni;     // path of the INI file
     QString FSection; // section every call uses
 };
+
+// Called on the writing thread for every TConfig write that could not be
+// stored in the file (file unreadable, folder or file not writable, disk
+// full), with the file's path. A value that cannot be stored on one line is
+// refused without a call. Replaces the previous handler; empty: none.
+using ConfigWriteFailedHandler = std::function<void(const QString &file)>;
+void SetConfigWriteFailedHandler(ConfigWriteFailedHandler handler);
 
 // The INI text rules behind TConfig, on a file's bytes (for tests and fuzzing).
 

@@ -1,39 +1,25 @@
 #include "conversion.h"
 
 #include "common.h"
+#include "platform.h"
+#include "scratch.h"
 #include "tools.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRegularExpression>
-#include <QTemporaryDir>
+#include <QSizeF>
+#include <QStorageInfo>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cmath>
 
 namespace
 {
 const QLatin1Char slash('/');
-const QLatin1Char quote('"');
-
-QString imageTool()
-{
-    return ProgramFolder() + QStringLiteral("vendor/magick");
-}
-
-QString jpegEncoder()
-{
-    return ProgramFolder() + QStringLiteral("vendor/cjpeg");
-}
-
-QString postScriptInterpreter()
-{
-    return ProgramFolder() + QStringLiteral("vendor/gs");
-}
-
-QString quoted(const QString &text)
-{
-    return quote + text + quote;
-}
 
 // Everything after the last '/'.
 QString fileNamePart(const QString &path)
@@ -55,50 +41,34 @@ QString withoutExtension(const QString &fileName)
     return dot < 0 ? fileName : fileName.left(dot);
 }
 
-// Local date and time to the millisecond: eighteen characters.
-QString timestamp()
+// ASCII letters and digits only, 1 to 16 of them: safe to show a tool.
+bool isPlainWord(const QString &text)
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmsszzz"));
+    if (text.isEmpty() || text.size() > 16)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+               (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+               (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+    });
 }
 
-// The interpreter reads "%" in an output file name as a page-number format;
-// doubling it makes it a literal "%".
-QString escapedForOutputFile(const QString &path)
+// The plain extension of a path ("png"), or empty when it has none that is
+// plain letters and digits.
+QString plainExtension(const QString &path)
 {
-    QString escaped = path;
-    return escaped.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    const QString name = fileNamePart(path);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot < 0 ? QString() : name.mid(dot + 1);
+    return isPlainWord(extension) ? extension : QString();
 }
-
-// A path that holds a double quote cannot be passed through the quoted
-// command line intact: the quote would end the argument early and the rest of
-// the name would become arguments of their own.
-bool passableInCommandLine(const QString &path)
-{
-    return !path.contains(quote);
-}
-
-// A temporary folder for one conversion: a fresh folder of its own inside the
-// user's temporary folder, so that no other call or running copy of the
-// program can meet its files. It is removed with everything in it when the
-// object goes, on every path.
-class ScratchFolder
-{
-  public:
-    ScratchFolder() : m_dir(GetSpecialFolder(CSIDL_INTERNET_CACHE) + QStringLiteral("/zarvelo-XXXXXX")) {}
-    bool isValid() const { return m_dir.isValid(); }
-    // The folder's path, ending with '/'.
-    QString path() const { return m_dir.path() + slash; }
-
-  private:
-    QTemporaryDir m_dir;
-};
 
 // ImageMagick 6 prints this warning when it writes a greyscale PNG from a
 // picture that carries a colour profile of the other kind (a black-and-white
 // photo or drawing with an RGB profile): the PNG is complete and correct, only
 // the profile is left out. Such a line alone is no failure; every other
 // printed text still is.
-QString withoutProfileNotices(const QString &printed)
+QString withoutHarmlessNotices(const QString &printed)
 {
     static const QRegularExpression notice(
         QStringLiteral("^[^\\n]*profile 'icc': [^\\n]*color space not permitted on \\w+ PNG[^\\n]*$"),
@@ -107,42 +77,579 @@ QString withoutProfileNotices(const QString &printed)
     return rest.remove(notice).trimmed();
 }
 
-bool isFileAt(const QString &path)
+QString firstLine(const QString &text)
 {
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
+    return text.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
 }
 
-// The JPEG path: the image tool writes an uncompressed bitmap, the JPEG
-// encoder compresses it, the result is copied to outputPath.
-bool convertThroughEncoder(const ConversionOptions &options, const QString &inputPath,
-                           const QString &outputPath, const QString &readOptions, const QString &writeOptions)
+// The image tool's size limits, from its resource policy ("Width: 16KP").
+struct ImageToolLimits {
+    qint64 Width = 16000;
+    qint64 Height = 16000;
+};
+
+qint64 parsePixelLimit(const QString &text, qint64 fallback)
 {
-    const ScratchFolder scratch;
-    if (!scratch.isValid())
+    static const QRegularExpression number(QStringLiteral("^([0-9.]+)\\s*([KMGTP]?)P"));
+    const QRegularExpressionMatch match = number.match(text.trimmed());
+    if (!match.hasMatch())
+        return fallback;
+    double value = match.captured(1).toDouble();
+    const QString unit = match.captured(2);
+    for (const char *step : {"K", "M", "G", "T", "P"}) {
+        value *= 1000;
+        if (unit == QLatin1String(step))
+            break;
+        if (unit.isEmpty()) {
+            value /= 1000;
+            break;
+        }
+    }
+    return value >= 1 && value < 1e15 ? static_cast<qint64>(value) : fallback;
+}
+
+ImageToolLimits imageToolLimits()
+{
+    static QMutex mutex;
+    static bool known = false;
+    static ImageToolLimits limits;
+    QMutexLocker lock(&mutex);
+    if (known)
+        return limits;
+    ToolRequest request;
+    request.Program = ExternalToolPath(ExternalTool::ImageTool);
+    request.Arguments = {QStringLiteral("-list"), QStringLiteral("resource")};
+    request.TimeoutMs = 30000;
+    const ToolOutcome outcome = RunTool(request);
+    if (!outcome.Finished())
+        return limits;
+    const QStringList lines = outcome.Printed.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QString key = line.section(QLatin1Char(':'), 0, 0).trimmed();
+        const QString value = line.section(QLatin1Char(':'), 1).trimmed();
+        if (key == QLatin1String("Width"))
+            limits.Width = parsePixelLimit(value, limits.Width);
+        else if (key == QLatin1String("Height"))
+            limits.Height = parsePixelLimit(value, limits.Height);
+    }
+    known = true;
+    return limits;
+}
+
+// The widest picture an output format can hold (0: no limit of its own).
+qint64 formatWidthLimit(const QString &extension)
+{
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        return 65500;
+    if (extension == QLatin1String("webp"))
+        return 16383;
+    if (extension == QLatin1String("gif"))
+        return 65535;
+    return 0;
+}
+
+// An sRGB colour profile to convert JPEG-route pixels into; empty when none
+// is installed.
+QString srgbProfile()
+{
+    static const QString found = [] {
+        for (const QString &path : {ProgramFolder() + QStringLiteral("vendor/srgb.icc"),
+                                    QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
+                                    QStringLiteral("/usr/share/color/icc/sRGB.icc"),
+                                    QStringLiteral("/usr/share/color/icc/colord/sRGB.icc")})
+            if (QFileInfo(path).isFile())
+                return path;
+        return QString();
+    }();
+    return found;
+}
+
+// --- EXIF carried into the encoder's JPEG ---------------------------------
+
+quint16 readU16(const QByteArray &bytes, qsizetype at, bool bigEndian)
+{
+    const auto b0 = static_cast<quint8>(bytes[at]);
+    const auto b1 = static_cast<quint8>(bytes[at + 1]);
+    return bigEndian ? quint16(b0 << 8 | b1) : quint16(b1 << 8 | b0);
+}
+
+quint32 readU32(const QByteArray &bytes, qsizetype at, bool bigEndian)
+{
+    const quint32 high = readU16(bytes, at, bigEndian);
+    const quint32 low = readU16(bytes, at + 2, bigEndian);
+    return bigEndian ? (high << 16 | low) : (low << 16 | high);
+}
+
+// The whole APP1 "Exif" segment (marker included) of a JPEG file, or empty.
+QByteArray exifSegmentOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    if (file.read(2) != QByteArray("\xFF\xD8", 2))
+        return QByteArray();
+    for (int segments = 0; segments < 64; ++segments) {
+        const QByteArray header = file.read(4);
+        if (header.size() < 4 || static_cast<quint8>(header[0]) != 0xFF)
+            return QByteArray();
+        const auto marker = static_cast<quint8>(header[1]);
+        const quint16 length = readU16(header, 2, true);
+        if (marker == 0xDA || marker == 0xD9 || length < 2)
+            return QByteArray();
+        const QByteArray body = file.read(length - 2);
+        if (body.size() != length - 2)
+            return QByteArray();
+        if (marker == 0xE1 && body.startsWith(QByteArray("Exif\0\0", 6)))
+            return header + body;
+    }
+    return QByteArray();
+}
+
+// Sets the orientation tag of the first image directory to 1 (normal): the
+// pixels were turned already.
+void setOrientationNormal(QByteArray &segment)
+{
+    constexpr qsizetype tiff = 4 + 6; // marker, length, "Exif\0\0"
+    if (segment.size() < tiff + 8)
+        return;
+    const bool big = segment.mid(tiff, 2) == "MM";
+    if (!big && segment.mid(tiff, 2) != "II")
+        return;
+    const quint32 directory = readU32(segment, tiff + 4, big);
+    const qsizetype at = tiff + qsizetype(directory);
+    if (directory < 8 || at + 2 > segment.size())
+        return;
+    const quint16 count = readU16(segment, at, big);
+    for (quint16 i = 0; i < count; ++i) {
+        const qsizetype entry = at + 2 + qsizetype(i) * 12;
+        if (entry + 12 > segment.size())
+            return;
+        if (readU16(segment, entry, big) == 0x0112 && readU16(segment, entry + 2, big) == 3) {
+            segment[entry + 8] = big ? char(0) : char(1);
+            segment[entry + 9] = big ? char(1) : char(0);
+            return;
+        }
+    }
+}
+
+// jpeg with segment put right after the start marker and its JFIF header.
+QByteArray withSegment(const QByteArray &jpeg, const QByteArray &segment)
+{
+    qsizetype at = 2;
+    if (jpeg.size() > 6 && static_cast<quint8>(jpeg[2]) == 0xFF && static_cast<quint8>(jpeg[3]) == 0xE0)
+        at = 4 + readU16(jpeg, 4, true);
+    if (at > jpeg.size())
+        return jpeg;
+    return jpeg.left(at) + segment + jpeg.mid(at);
+}
+
+// --- One conversion call ---------------------------------------------------
+
+QString toolLabel(ExternalTool tool)
+{
+    switch (tool) {
+    case ExternalTool::ImageTool:
+        return QStringLiteral("image tool");
+    case ExternalTool::JpegEncoder:
+        return QStringLiteral("JPEG encoder");
+    case ExternalTool::Interpreter:
+        return QStringLiteral("PostScript interpreter");
+    }
+    return QString();
+}
+
+constexpr int defaultTimeoutSeconds = 120;
+
+// The work of one public call: its scratch folder, its output names and the
+// result it builds. Tools run with the scratch folder as their current and
+// temporary folder and see only the plain names made there.
+class TCall
+{
+  public:
+    TCall(const ConversionOptions &options, ConversionResult &result)
+        : FOptions(options), FResult(result),
+          FNames(options.Names ? options.Names : std::make_shared<TOutputNames>())
+    {
+    }
+
+    const ConversionOptions &Options() const { return FOptions; }
+    ConversionResult &Result() { return FResult; }
+
+    // Makes the scratch folder; false (with the reason) when it cannot.
+    bool Open()
+    {
+        if (FScratch.IsValid())
+            return true;
+        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+            return Cancelled();
+        return FScratch.IsValid() || Fail(QStringLiteral("no temporary folder could be made"));
+    }
+    QString Scratch() const { return FScratch.Path(); }
+
+    // A fresh plain name in the scratch folder: stem + number + "." + extension.
+    QString FreshName(const QString &stem, const QString &extension)
+    {
+        return stem + QString::number(++FCounter) +
+               (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
+    }
+
+    // An entry in the scratch folder leading to target, named stem with
+    // target's extension when that is plain letters and digits.
+    QString LinkInput(const QString &target, const QString &stem)
+    {
+        const QString name = FreshName(stem, plainExtension(target));
+        if (!QFile::link(QFileInfo(target).absoluteFilePath(), Scratch() + name)) {
+            Fail(QStringLiteral("no temporary entry could be made"));
+            return QString();
+        }
+        return name;
+    }
+
+    bool Cancelled()
+    {
+        FResult.Cancelled = true;
+        return Fail(QStringLiteral("cancelled"));
+    }
+
+    // Records the first failure's reason; always false.
+    bool Fail(const QString &reason)
+    {
+        if (FResult.Reason.isEmpty())
+            FResult.Reason = reason;
         return false;
+    }
 
-    // "-type TrueColor" keeps the bitmap at 24 bits: for an image of few
-    // colours the image tool would otherwise write a 1- or 4-bit bitmap, which
-    // the encoder cannot read.
-    const QString bitmapPath = scratch.path() + timestamp() + QStringLiteral(".bmp");
-    RunAndCapture(imageTool(), readOptions + quoted(inputPath + QStringLiteral("[0]")) + QLatin1Char(' ') +
-                                   writeOptions +
-                                   QStringLiteral("-type TrueColor -colorspace sRGB -compress none BMP3:") +
-                                   quoted(bitmapPath));
+    int TimeoutMs(qint64 inputBytes, int extraSeconds = 0) const
+    {
+        const qint64 base = FOptions.TimeoutSeconds > 0 ? FOptions.TimeoutSeconds : defaultTimeoutSeconds;
+        // One more second for every MiB to read.
+        const qint64 seconds = base + extraSeconds + inputBytes / (1024 * 1024);
+        return int(std::min<qint64>(seconds, 24 * 3600) * 1000);
+    }
 
-    const QString encodedPath = scratch.path() + timestamp() + QLatin1Char('.') + options.SaveFormat;
-    RunAndCapture(jpegEncoder(), QStringLiteral("-quality ") + QString::number(options.Quality) +
-                                     QStringLiteral(" -outfile ") + quoted(encodedPath) + QLatin1Char(' ') +
-                                     quoted(bitmapPath));
+    // Runs a tool in the scratch folder. printedFails: a clean run prints
+    // nothing but harmless notices. The reason of a failure names the tool.
+    bool Run(ExternalTool tool, const QStringList &arguments, int timeoutMs, bool printedFails,
+             QString *printed = nullptr)
+    {
+        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+            return Cancelled();
+        const ToolRequest request = requestFor(tool, arguments, timeoutMs);
+        if (request.Program.isEmpty())
+            return Fail(toolLabel(tool) + QStringLiteral(" missing"));
+        const ToolOutcome outcome = RunTool(request);
+        if (printed)
+            *printed = outcome.Printed;
+        return judge(tool, outcome, printedFails);
+    }
 
-    // An encoder that failed may leave an empty file: that is no JPEG. And
-    // QFile::copy never replaces a file: a file that appeared under the output
-    // name since it was chosen is left alone, and the call fails.
-    const bool copied = QFileInfo(encodedPath).size() > 0 && QFile::copy(encodedPath, outputPath);
-    QFile::remove(bitmapPath);
-    QFile::remove(encodedPath);
-    return copied && isFileAt(outputPath);
+    // Runs two tools joined by a pipe (the first one's output is the second
+    // one's input); both must run cleanly and print nothing.
+    bool RunPipe(ExternalTool firstTool, const QStringList &firstArguments, ExternalTool secondTool,
+                 const QStringList &secondArguments, int timeoutMs)
+    {
+        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+            return Cancelled();
+        const ToolRequest first = requestFor(firstTool, firstArguments, timeoutMs);
+        const ToolRequest second = requestFor(secondTool, secondArguments, timeoutMs);
+        if (first.Program.isEmpty())
+            return Fail(toolLabel(firstTool) + QStringLiteral(" missing"));
+        if (second.Program.isEmpty())
+            return Fail(toolLabel(secondTool) + QStringLiteral(" missing"));
+        const auto [firstOutcome, secondOutcome] = RunToolPipe(first, second);
+        // A second tool that ended first leaves the first one without a
+        // reader (it dies of the broken pipe): the second one's reason
+        // counts then.
+        if (firstOutcome.State == ToolOutcome::Status::Crashed && firstOutcome.Printed.trimmed().isEmpty()) {
+            const bool secondOk = judge(secondTool, secondOutcome, true);
+            return judge(firstTool, firstOutcome, true) && secondOk;
+        }
+        const bool firstOk = judge(firstTool, firstOutcome, true);
+        return judge(secondTool, secondOutcome, true) && firstOk;
+    }
+    // Gives the finished scratch file its reserved output name (nameSource
+    // and format choose it), never replacing anything: a name taken meanwhile
+    // gives way to the next free " (n)" name.
+    bool Place(const QString &scratchFile, const QString &nameSource, const QString &format)
+    {
+        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+            return Cancelled();
+        QString target = FNames->Reserve(FOptions, nameSource, format);
+        QString from = Scratch() + scratchFile;
+        std::unique_ptr<QTemporaryFile> copy;
+        for (int attempt = 0; attempt < 10000; ++attempt) {
+            QString error;
+            switch (MoveWithoutReplacing(from, target, &error)) {
+            case TMoveOutcome::Moved:
+                if (copy) {
+                    ForgetTemporaryFile(copy->fileName());
+                    copy->setAutoRemove(false);
+                }
+                FResult.Outputs << target;
+                return true;
+            case TMoveOutcome::NameTaken:
+                target = FNames->ReserveNext(target);
+                break;
+            case TMoveOutcome::OtherFileSystem:
+                if (copy)
+                    return Fail(QStringLiteral("output name not available"));
+                copy = copyBeside(from, target);
+                if (!copy)
+                    return false;
+                from = copy->fileName();
+                break;
+            case TMoveOutcome::Failed:
+                return Fail(QStringLiteral("output name not available: ") + error);
+            }
+        }
+        return Fail(QStringLiteral("output name not available"));
+    }
+
+  private:
+    ToolRequest requestFor(ExternalTool tool, const QStringList &arguments, int timeoutMs) const
+    {
+        ToolRequest request;
+        request.Program = ExternalToolPath(tool);
+        request.Arguments = arguments;
+        request.ScratchFolder = Scratch().chopped(1);
+        request.WorkingFolder = request.ScratchFolder;
+        request.TimeoutMs = timeoutMs;
+        request.Cancel = FOptions.Cancel;
+        return request;
+    }
+
+    // Adds a run's printed text to the result and judges it; the reason of a
+    // failure names the tool. printedFails: a clean run prints nothing but
+    // harmless notices.
+    bool judge(ExternalTool tool, const ToolOutcome &outcome, bool printedFails)
+    {
+        const QString label = toolLabel(tool);
+        FResult.Printed += outcome.Printed;
+        if (outcome.State == ToolOutcome::Status::Cancelled)
+            return Cancelled();
+        if (outcome.Printed.contains(QLatin1String("No space left on device")))
+            return Fail(label + QStringLiteral(": no space left on device"));
+        if (outcome.State != ToolOutcome::Status::Finished || outcome.ExitCode != 0)
+            return Fail(label + QStringLiteral(": ") + outcome.Reason());
+        const QString rest = withoutHarmlessNotices(outcome.Printed);
+        if (printedFails && !rest.isEmpty())
+            return Fail(label + QStringLiteral(" printed: ") + firstLine(rest));
+        return true;
+    }
+
+    // A whole copy of from under a hidden temporary name in target's folder.
+    std::unique_ptr<QTemporaryFile> copyBeside(const QString &from, const QString &target)
+    {
+        auto copy =
+            std::make_unique<QTemporaryFile>(folderPart(target) + QStringLiteral(".zarvelo-XXXXXX.part"));
+        QFile source(from);
+        if (!copy->open() || !source.open(QIODevice::ReadOnly)) {
+            Fail(QStringLiteral("output name not available: ") + copy->errorString());
+            return nullptr;
+        }
+        RememberTemporaryFile(copy->fileName());
+        QByteArray block;
+        while (!(block = source.read(1 << 20)).isEmpty())
+            if (copy->write(block) != block.size()) {
+                const bool full = copy->error() == QFileDevice::ResourceError;
+                ForgetTemporaryFile(copy->fileName());
+                Fail(full ? QStringLiteral("no space left on device")
+                          : QStringLiteral("output could not be written"));
+                return nullptr;
+            }
+        if (!copy->flush()) {
+            ForgetTemporaryFile(copy->fileName());
+            Fail(QStringLiteral("output could not be written"));
+            return nullptr;
+        }
+        copy->close();
+        // A temporary file is private to its owner; the output gets the
+        // permissions the tool gave it.
+        copy->setPermissions(QFileInfo(from).permissions());
+        return copy;
+    }
+
+    const ConversionOptions &FOptions;
+    ConversionResult &FResult;
+    std::shared_ptr<TOutputNames> FNames;
+    TScratchFolder FScratch;
+    int FCounter = 0;
+};
+
+// Converts one picture that is reachable in the scratch folder as inputName
+// (of inputBytes bytes) to the output format, named after nameSource.
+// imageType is the source's type text; scalePercent a resize used only when
+// UseWidth is off (0: none).
+bool convertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
+                  const QString &imageType, int scalePercent)
+{
+    const ConversionOptions &options = call.Options();
+    const QString format = options.SaveFormat;
+    const QString extension = format.toLower();
+    if (!isPlainWord(format))
+        return call.Fail(QStringLiteral("unknown output format \"%1\"").arg(format));
+
+    if (options.UseWidth) {
+        if (options.Width < 1)
+            return call.Fail(QStringLiteral("width must be at least 1 pixel"));
+        const qint64 formatLimit =
+            formatWidthLimit(format == QLatin1String("JPG") ? QStringLiteral("jpg") : extension);
+        if (formatLimit > 0 && options.Width > formatLimit)
+            return call.Fail(QStringLiteral("width %1 is above the %2 limit of %3 pixels")
+                                 .arg(options.Width)
+                                 .arg(format)
+                                 .arg(formatLimit));
+        const qint64 toolLimit = imageToolLimits().Width;
+        if (options.Width > toolLimit)
+            return call.Fail(QStringLiteral("width %1 is above the image tool's limit of %2 pixels")
+                                 .arg(options.Width)
+                                 .arg(toolLimit));
+    }
+
+    const bool svg = imageType == QLatin1String("SVG");
+    const bool jpegRoute = format == QLatin1String("JPG");
+    // GIF and WEBP keep every frame; other formats take the first frame only.
+    const bool allFrames = !jpegRoute && (format == QLatin1String("GIF") || format == QLatin1String("WEBP"));
+    const int timeoutMs = call.TimeoutMs(inputBytes);
+
+    QStringList arguments;
+    if (options.ToolThreads > 0)
+        arguments << QStringLiteral("-limit") << QStringLiteral("thread")
+                  << QString::number(options.ToolThreads);
+    if (svg)
+        arguments << QStringLiteral("-background") << QStringLiteral("none");
+    if (svg && options.UseWidth) {
+        // Drawn at the density that gives about the width: the drawing's own
+        // size at the tool's default density tells which.
+        QString printed;
+        if (!call.Run(ExternalTool::ImageTool,
+                      {QStringLiteral("-background"), QStringLiteral("none"),
+                       inputName + QStringLiteral("[0]"), QStringLiteral("-format"),
+                       QStringLiteral("%w %x %U\\n"), QStringLiteral("info:")},
+                      timeoutMs, false, &printed))
+            return false;
+        const QStringList parts = firstLine(printed).split(QLatin1Char(' '));
+        const double naturalWidth = parts.value(0).toDouble();
+        double density = parts.value(1).toDouble();
+        if (parts.value(2) == QLatin1String("PixelsPerCentimeter"))
+            density *= 2.54;
+        if (density <= 0)
+            density = 72;
+        if (naturalWidth <= 0)
+            return call.Fail(QStringLiteral("image tool: the drawing's size could not be read"));
+        const double wanted = std::max(1.0, std::ceil(density * options.Width / naturalWidth));
+        arguments << QStringLiteral("-density") << QString::number(wanted, 'f', 0);
+    }
+    arguments << (allFrames ? inputName : inputName + QStringLiteral("[0]"));
+    arguments << QStringLiteral("-auto-orient");
+    if (options.UseWidth)
+        arguments << QStringLiteral("-resize") << QString::number(options.Width) + QLatin1Char('x');
+    else if (scalePercent > 0)
+        arguments << QStringLiteral("-resize") << QString::number(scalePercent) + QLatin1Char('%');
+    if (!options.KeepMetadata && !jpegRoute)
+        arguments << QStringLiteral("-strip");
+
+    if (!jpegRoute) {
+        if (imageType == QLatin1String("GIF") || imageType == QLatin1String("JPG") ||
+            imageType == QLatin1String("RAW"))
+            arguments << QStringLiteral("-quality") << QString::number(options.Quality);
+        const QString output = call.FreshName(QStringLiteral("out"), extension);
+        arguments << output;
+        if (!call.Run(ExternalTool::ImageTool, arguments, timeoutMs, true))
+            return false;
+        if (QFileInfo(call.Scratch() + output).size() <= 0)
+            return call.Fail(QStringLiteral("image tool wrote no output"));
+        return call.Place(output, nameSource, format);
+    }
+
+    // The JPEG route: an uncompressed 24-bit bitmap in sRGB (pixels with a
+    // colour profile converted first), compressed by the encoder. "-type
+    // TrueColor" keeps the bitmap at 24 bits: for an image of few colours the
+    // tool would otherwise write a 1- or 4-bit bitmap the encoder cannot read.
+    const QString profile = srgbProfile();
+    if (!profile.isEmpty())
+        arguments << QStringLiteral("-profile") << profile;
+    // The bitmap carries nothing but pixels: the tool would append the
+    // profile after them, which the encoder never reads (and, through the
+    // pipe, the tool would then write to a reader that has gone).
+    arguments << QStringLiteral("-strip");
+    // The bitmap goes through a pipe: no bitmap on disk.
+    arguments << QStringLiteral("-type") << QStringLiteral("TrueColor") << QStringLiteral("-colorspace")
+              << QStringLiteral("sRGB") << QStringLiteral("-compress") << QStringLiteral("none")
+              << QStringLiteral("BMP3:-");
+    const QString encoded = call.FreshName(QStringLiteral("out"), format);
+    if (!call.RunPipe(ExternalTool::ImageTool, arguments, ExternalTool::JpegEncoder,
+                      {QStringLiteral("-quality"), QString::number(options.Quality),
+                       QStringLiteral("-outfile"), encoded},
+                      timeoutMs))
+        return false;
+    if (QFileInfo(call.Scratch() + encoded).size() <= 0)
+        return call.Fail(QStringLiteral("JPEG encoder wrote no output"));
+
+    if (options.KeepMetadata) {
+        QByteArray exif = exifSegmentOf(call.Scratch() + inputName);
+        if (!exif.isEmpty()) {
+            setOrientationNormal(exif);
+            QFile file(call.Scratch() + encoded);
+            if (!file.open(QIODevice::ReadWrite))
+                return call.Fail(QStringLiteral("the JPEG could not be read back"));
+            const QByteArray whole = withSegment(file.readAll(), exif);
+            if (!file.seek(0) || file.write(whole) != whole.size() || !file.flush())
+                return call.Fail(QStringLiteral("no space left on device"));
+        }
+    }
+    return call.Place(encoded, nameSource, format);
+}
+
+// Page sizes from the interpreter's PDF summary ("Page 3 MediaBox: [0 0 612
+// 792]"), in points; the list has one entry per page ("File has N pages").
+QList<QSizeF> pdfPageSizes(const QString &summary)
+{
+    static const QRegularExpression countLine(QStringLiteral("File has (\\d+) pages?"));
+    static const QRegularExpression pageLine(QStringLiteral(
+        "Page (\\d+) MediaBox: \\[\\s*([-0-9.eE]+)\\s+([-0-9.eE]+)\\s+([-0-9.eE]+)\\s+([-0-9.eE]+)\\s*\\]"));
+    const QRegularExpressionMatch count = countLine.match(summary);
+    if (!count.hasMatch())
+        return {};
+    const int pages = std::min(count.captured(1).toInt(), 100000);
+    QList<QSizeF> sizes(pages, QSizeF(612, 792));
+    auto it = pageLine.globalMatch(summary);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const int page = m.captured(1).toInt();
+        if (page >= 1 && page <= pages)
+            sizes[page - 1] = QSizeF(std::abs(m.captured(4).toDouble() - m.captured(2).toDouble()),
+                                     std::abs(m.captured(5).toDouble() - m.captured(3).toDouble()));
+    }
+    return sizes;
+}
+
+constexpr int pdfDpi = 384;
+// A batch of rendered pages holds at most this many bytes of bitmaps (and
+// this many pages), so scratch disk stays bounded whatever the page count.
+constexpr qint64 batchBytes = 256LL * 1024 * 1024;
+constexpr int batchPages = 8;
+// No single page bitmap may be larger than this.
+constexpr qint64 pageBytesLimit = 768LL * 1024 * 1024;
+
+struct PdfPage {
+    qint64 Width = 0;
+    qint64 Height = 0;
+    qint64 Bytes = 0;
+};
+
+PdfPage pagePixels(const QSizeF &points)
+{
+    PdfPage page;
+    page.Width = qint64(std::ceil(points.width() * pdfDpi / 72.0));
+    page.Height = qint64(std::ceil(points.height() * pdfDpi / 72.0));
+    page.Bytes = ((page.Width * 3 + 3) / 4 * 4) * page.Height + 54;
+    return page;
+}
+
+QString pageNumber(int page)
+{
+    return QStringLiteral("%1").arg(page, 3, 10, QLatin1Char('0'));
 }
 } // namespace
 
@@ -169,131 +676,190 @@ QString MakeOutputPath(const ConversionOptions &options, const QString &sourcePa
     return candidate;
 }
 
-static bool convertRasterOld(const ConversionOptions &options, const QString &sourcePath, const QString &imageType,
-                   int scalePercent, const QString &readFrom)
-{
-    const QString outputPath = MakeOutputPath(options, sourcePath, options.SaveFormat);
-    const QString inputPath = readFrom.isEmpty() ? sourcePath : readFrom;
-    if (!passableInCommandLine(inputPath) || !passableInCommandLine(outputPath))
-        return false;
-
-    const bool svg = imageType == QLatin1String("SVG");
-    QString readOptions;
-    QString writeOptions = QStringLiteral("-auto-orient ");
-    if (svg)
-        readOptions += QStringLiteral("-background none ");
-    if (options.UseWidth && svg)
-        readOptions += QStringLiteral("-density ") + QString::number(options.Width) + QLatin1Char(' ');
-    if (options.UseWidth)
-        writeOptions += QStringLiteral(" -resize ") + QString::number(options.Width) + QStringLiteral("x ");
-    else if (scalePercent > 0)
-        writeOptions += QStringLiteral(" -resize ") + QString::number(scalePercent) + QStringLiteral("% ");
-
-    if (options.SaveFormat == QLatin1String("JPG"))
-        return convertThroughEncoder(options, inputPath, outputPath, readOptions, writeOptions);
-
-    if (imageType == QLatin1String("GIF") || imageType == QLatin1String("JPG") ||
-        imageType == QLatin1String("RAW"))
-        writeOptions += QStringLiteral("-quality ") + QString::number(options.Quality) + QLatin1Char(' ');
-    // GIF and WEBP keep every frame; other formats take the first frame only.
-    const bool allFrames =
-        options.SaveFormat == QLatin1String("GIF") || options.SaveFormat == QLatin1String("WEBP");
-    const QString frame = allFrames ? QString() : QStringLiteral("[0]");
-
-    const QString printed =
-        RunAndCapture(imageTool(), readOptions + quoted(inputPath + frame) + QLatin1Char(' ') + writeOptions +
-                                       quoted(outputPath));
-    // A successful run prints nothing; anything printed, a warning included,
-    // makes the output count as failed.
-    if (!withoutProfileNotices(printed).isEmpty())
-        QFile::remove(outputPath);
-    return isFileAt(outputPath);
-}
-
-static bool convertAiOld(const ConversionOptions &options, const QString &sourcePath)
-{
-    if (!passableInCommandLine(sourcePath))
-        return false;
-    const ScratchFolder scratch;
-    if (!scratch.isValid())
-        return false;
-
-    const QString pngPath =
-        scratch.path() + withoutExtension(fileNamePart(sourcePath)) + QStringLiteral(".png");
-    RunAndCapture(
-        postScriptInterpreter(),
-        QStringLiteral("-dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sDEVICE=pngalpha -r96 -sOutputFile=") +
-            quoted(escapedForOutputFile(pngPath)) + QLatin1Char(' ') + quoted(sourcePath));
-
-    const bool result = convertRasterOld(options, sourcePath, QStringLiteral("PNG"), 0, pngPath);
-    QFile::remove(pngPath);
-    return result;
-}
-
-static bool convertPdfOld(const ConversionOptions &options, const QString &sourcePath)
-{
-    if (!passableInCommandLine(sourcePath))
-        return false;
-    const ScratchFolder scratch;
-    if (!scratch.isValid())
-        return false;
-
-    const QString sourceFolder = folderPart(sourcePath);
-    const QString name = withoutExtension(fileNamePart(sourcePath));
-    const QString pagePattern = escapedForOutputFile(scratch.path() + name) + QStringLiteral("-%03d.bmp");
-    const QString fontsFolder = GetSpecialFolder(CSIDL_FONTS);
-    RunAndCapture(postScriptInterpreter(),
-                  QStringLiteral("-dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -sFONTPATH=") + quoted(fontsFolder) +
-                      QStringLiteral(" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=bmp16m -r384 "
-                                     "-sOutputFile=") +
-                      quoted(pagePattern) + QLatin1Char(' ') + quoted(sourcePath));
-
-    // The pages are the entries "<name>-*.bmp" of the scratch folder, which
-    // only the interpreter has written to. Name order is page order.
-    const QString prefix = name + QLatin1Char('-');
-    const QString suffix = QStringLiteral(".bmp");
-    const QStringList entries =
-        QDir(scratch.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    bool result = false;
-    for (const QString &entry : entries) {
-        if (entry.size() < prefix.size() + suffix.size() || !entry.startsWith(prefix) ||
-            !entry.endsWith(suffix))
-            continue;
-        result =
-            convertRasterOld(options, sourceFolder + entry, QStringLiteral("BMP"), 25, scratch.path() + entry);
-        QFile::remove(scratch.path() + entry);
-    }
-    return result;
-}
-
-// Interim wrappers: the pipelines above still answer with a bool.
-namespace
-{
-ConversionResult fromBool(bool ok)
-{
-    ConversionResult r;
-    r.Success = ok;
-    if (!ok)
-        r.Reason = QStringLiteral("conversion failed");
-    return r;
-}
-} // namespace
-
 ConversionResult ConvertRaster(const ConversionOptions &options, const QString &sourcePath,
                                const QString &imageType, int scalePercent, const QString &readFrom)
 {
-    return fromBool(convertRasterOld(options, sourcePath, imageType, scalePercent, readFrom));
+    ConversionResult result;
+    TCall call(options, result);
+    const QString inputPath = readFrom.isEmpty() ? sourcePath : readFrom;
+    const QFileInfo input(inputPath);
+    if (!input.isFile()) {
+        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
+                                 : QStringLiteral("source file missing"));
+        return result;
+    }
+    if (!call.Open())
+        return result;
+    const QString entry = call.LinkInput(inputPath, QStringLiteral("in"));
+    result.Success =
+        !entry.isEmpty() && convertImage(call, sourcePath, entry, input.size(), imageType, scalePercent);
+    return result;
 }
 
 ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath)
 {
-    return fromBool(convertAiOld(options, sourcePath));
+    ConversionResult result;
+    TCall call(options, result);
+    const QFileInfo input(sourcePath);
+    if (!input.isFile()) {
+        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
+                                 : QStringLiteral("source file missing"));
+        return result;
+    }
+    if (!call.Open())
+        return result;
+    const QString entry = call.LinkInput(sourcePath, QStringLiteral("in"));
+    if (entry.isEmpty())
+        return result;
+    // The interpreter may read the document and nothing else, and write only
+    // its output and its own temporary files in the scratch folder.
+    const QString rendered = call.FreshName(QStringLiteral("render"), QStringLiteral("png"));
+    if (!call.Run(ExternalTool::Interpreter,
+                  {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                   QStringLiteral("-dNOPROMPT"), QStringLiteral("-dQUIET"),
+                   QStringLiteral("--permit-file-read=") + entry, QStringLiteral("-sDEVICE=pngalpha"),
+                   QStringLiteral("-r96"), QStringLiteral("-sOutputFile=") + rendered, entry},
+                  call.TimeoutMs(input.size()), false))
+        return result;
+    const qint64 renderedBytes = QFileInfo(call.Scratch() + rendered).size();
+    if (renderedBytes <= 0) {
+        call.Fail(QStringLiteral("PostScript interpreter rendered nothing"));
+        return result;
+    }
+    result.Success = convertImage(call, sourcePath, rendered, renderedBytes, QStringLiteral("PNG"), 0);
+    return result;
 }
 
 ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath)
 {
-    return fromBool(convertPdfOld(options, sourcePath));
+    ConversionResult result;
+    TCall call(options, result);
+    const QFileInfo input(sourcePath);
+    if (!input.isFile()) {
+        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
+                                 : QStringLiteral("source file missing"));
+        return result;
+    }
+    if (!call.Open())
+        return result;
+    const QString entry = call.LinkInput(sourcePath, QStringLiteral("in"));
+    if (entry.isEmpty())
+        return result;
+    const QStringList safe = {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
+                              QStringLiteral("-dBATCH"), QStringLiteral("-dNOPROMPT"),
+                              QStringLiteral("-dQUIET"), QStringLiteral("--permit-file-read=") + entry};
+
+    // The page count and sizes first, so that no page is rendered that the
+    // disk or the image tool could not take.
+    QString summary;
+    if (!call.Run(ExternalTool::Interpreter,
+                  QStringList{QStringLiteral("-dNODISPLAY")} + safe +
+                      QStringList{QStringLiteral("-dPDFINFO"), entry},
+                  call.TimeoutMs(input.size()), false, &summary))
+        return result;
+    const QList<QSizeF> sizes = pdfPageSizes(summary);
+    const int pageCount = int(sizes.size());
+    if (pageCount == 0) {
+        call.Fail(QStringLiteral("PostScript interpreter found no page: ") + firstLine(summary));
+        return result;
+    }
+
+    const QString sourceFolder = folderPart(sourcePath);
+    const QString name = withoutExtension(fileNamePart(sourcePath));
+    const ImageToolLimits limits = imageToolLimits();
+    const QString fontsFolder = GetSpecialFolder(CSIDL_FONTS);
+    QList<int> failedPages;
+    QString firstPageReason;
+    const auto pageFailed = [&](int page, const QString &reason) {
+        failedPages << page;
+        if (firstPageReason.isEmpty())
+            firstPageReason = reason;
+    };
+
+    for (int first = 1; first <= pageCount && !result.Cancelled;) {
+        // Pages too large for the image tool fail alone, unrendered.
+        const PdfPage firstPage = pagePixels(sizes[first - 1]);
+        if (firstPage.Width > limits.Width || firstPage.Height > limits.Height ||
+            firstPage.Bytes > pageBytesLimit) {
+            pageFailed(
+                first,
+                QStringLiteral("page too large (%1x%2 pixels at %3 dpi; the image tool takes at most %4x%5)")
+                    .arg(firstPage.Width)
+                    .arg(firstPage.Height)
+                    .arg(pdfDpi)
+                    .arg(limits.Width)
+                    .arg(limits.Height));
+            ++first;
+            continue;
+        }
+        int last = first;
+        qint64 bytes = firstPage.Bytes;
+        while (last < pageCount && last - first + 1 < batchPages) {
+            const PdfPage next = pagePixels(sizes[last]);
+            if (next.Width > limits.Width || next.Height > limits.Height || bytes + next.Bytes > batchBytes)
+                break;
+            bytes += next.Bytes;
+            ++last;
+        }
+        const qint64 available = QStorageInfo(call.Scratch()).bytesAvailable();
+        if (available >= 0 && available < bytes + 16 * 1024 * 1024) {
+            for (int page = first; page <= last; ++page)
+                pageFailed(page, QStringLiteral("no space left on device"));
+            first = last + 1;
+            continue;
+        }
+
+        const QString stem = call.FreshName(QStringLiteral("page"), QString()) + QLatin1Char('-');
+        const QString saved = result.Reason;
+        result.Reason.clear();
+        const bool rendered = call.Run(
+            ExternalTool::Interpreter,
+            safe + QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder,
+                               QStringLiteral("-dTextAlphaBits=4"), QStringLiteral("-dGraphicsAlphaBits=4"),
+                               QStringLiteral("-sDEVICE=bmp16m"), QStringLiteral("-r%1").arg(pdfDpi),
+                               QStringLiteral("-dFirstPage=%1").arg(first),
+                               QStringLiteral("-dLastPage=%1").arg(last),
+                               QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.bmp"), entry},
+            call.TimeoutMs(input.size(), 10 * (last - first + 1)), false);
+        const QString renderReason = result.Reason;
+        result.Reason = saved;
+        for (int page = first; page <= last && !result.Cancelled; ++page) {
+            const QString bitmap = stem + pageNumber(page - first + 1) + QStringLiteral(".bmp");
+            const qint64 size = QFileInfo(call.Scratch() + bitmap).size();
+            if (size <= 0) {
+                pageFailed(page, rendered ? QStringLiteral("PostScript interpreter rendered nothing")
+                                          : renderReason);
+                continue;
+            }
+            const QString pageSource =
+                sourceFolder + name + QLatin1Char('-') + pageNumber(page) + QStringLiteral(".bmp");
+            const QString before = result.Reason;
+            result.Reason.clear();
+            if (!convertImage(call, pageSource, bitmap, size, QStringLiteral("BMP"), 25))
+                pageFailed(page, result.Reason);
+            result.Reason = before;
+            QFile::remove(call.Scratch() + bitmap);
+        }
+        if (result.Cancelled)
+            break;
+        first = last + 1;
+    }
+
+    if (result.Cancelled) {
+        result.Reason = QStringLiteral("cancelled");
+        return result;
+    }
+    if (failedPages.isEmpty()) {
+        result.Success = true;
+        return result;
+    }
+    QStringList numbers;
+    for (const int page : std::as_const(failedPages))
+        numbers << QString::number(page);
+    result.Reason = (failedPages.size() == 1 ? QStringLiteral("page ") : QStringLiteral("pages ")) +
+                    numbers.join(QStringLiteral(", ")) + QStringLiteral(" of %1 failed: ").arg(pageCount) +
+                    firstPageReason;
+    return result;
 }
 
 ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type)
@@ -310,19 +876,16 @@ ConversionResult ConvertFile(const ConversionOptions &options, const QString &fi
     return ConvertRaster(options, fileName, type, 0, QString());
 }
 
-QString TOutputNames::Reserve(const ConversionOptions &options, const QString &sourcePath, const QString &format)
+QString TOutputNames::Reserve(const ConversionOptions &options, const QString &sourcePath,
+                              const QString &format)
 {
     QMutexLocker lock(&FMutex);
     const auto found = FBySource.constFind(sourcePath);
     if (found != FBySource.constEnd())
         return *found;
     QString path = MakeOutputPath(options, sourcePath, format);
-    // Interim: a held name is skipped by asking for the next one.
-    while (FHeld.contains(path)) {
-        lock.unlock();
-        path = ReserveNext(path);
-        lock.relock();
-    }
+    if (FHeld.contains(path))
+        path = nextFree(path);
     FHeld.insert(path);
     FBySource.insert(sourcePath, path);
     return path;
@@ -331,12 +894,33 @@ QString TOutputNames::Reserve(const ConversionOptions &options, const QString &s
 QString TOutputNames::ReserveNext(const QString &path)
 {
     QMutexLocker lock(&FMutex);
+    const QString next = nextFree(path);
+    FHeld.insert(next);
+    return next;
+}
+
+QString TOutputNames::nextFree(const QString &path) const
+{
+    // "name (n).ext" after "name.ext" or after "name (m).ext".
+    static const QRegularExpression numbered(QStringLiteral("^(.*) \\((\\d+)\\)$"));
+    const qsizetype slashAt = path.lastIndexOf(slash);
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const QString base = dot < 0 ? path : path.left(dot);
-    const QString ext = dot < 0 ? QString() : path.mid(dot);
-    QString candidate = path;
-    for (qint64 n = 1; FHeld.contains(candidate) || QFileInfo::exists(candidate); ++n)
-        candidate = base + QStringLiteral(" (") + QString::number(n) + QLatin1Char(')') + ext;
-    FHeld.insert(candidate);
+    const bool hasExtension = dot > slashAt;
+    QString base = hasExtension ? path.left(dot) : path;
+    const QString extension = hasExtension ? path.mid(dot) : QString();
+    qint64 n = 1;
+    const QRegularExpressionMatch match = numbered.match(base.mid(slashAt + 1));
+    if (match.hasMatch()) {
+        base = path.left(slashAt + 1) + match.captured(1);
+        n = match.captured(2).toLongLong() + 1;
+    }
+    const auto taken = [this](const QString &candidate) {
+        const QFileInfo info(candidate);
+        return FHeld.contains(candidate) || info.exists() || info.isSymLink();
+    };
+    QString candidate;
+    do
+        candidate = base + QStringLiteral(" (") + QString::number(n++) + QLatin1Char(')') + extension;
+    while (taken(candidate));
     return candidate;
 }

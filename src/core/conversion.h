@@ -22,8 +22,8 @@ struct ConversionOptions {
     bool KeepMetadata = true;  // carry EXIF data into the output; off: strip metadata on every route
     int ToolThreads = 0;       // threads each image tool run may use; 0: the tool's own choice
     int TimeoutSeconds = 0;    // base time-out of one tool run (scaled by input size); 0: the default
-    const TCancelFlag *Cancel = nullptr;  // a cancel request that stops the running tools
-    std::shared_ptr<TOutputNames> Names;  // output names reserved by the job; null: the call's own
+    const TCancelFlag *Cancel = nullptr; // a cancel request that stops the running tools
+    std::shared_ptr<TOutputNames> Names; // output names reserved by the job; null: the call's own
 };
 
 // The outcome of one conversion.
@@ -40,7 +40,7 @@ struct ConversionResult {
 // no entry exists under it and no conversion of the job holds it. Thread-safe.
 class TOutputNames
 {
-public:
+  public:
     // The output name for sourcePath in format: the one reserved for it
     // earlier, else the first free name ("name.ext", "name (1).ext", ...),
     // which is then held for it.
@@ -49,7 +49,11 @@ public:
     // file appeared under a reserved name meanwhile).
     QString ReserveNext(const QString &path);
 
-private:
+  private:
+    // The first " (n)" name after path that no entry has and nobody holds;
+    // call with FMutex held.
+    QString nextFree(const QString &path) const;
+
     QMutex FMutex;
     QSet<QString> FHeld;
     QHash<QString, QString> FBySource;

@@ -23,18 +23,37 @@ int TFileListModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : 3;
 }
 
+QString StateText(TRowState state)
+{
+    switch (state) {
+    case TRowState::Ready:
+        return Translate(QStringLiteral("준비"));
+    case TRowState::Converting:
+        return Translate(QStringLiteral("변환"));
+    case TRowState::Success:
+        return Translate(QStringLiteral("성공"));
+    case TRowState::Fail:
+        return Translate(QStringLiteral("실패"));
+    }
+    return QString();
+}
+
 QVariant TFileListModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(FRows.size()) || role != Qt::DisplayRole)
+    if (!index.isValid() || index.row() >= int(FRows.size()))
         return {};
     const Row &row = FRows[size_t(index.row())];
+    if (role == Qt::ToolTipRole)
+        return row.state == TRowState::Fail && !row.reason.isEmpty() ? QVariant(row.reason) : QVariant();
+    if (role != Qt::DisplayRole)
+        return {};
     switch (index.column()) {
     case ColumnName:
         return row.info->Title;
     case ColumnType:
         return row.info->Format;
     case ColumnStatus:
-        return row.status;
+        return StateText(row.state);
     default:
         return {};
     }
@@ -63,18 +82,40 @@ const TFileInfo &TFileListModel::fileInfo(int row) const
     return *FRows.at(size_t(row)).info;
 }
 
-QString TFileListModel::status(int row) const
+TRowState TFileListModel::state(int row) const
 {
-    return FRows.at(size_t(row)).status;
+    return FRows.at(size_t(row)).state;
 }
 
-void TFileListModel::setStatus(int row, const QString &status)
+QString TFileListModel::status(int row) const
+{
+    return StateText(state(row));
+}
+
+QString TFileListModel::reason(int row) const
+{
+    return FRows.at(size_t(row)).reason;
+}
+
+QString TFileListModel::printed(int row) const
+{
+    return FRows.at(size_t(row)).printed;
+}
+
+void TFileListModel::setState(int row, TRowState state, const QString &reason, const QString &printed)
 {
     if (row < 0 || row >= int(FRows.size()))
         return;
-    FRows[size_t(row)].status = status;
-    const QModelIndex cell = index(row, ColumnStatus);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
+    Row &target = FRows[size_t(row)];
+    target.state = state;
+    target.reason = reason;
+    // The end of a tool's output usually says what went wrong; a runaway
+    // tool must not hold megabytes per row.
+    if (printed.size() > kMaxPrinted)
+        target.printed = QStringLiteral("[…]\n") + printed.right(kMaxPrinted);
+    else
+        target.printed = printed;
+    emit dataChanged(index(row, 0), index(row, ColumnStatus), {Qt::DisplayRole, Qt::ToolTipRole});
 }
 
 bool TFileListModel::contains(const QString &fileName) const
@@ -82,14 +123,14 @@ bool TFileListModel::contains(const QString &fileName) const
     return FNames.contains(fileName);
 }
 
-void TFileListModel::append(std::unique_ptr<TFileInfo> info, const QString &status)
+void TFileListModel::append(std::unique_ptr<TFileInfo> info)
 {
     std::vector<std::unique_ptr<TFileInfo>> one;
     one.push_back(std::move(info));
-    appendRows(std::move(one), status);
+    appendRows(std::move(one));
 }
 
-void TFileListModel::appendRows(std::vector<std::unique_ptr<TFileInfo>> infos, const QString &status)
+void TFileListModel::appendRows(std::vector<std::unique_ptr<TFileInfo>> infos)
 {
     if (infos.empty())
         return;
@@ -99,7 +140,7 @@ void TFileListModel::appendRows(std::vector<std::unique_ptr<TFileInfo>> infos, c
     FNames.reserve(FNames.size() + qsizetype(infos.size()));
     for (auto &info : infos) {
         FNames.insert(info->FileName);
-        FRows.push_back(Row{std::move(info), status});
+        FRows.push_back(Row{std::move(info), TRowState::Ready, QString(), QString()});
     }
     endInsertRows();
 }
@@ -167,6 +208,24 @@ void TFileListModel::clear()
     endResetModel();
 }
 
+QString RelativeFolderOf(const TFileInfo &info)
+{
+    if (info.Root.isEmpty() || !info.FileName.startsWith(info.Root))
+        return QString();
+    // The walked folder's own name, as the path resolves it: a root given as
+    // "pics/.." or "/" has no name to keep, and the result must never lead
+    // out of the folder it is put under.
+    QString folderName = FileTitle(QDir::cleanPath(info.Root));
+    if (folderName == QLatin1String("..") || folderName == QLatin1String("."))
+        folderName.clear();
+    const QString inside = info.FileName.mid(info.Root.size());
+    const qsizetype cut = inside.lastIndexOf(QLatin1Char('/'));
+    const QString below = cut < 0 ? QString() : inside.left(cut);
+    if (folderName.isEmpty())
+        return below;
+    return below.isEmpty() ? folderName : folderName + QLatin1Char('/') + below;
+}
+
 QString FileTitle(const QString &path)
 {
     qsizetype cut = path.size() - 1;
@@ -195,8 +254,7 @@ QString folderIdentity(const QString &folder)
 class TIntake
 {
 public:
-    explicit TIntake(TFileListModel &list)
-        : FList(list), FReady(Translate(QStringLiteral("준비"))), FListWasEmpty(list.rowCount() == 0)
+    explicit TIntake(TFileListModel &list) : FList(list), FListWasEmpty(list.rowCount() == 0)
     {
     }
     ~TIntake() { flush(); }
@@ -214,9 +272,16 @@ public:
             return;
         }
 
+        // The folder given to the walk is the root of every file below it.
+        const bool isRoot = FRoot.isEmpty();
+        if (isRoot)
+            FRoot = folder;
         const QString identity = folderIdentity(folder);
-        if (!identity.isEmpty() && FAncestors.contains(identity))
+        if (!identity.isEmpty() && FAncestors.contains(identity)) {
+            if (isRoot)
+                FRoot.clear();
             return;
+        }
         FAncestors.append(identity);
 
         QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -230,6 +295,8 @@ public:
         }
 
         FAncestors.removeLast();
+        if (isRoot)
+            FRoot.clear();
     }
 
 private:
@@ -247,6 +314,7 @@ private:
         info->FileName = path;
         info->Title = FileTitle(path);
         info->Format = type;
+        info->Root = FRoot;
         FPending.push_back(std::move(info));
         if (FPending.size() >= kChunk)
             flush();
@@ -254,13 +322,13 @@ private:
 
     void flush()
     {
-        FList.appendRows(std::move(FPending), FReady);
+        FList.appendRows(std::move(FPending));
         FPending.clear();
     }
 
     static constexpr size_t kChunk = 4096;
     TFileListModel &FList;
-    const QString FReady; // one shared status text for every new row
+    QString FRoot; // the folder the current walk started from
     const bool FListWasEmpty;
     std::vector<std::unique_ptr<TFileInfo>> FPending;
     QStringList FAncestors; // identities of the folders being walked

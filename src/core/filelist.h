@@ -9,18 +9,25 @@
 #include <memory>
 #include <vector>
 
+// The state of a row for the conversion job.
+enum class TRowState { Ready, Converting, Success, Fail };
+
+// The status text of a state: the translated "준비", "변환", "성공" or "실패".
+QString StateText(TRowState state);
+
 // The file list: one row per input file, in the order added. Each row owns
-// its TFileInfo and has a status text (the row's state for the conversion
-// job). Columns: file name (Title), type (Format), status.
+// its TFileInfo, a state, and for a finished row the reason of a failure and
+// what the tools printed (capped at kMaxPrinted bytes' worth of characters).
+// Columns: file name (Title), type (Format), status (StateText of the state).
+// A failed row shows its reason as the tooltip of every column.
 //
-// The conversion worker reads rows (fileInfo, status) from its own thread
-// while a job runs; the window guarantees that no row is added, removed or
-// moved meanwhile, and writes statuses only through blocking hand-overs.
+// Used on the window thread only; a job works on a copy of the rows.
 class TFileListModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     enum Column { ColumnName = 0, ColumnType = 1, ColumnStatus = 2 };
+    static constexpr qsizetype kMaxPrinted = 16 * 1024;
 
     explicit TFileListModel(QObject *parent = nullptr);
     ~TFileListModel() override;
@@ -35,15 +42,21 @@ public:
     QStringList headerTexts() const;
 
     const TFileInfo &fileInfo(int row) const;
-    QString status(int row) const;
-    void setStatus(int row, const QString &status);
+    TRowState state(int row) const;
+    QString status(int row) const; // StateText(state(row))
+    QString reason(int row) const;
+    QString printed(int row) const;
+    // Sets a row's state; reason and printed text are replaced (printed cut
+    // to its last kMaxPrinted characters with a marker in front). Rows out of
+    // range are ignored.
+    void setState(int row, TRowState state, const QString &reason = QString(), const QString &printed = QString());
 
     // Whether a row with exactly this FileName exists (no scan: indexed).
     bool contains(const QString &fileName) const;
-    void append(std::unique_ptr<TFileInfo> info, const QString &status);
-    // Appends several rows in one insertion (one notification for the view).
-    // Every FileName must be new to the list and unique within infos.
-    void appendRows(std::vector<std::unique_ptr<TFileInfo>> infos, const QString &status);
+    void append(std::unique_ptr<TFileInfo> info);
+    // Appends several rows in one insertion (one notification for the view),
+    // all Ready. Every FileName must be new to the list and unique within infos.
+    void appendRows(std::vector<std::unique_ptr<TFileInfo>> infos);
     // Removes the given rows (any order, duplicates and rows out of range
     // ignored); the other rows keep their order.
     void removeRowsAt(QList<int> rows);
@@ -53,16 +66,24 @@ private:
     struct Row
     {
         std::unique_ptr<TFileInfo> info;
-        QString status;
+        TRowState state = TRowState::Ready;
+        QString reason;
+        QString printed;
     };
     std::vector<Row> FRows;
     QSet<QString> FNames;
     QStringList FHeaders;
 };
 
+// The sub-folder that keeps a file's place in the tree it was found in: the
+// name of the walked folder, then the folders between it and the file, '/'
+// between them, no '/' at either end. Empty for a file given by itself.
+QString RelativeFolderOf(const TFileInfo &info);
+
 // Adds a file, or every file below a folder (recursively, hidden entries
 // included), to the list: each file not listed yet whose DetectImageType is
-// not empty gets a row with status Translate("준비"). A folder link that leads
+// not empty gets a Ready row; files found below a folder record that folder
+// as their Root. A folder link that leads
 // back to one of its ancestors is not walked again.
 //
 // The given path is taken with '/' as separator (QDir::fromNativeSeparators).

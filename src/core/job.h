@@ -40,7 +40,7 @@ signals:
     void RowStarted(int index);
     void RowFinished(int index, const ConversionResult &result);
     void Progress(int finished, int total);
-    // After the last RowFinished; cancelled when Cancel() ended it early.
+    // After the last RowFinished; cancelled when Cancel() left items unfinished.
     void Finished(bool cancelled);
 
 private:

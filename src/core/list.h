@@ -11,6 +11,7 @@ class TFileInfo
     QString FileName; // the path exactly as added; the duplicate key
     QString Title;    // the file-name part of FileName; the row caption
     QString Format;   // the image type text, never empty in a row
+    QString Root;     // the folder a walk started from, ending in '/'; empty for a file given by itself
 };
 
 // The 13 extensions accepted without a signature, upper case, in order.

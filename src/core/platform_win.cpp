@@ -6,6 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QProcess>
+#include <QVariant>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -210,4 +214,133 @@ bool MakeFolderLink(const QString &target, const QString &link)
         return false;
     // Some systems report success without making the link.
     return QFileInfo(link).isDir();
+}
+
+namespace
+{
+
+// One job object per running tool: it holds the tool and everything the tool
+// starts, and ends them all when closed (also when this program dies).
+QMutex toolJobsMutex;
+QHash<qint64, HANDLE> toolJobs;
+
+void closeToolJob(qint64 pid, bool kill)
+{
+    HANDLE job = nullptr;
+    {
+        QMutexLocker lock(&toolJobsMutex);
+        job = toolJobs.take(pid);
+    }
+    if (!job)
+        return;
+    if (kill)
+        TerminateJobObject(job, 1);
+    CloseHandle(job);
+}
+
+std::function<void()> &terminationCleanup()
+{
+    static std::function<void()> cleanup;
+    return cleanup;
+}
+
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    if (terminationCleanup())
+        terminationCleanup()();
+    return FALSE; // the system's own handling ends the program
+}
+
+} // namespace
+
+void PrepareToolProcess(QProcess &process)
+{
+    QObject::connect(&process, &QProcess::started, &process, [&process] {
+        const qint64 pid = process.processId();
+        HANDLE job = CreateJobObjectW(nullptr, nullptr);
+        if (!job)
+            return;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+        HANDLE child = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(pid));
+        const bool assigned = child && AssignProcessToJobObject(job, child);
+        if (child)
+            CloseHandle(child);
+        if (!assigned) {
+            CloseHandle(job);
+            return;
+        }
+        QMutexLocker lock(&toolJobsMutex);
+        toolJobs.insert(pid, job);
+        // The id is gone from the process object once it has finished.
+        process.setProperty("zarveloToolPid", pid);
+    });
+    QObject::connect(&process, &QProcess::finished, &process, [&process] {
+        closeToolJob(process.property("zarveloToolPid").toLongLong(), true);
+    });
+}
+
+void KillToolTree(qint64 pid)
+{
+    if (pid <= 0)
+        return;
+    bool hadJob;
+    {
+        QMutexLocker lock(&toolJobsMutex);
+        hadJob = toolJobs.contains(pid);
+    }
+    if (hadJob) {
+        closeToolJob(pid, true);
+        return;
+    }
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid))) {
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+}
+
+void OnTerminationRequest(std::function<void()> cleanup)
+{
+    if (terminationCleanup())
+        return;
+    terminationCleanup() = std::move(cleanup);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+TMoveOutcome MoveWithoutReplacing(const QString &from, const QString &to, QString *error)
+{
+    const std::wstring source = nativePath(from);
+    const std::wstring target = nativePath(to);
+    // Without MOVEFILE_REPLACE_EXISTING an existing entry is never replaced;
+    // without MOVEFILE_COPY_ALLOWED the move is a rename on one volume.
+    if (MoveFileExW(source.c_str(), target.c_str(), 0))
+        return TMoveOutcome::Moved;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)
+        return TMoveOutcome::NameTaken;
+    if (code == ERROR_NOT_SAME_DEVICE)
+        return TMoveOutcome::OtherFileSystem;
+    if (error)
+        *error = QStringLiteral("cannot move the file (system error %1)").arg(code);
+    return TMoveOutcome::Failed;
+}
+
+QString ProcessIdentity(qint64 pid)
+{
+    if (pid <= 0)
+        return QString();
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return QString();
+    QString identity;
+    DWORD exitCode = 0;
+    FILETIME created, exited, kernel, user;
+    if (GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE &&
+        GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        const quint64 start = (quint64(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        identity = QString::number(pid) + QLatin1Char(' ') + QString::number(start);
+    }
+    CloseHandle(process);
+    return identity;
 }

@@ -1,9 +1,15 @@
 #include "tools.h"
 
+#include "platform.h"
+
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QSet>
+
+#include <algorithm>
 
 namespace
 {
@@ -82,11 +88,15 @@ QString ToolOutcome::Reason() const
     case Status::NotStarted:
         return QStringLiteral("program missing or not startable");
     case Status::TimedOut:
-        return QStringLiteral("timed out");
+        return TimeoutMs > 0 ? QStringLiteral("timed out after %1 s").arg((TimeoutMs + 999) / 1000)
+                             : QStringLiteral("timed out");
     case Status::Cancelled:
         return QStringLiteral("cancelled");
     case Status::Crashed:
-        return QStringLiteral("program crashed");
+        return QStringLiteral("program crashed (signal %1)").arg(ExitCode) +
+               (Printed.trimmed().isEmpty()
+                    ? QString()
+                    : QStringLiteral(": ") + Printed.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed());
     case Status::Finished:
         break;
     }
@@ -97,23 +107,167 @@ QString ToolOutcome::Reason() const
     return first;
 }
 
-// Interim: no time-out or cancel yet.
-ToolOutcome RunTool(const ToolRequest &request)
+namespace
+{
+// Process groups of the tool runs in progress, so that a program asked to end
+// can stop them all (KillAllToolRuns).
+QMutex runningMutex;
+QSet<qint64> runningGroups;
+
+} // namespace
+
+void KillAllToolRuns()
+{
+    QMutexLocker lock(&runningMutex);
+    for (const qint64 pid : std::as_const(runningGroups))
+        KillToolTree(pid);
+}
+
+QString JoinArguments(const QStringList &arguments)
+{
+    QStringList parts;
+    parts.reserve(arguments.size());
+    for (const QString &argument : arguments)
+        parts << (argument.isEmpty() || argument.contains(QLatin1Char(' '))
+                      ? QLatin1Char('"') + argument + QLatin1Char('"')
+                      : argument);
+    return parts.join(QLatin1Char(' '));
+}
+
+namespace
+{
+bool startable(const ToolRequest &request)
+{
+    const QFileInfo program(request.Program);
+    return !request.Program.isEmpty() && program.isFile() && program.isExecutable();
+}
+
+void configure(QProcess &process, const ToolRequest &request)
+{
+    const QFileInfo program(request.Program);
+    process.setProgram(program.absoluteFilePath());
+    process.setArguments(request.Arguments);
+    process.setWorkingDirectory(request.WorkingFolder.isEmpty() ? program.absolutePath()
+                                                                : request.WorkingFolder);
+    if (!request.ScratchFolder.isEmpty()) {
+        // The program's own environment, read once: reading it is a
+        // noticeable part of a short tool run.
+        static const QProcessEnvironment inherited = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = inherited;
+        for (const char *name : {"TMPDIR", "TMP", "TEMP", "MAGICK_TEMPORARY_PATH"})
+            environment.insert(QLatin1String(name), request.ScratchFolder);
+        process.setProcessEnvironment(environment);
+    }
+    // A time-out or a cancel must be able to stop everything the tool started.
+    PrepareToolProcess(process);
+}
+
+// Waits for started processes until all have ended, or until the time-out or
+// the cancel request, which kill them all with everything they started.
+// Returns how the wait ended (Finished: every process ended by itself).
+ToolOutcome::Status waitForAll(const QList<QProcess *> &processes, int timeoutMs, const TCancelFlag *cancel)
+{
+    QList<qint64> groups;
+    for (QProcess *process : processes)
+        if (process->state() != QProcess::NotRunning)
+            groups << process->processId();
+    {
+        QMutexLocker lock(&runningMutex);
+        for (const qint64 pid : std::as_const(groups))
+            runningGroups.insert(pid);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    ToolOutcome::Status stopped = ToolOutcome::Status::Finished;
+    // QProcess keeps reading each pipe while it waits, so a program that
+    // writes more than a pipe holds never stalls. Short waits let the cancel
+    // flag and the time-out be seen promptly.
+    const int slice = processes.size() > 1 ? 20 : 50;
+    for (;;) {
+        bool running = false;
+        for (QProcess *process : processes)
+            if (process->state() != QProcess::NotRunning && !process->waitForFinished(slice))
+                running = running || process->state() != QProcess::NotRunning;
+        if (!running)
+            break;
+        if (cancel && cancel->IsCancelled())
+            stopped = ToolOutcome::Status::Cancelled;
+        else if (timeoutMs > 0 && clock.elapsed() >= timeoutMs)
+            stopped = ToolOutcome::Status::TimedOut;
+        if (stopped != ToolOutcome::Status::Finished) {
+            for (const qint64 pid : std::as_const(groups))
+                KillToolTree(pid);
+            for (QProcess *process : processes)
+                process->waitForFinished(-1);
+            break;
+        }
+    }
+    // Anything a tool left running in its group goes with it.
+    QMutexLocker lock(&runningMutex);
+    for (const qint64 pid : std::as_const(groups)) {
+        KillToolTree(pid);
+        runningGroups.remove(pid);
+    }
+    return stopped;
+}
+
+ToolOutcome outcomeOf(QProcess &process, ToolOutcome::Status stopped, int timeoutMs, QByteArray printed)
 {
     ToolOutcome outcome;
+    outcome.Printed = QString::fromUtf8(printed);
+    outcome.ExitCode = process.exitCode();
+    if (stopped != ToolOutcome::Status::Finished) {
+        outcome.State = stopped;
+        outcome.TimeoutMs = timeoutMs;
+    } else {
+        outcome.State = process.exitStatus() == QProcess::NormalExit ? ToolOutcome::Status::Finished
+                                                                     : ToolOutcome::Status::Crashed;
+    }
+    return outcome;
+}
+} // namespace
+
+ToolOutcome RunTool(const ToolRequest &request)
+{
+    notifyObserver(request.Program, JoinArguments(request.Arguments));
+    if (!startable(request))
+        return ToolOutcome();
+
     QProcess process;
-    process.setProgram(request.Program);
-    process.setArguments(request.Arguments);
-    process.setWorkingDirectory(QFileInfo(request.Program).absolutePath());
+    configure(process, request);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
-        return outcome;
-    process.waitForFinished(-1);
-    outcome.Printed = QString::fromUtf8(process.readAll());
-    outcome.State = process.exitStatus() == QProcess::NormalExit ? ToolOutcome::Status::Finished
-                                                                 : ToolOutcome::Status::Crashed;
-    outcome.ExitCode = process.exitCode();
-    return outcome;
+        return ToolOutcome();
+    const ToolOutcome::Status stopped = waitForAll({&process}, request.TimeoutMs, request.Cancel);
+    return outcomeOf(process, stopped, request.TimeoutMs, process.readAll());
+}
+
+std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second)
+{
+    notifyObserver(first.Program, JoinArguments(first.Arguments));
+    notifyObserver(second.Program, JoinArguments(second.Arguments));
+    if (!startable(first) || !startable(second))
+        return {ToolOutcome(), ToolOutcome()};
+
+    QProcess producer;
+    QProcess consumer;
+    configure(producer, first);
+    configure(consumer, second);
+    producer.setStandardInputFile(QProcess::nullDevice());
+    producer.setStandardOutputProcess(&consumer);
+    consumer.setProcessChannelMode(QProcess::MergedChannels);
+    producer.start(QIODevice::ReadOnly);
+    consumer.start(QIODevice::ReadOnly);
+    const bool producerStarted = producer.waitForStarted(-1);
+    const bool consumerStarted = consumer.waitForStarted(-1);
+    const int timeoutMs = std::max(first.TimeoutMs, second.TimeoutMs);
+    const ToolOutcome::Status stopped = waitForAll({&producer, &consumer}, timeoutMs, first.Cancel);
+    std::pair<ToolOutcome, ToolOutcome> outcomes;
+    if (producerStarted)
+        outcomes.first = outcomeOf(producer, stopped, timeoutMs, producer.readAllStandardError());
+    if (consumerStarted)
+        outcomes.second = outcomeOf(consumer, stopped, timeoutMs, consumer.readAll());
+    return outcomes;
 }

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 // Runs one external program hidden and returns everything it wrote to its
 // standard output and standard error (one merged channel, in arrival order),
@@ -40,20 +41,21 @@ void SetToolRunObserver(ToolRunObserver observer);
 // every running and later RunTool call that holds it ends promptly.
 class TCancelFlag
 {
-public:
+  public:
     void Cancel() { FCancelled.store(true); }
     bool IsCancelled() const { return FCancelled.load(); }
 
-private:
+  private:
     std::atomic<bool> FCancelled{false};
 };
 
 // One run of an external program.
 struct ToolRequest {
-    QString Program;        // full path of the executable; never looked up on PATH
-    QStringList Arguments;  // passed as they are: no splitting, no quoting
-    QString ScratchFolder;  // the tool's temporary folder (TMPDIR and the like); empty: unchanged
-    int TimeoutMs = 0;      // 0: no limit
+    QString Program;       // full path of the executable; never looked up on PATH
+    QStringList Arguments; // passed as they are: no splitting, no quoting
+    QString ScratchFolder; // the tool's temporary folder (TMPDIR and the like); empty: unchanged
+    QString WorkingFolder; // the tool's current folder; empty: the program's folder
+    int TimeoutMs = 0;     // 0: no limit
     const TCancelFlag *Cancel = nullptr;
 };
 
@@ -62,7 +64,8 @@ struct ToolOutcome {
     enum class Status { Finished, NotStarted, TimedOut, Cancelled, Crashed };
     Status State = Status::NotStarted;
     int ExitCode = -1;
-    QString Printed;        // standard output and error, merged, decoded from UTF-8
+    QString Printed;   // standard output and error, merged, decoded from UTF-8
+    int TimeoutMs = 0; // the limit that was reached, for TimedOut
     bool Finished() const { return State == Status::Finished; }
     // A short reason a person can read ("timed out after 60 s", "exit status 1:
     // <first printed line>", ...); empty for a clean run that printed nothing.
@@ -71,5 +74,21 @@ struct ToolOutcome {
 
 // Runs a program with its standard input closed and its output captured, the
 // working folder being the program's folder. A time-out or a cancel request
-// kills the program and everything it started. Reentrant.
+// kills the program and everything it started. The observer (SetToolRunObserver)
+// sees the program and the arguments joined by JoinArguments. Reentrant.
 ToolOutcome RunTool(const ToolRequest &request);
+
+// Runs two programs joined by a pipe: the first one's standard output is the
+// second one's standard input. The first one's printed text is its standard
+// error; the second one's both its channels. The larger of the two time-outs
+// and the first one's cancel request end both, with everything they started.
+// The observer sees both. Reentrant.
+std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second);
+
+// The arguments as one text: separated by one space, an argument that is
+// empty or holds a space put in double quotes. For observers and messages only.
+QString JoinArguments(const QStringList &arguments);
+
+// Kills every tool run in progress, with everything each one started (used
+// when the program is asked to end). The waiting RunTool calls then return.
+void KillAllToolRuns();

@@ -1,5 +1,7 @@
 #include "update.h"
 
+#include "version.h"
+
 #include "common.h"
 #include "config.h"
 #include "platform.h"
@@ -261,6 +263,10 @@ QString UpdateLanguageFor(const QLocale &locale)
 
 QString ConfiguredUpdateEndpoint()
 {
+    // Built without the update check: no address, so no check starts and no
+    // identifier is ever made.
+    if (!ZARVELO_UPDATE_CHECK)
+        return QString();
     return TConfig(QStringLiteral("Zarvelo"), QStringLiteral("Update"))
         .ReadString(QStringLiteral("endpoint"), WebHost() + QStringLiteral("/api.init.php"));
 }

@@ -27,7 +27,8 @@ void InitUpdateModule();
 
 // The update service address the window uses: WebHost() + "/api.init.php",
 // unless the settings file's section [Update] has the key "endpoint" (an empty
-// value there switches the check off).
+// value there switches the check off). Always empty in a build made with the
+// update check switched off (CMake option ZARVELO_UPDATE_CHECK).
 QString ConfiguredUpdateEndpoint();
 
 // Starts the background check of the update service and returns at once.

@@ -1,0 +1,299 @@
+// The conversion job without a window, on real files with the real image
+// tools: any number of workers gives the names, statuses and pixels of a
+// one-worker run; a cancel leaves no tool, no partial output and the
+// unfinished items for another job.
+
+#include "job.h"
+#include "testutil.h"
+#include "translate.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace
+{
+
+// A plain picture in the format its extension names; the image tool writes
+// the formats Qt cannot.
+void writeImage(const QString &path, QColor colour, int width = 64, int height = 48)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    if (path.endsWith(QLatin1String(".png"))) {
+        QVERIFY(image.save(path, "PNG"));
+        return;
+    }
+    const QString png = path + QStringLiteral(".source.png");
+    QVERIFY(image.save(png, "PNG"));
+    QProcess tool;
+    tool.start(testutil::binFolder() + QStringLiteral("vendor/magick"), {png, path});
+    QVERIFY(tool.waitForFinished(60000));
+    QFile::remove(png);
+    QVERIFY(QFileInfo(path).size() > 0);
+}
+
+// Noise the tools need about a second for.
+void writeNoise(const QString &path, int width, int height)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 99;
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xFF000000u | (seed >> 8);
+        }
+    }
+    QVERIFY(image.save(path, "PNG", 100));
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Every entry below folder, relative, sorted.
+QStringList entriesBelow(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next().mid(folder.size());
+    names.sort();
+    return names;
+}
+
+// Child processes of this test (image tools a job left running).
+int childProcesses()
+{
+    int count = 0;
+    const QString self = QString::number(getpid());
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QFile stat(it.next() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        // pid (comm) state ppid ...: the comm may hold blanks, so read after ')'.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1) == self.toLatin1())
+            ++count;
+    }
+    return count;
+}
+
+struct JobRun {
+    QMap<int, ConversionResult> results;
+    QList<int> started;
+    QList<int> progress;
+    bool finished = false;
+    bool cancelled = false;
+};
+
+// Runs a job to its end; cancelAfter > 0 cancels once that many items finished.
+JobRun runJob(const QList<TJobItem> &items, const ConversionOptions &options, int workers,
+              int cancelAfter = 0)
+{
+    JobRun run;
+    TConversionJob job(items, options, workers);
+    QObject::connect(&job, &TConversionJob::RowStarted, [&](int i) { run.started << i; });
+    QObject::connect(&job, &TConversionJob::RowFinished, [&](int i, const ConversionResult &r) {
+        run.results.insert(i, r);
+        if (cancelAfter > 0 && run.results.size() == cancelAfter)
+            job.Cancel();
+    });
+    QObject::connect(&job, &TConversionJob::Progress, [&](int n, int) { run.progress << n; });
+    QObject::connect(&job, &TConversionJob::Finished, [&](bool cancelled) {
+        run.finished = true;
+        run.cancelled = cancelled;
+    });
+    job.Start();
+    if (!QTest::qWaitFor([&] { return run.finished; }, 300000))
+        qWarning("job did not finish");
+    return run;
+}
+
+} // namespace
+
+class TestJobCore : public QObject
+{
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<testutil::ProgramFolderScope> m_program;
+    QTemporaryDir m_files;
+    QString m_mixed; // the mixed fixture folder, ending in '/'
+
+  private slots:
+    void initTestCase()
+    {
+        InitTranslation();
+        m_program = std::make_unique<testutil::ProgramFolderScope>();
+        // Same names in one folder (three sources for one "a.jpg"), a failing
+        // row, a name with a blank,
+        // a minus and a non-ASCII letter, formats of every kind of route.
+        m_mixed = m_files.path() + QStringLiteral("/mixed/");
+        writeImage(m_mixed + "a.png", QColor(220, 20, 20));
+        writeImage(m_mixed + "a.gif", QColor(20, 220, 20));
+        writeImage(m_mixed + "a.bmp", QColor(20, 20, 220));
+        writeBytes(m_mixed + "broken.png", "no picture, only a name that says so");
+        writeImage(m_mixed + "é x-1.png", QColor(200, 200, 20));
+        writeImage(m_mixed + "b.tif", QColor(20, 200, 200));
+    }
+
+    void cleanupTestCase() { m_program.reset(); }
+
+    void sameResultForAnyWorkerCount_data()
+    {
+        QTest::addColumn<int>("workers");
+        QTest::newRow("1 worker") << 1;
+        QTest::newRow("2 workers") << 2;
+        QTest::newRow("4 workers") << 4;
+    }
+
+    void sameResultForAnyWorkerCount()
+    {
+        QFETCH(int, workers);
+
+        const QList<TJobItem> items{
+            {m_mixed + "a.png", "PNG", {}},      {m_mixed + "a.gif", "GIF", {}},
+            {m_mixed + "broken.png", "PNG", {}}, {m_mixed + "a.bmp", "BMP", {}},
+            {m_mixed + "é x-1.png", "PNG", {}},  {m_mixed + "b.tif", "TIFF", {}},
+            {m_mixed + "a.png", "", {}}, // no type: fails without a tool
+        };
+        QTemporaryDir out;
+        ConversionOptions options;
+        options.SaveFormat = QStringLiteral("JPG");
+        options.SavePath = out.path() + QLatin1Char('/');
+
+        const JobRun run = runJob(items, options, workers);
+        QVERIFY(run.finished);
+        QVERIFY(!run.cancelled);
+        QCOMPARE(run.results.size(), items.size());
+        QCOMPARE(run.progress, (QList<int>{1, 2, 3, 4, 5, 6, 7}));
+
+        QStringList statuses;
+        for (int i = 0; i < items.size(); ++i) {
+            statuses << (run.results.value(i).Success ? "ok" : "fail");
+            if (!run.results.value(i).Success)
+                QVERIFY2(!run.results.value(i).Reason.isEmpty(), qPrintable(items[i].FileName));
+        }
+        QCOMPARE(statuses, (QStringList{"ok", "ok", "fail", "ok", "ok", "ok", "fail"}));
+        // Names in item order, as a one-worker run gives them.
+        QCOMPARE(entriesBelow(options.SavePath),
+                 (QStringList{"a (1).jpg", "a (2).jpg", "a.jpg", "b.jpg", "é x-1.jpg"}));
+        const auto centre = [&](const QString &name) {
+            const QImage image(options.SavePath + name);
+            return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
+        };
+        const QList<std::pair<QString, QColor>> expected{{"a.jpg", QColor(220, 20, 20)},
+                                                         {"a (1).jpg", QColor(20, 220, 20)},
+                                                         {"a (2).jpg", QColor(20, 20, 220)},
+                                                         {"b.jpg", QColor(20, 200, 200)}};
+        for (const auto &[name, colour] : expected) {
+            const QColor got = centre(name);
+            QVERIFY2(qAbs(got.red() - colour.red()) < 12 && qAbs(got.green() - colour.green()) < 12 &&
+                         qAbs(got.blue() - colour.blue()) < 12,
+                     qPrintable(name + QStringLiteral(": ") + got.name()));
+        }
+    }
+
+    // An empty job ends at once, not cancelled; a job never started ends with
+    // its object; more workers than items start no idle threads' signals.
+    void emptyAndUnstarted()
+    {
+        const JobRun run = runJob({}, ConversionOptions(), 4);
+        QVERIFY(run.finished);
+        QVERIFY(!run.cancelled);
+        QVERIFY(run.results.isEmpty());
+
+        TConversionJob never({{m_mixed + "a.png", "PNG", {}}}, ConversionOptions(), 0);
+        QVERIFY(never.WorkerCount() >= 1);
+        QVERIFY(!never.IsRunning());
+    }
+
+    // Cancel after the first finished item: finished outputs stay, no other
+    // output or scratch file remains, no tool runs on, and a second job over
+    // the unfinished items converts the rest under the plain names.
+    void cancelInTheMiddle()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/slow/");
+        QList<TJobItem> items;
+        for (int i = 0; i < 8; ++i) {
+            const QString path = dir + QStringLiteral("s%1.png").arg(i);
+            if (i == 0)
+                writeNoise(path, 3000, 2000);
+            else
+                QVERIFY(QFile::copy(dir + "s0.png", path));
+            items.append({path, "PNG", {}});
+        }
+        QTemporaryDir out;
+        ConversionOptions options;
+        options.SaveFormat = QStringLiteral("JPG");
+        options.SavePath = out.path() + QLatin1Char('/');
+
+        const JobRun first = runJob(items, options, 2, 1);
+        QVERIFY(first.finished);
+        QVERIFY(first.cancelled);
+        QCOMPARE(childProcesses(), 0);
+        QVERIFY(first.results.size() < items.size());
+        QStringList finishedOutputs;
+        QList<TJobItem> rest;
+        for (int i = 0; i < items.size(); ++i) {
+            if (first.results.contains(i)) {
+                QVERIFY(first.results[i].Success);
+                finishedOutputs << QStringLiteral("s%1.jpg").arg(i);
+            } else {
+                rest << items[i];
+            }
+        }
+        finishedOutputs.sort();
+        QCOMPARE(entriesBelow(options.SavePath), finishedOutputs);
+
+        const JobRun second = runJob(rest, options, 2);
+        QVERIFY(!second.cancelled);
+        QCOMPARE(second.results.size(), rest.size());
+        QStringList all;
+        for (int i = 0; i < items.size(); ++i)
+            all << QStringLiteral("s%1.jpg").arg(i);
+        all.sort();
+        QCOMPARE(entriesBelow(options.SavePath), all);
+        for (const QString &name : all)
+            QCOMPARE(QImage(options.SavePath + name).size(), QSize(3000, 2000));
+    }
+
+    // With an output folder, an item's relative folder is created below it
+    // and its output goes there under the plain name.
+    void relativeFolders()
+    {
+        QTemporaryDir out;
+        ConversionOptions options;
+        options.SaveFormat = QStringLiteral("PNG");
+        options.SavePath = out.path() + QLatin1Char('/');
+        const QList<TJobItem> items{{m_mixed + "a.png", "PNG", "trip/day 1"},
+                                    {m_mixed + "a.gif", "GIF", "trip/day [2]"},
+                                    {m_mixed + "a.bmp", "BMP", {}}};
+        const JobRun run = runJob(items, options, 2);
+        QVERIFY(!run.cancelled);
+        QCOMPARE(entriesBelow(options.SavePath),
+                 (QStringList{"a.png", "trip", "trip/day 1", "trip/day 1/a.png", "trip/day [2]",
+                              "trip/day [2]/a.png"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobCore)
+#include "tst_job.moc"

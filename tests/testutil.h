@@ -3,12 +3,15 @@
 // Shared helpers of the Qt Test executables.
 
 #include "common.h"
+#include "platform.h"
 #include "update.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -25,15 +28,57 @@ inline QString binFolder()
     return QCoreApplication::applicationDirPath() + QLatin1Char('/');
 }
 
+// A program's file name on this system: name.exe on Windows.
+inline QString exeName(const QString &name)
+{
+    return name + ExecutableSuffix();
+}
+
+// Copies the files of folder from (not its subfolders) into folder to.
+inline bool copyFiles(const QString &from, const QString &to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    bool ok = true;
+    QDirIterator it(from, QDir::Files);
+    while (it.hasNext()) {
+        it.next();
+        ok = QFile::copy(it.filePath(), to + QLatin1Char('/') + it.fileName()) && ok;
+    }
+    return ok;
+}
+
+// Why a test that needs the external program cannot run here, or empty when
+// it can. Only the Windows build may lack a program (it has no Windows
+// ImageMagick or Ghostscript yet), and then the test is skipped with this
+// reason: if (auto why = testutil::missingToolReason(t); !why.isEmpty()) QSKIP(qPrintable(why));
+// Elsewhere a missing program is a broken build, which the test's own
+// checks report.
+inline QString missingToolReason(ExternalTool tool)
+{
+    if (ExecutableSuffix().isEmpty())
+        return QString();
+    const QString path = binFolder() + QStringLiteral("vendor/") + ExternalToolName(tool);
+    if (QFileInfo(path).isFile())
+        return QString();
+    return QStringLiteral("no Windows build of %1 in vendor/ yet").arg(ExternalToolName(tool));
+}
+
 // A private stand-in for the program folder: a temporary folder with a link
-// "vendor" to the real vendor folder, so that settings files of tests never
-// meet. Made the program folder for as long as the object lives.
+// "vendor" to the real vendor folder (a copy of it where the system makes no
+// folder links), so that settings files of tests never meet. Made the
+// program folder for as long as the object lives.
 class ProgramFolderScope
 {
 public:
     ProgramFolderScope()
     {
-        QFile::link(binFolder() + QStringLiteral("vendor"), m_dir.path() + QStringLiteral("/vendor"));
+        const QString vendor = binFolder() + QStringLiteral("vendor");
+        const QString own = m_dir.path() + QStringLiteral("/vendor");
+        if (!MakeFolderLink(vendor, own)) {
+            QFile::remove(own);
+            copyFiles(vendor, own);
+        }
         SetProgramFolder(m_dir.path());
     }
     ~ProgramFolderScope() { SetProgramFolder(QString()); }

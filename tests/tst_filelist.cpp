@@ -2,6 +2,7 @@
 // texts, duplicates, links, and the removal of rows.
 
 #include "filelist.h"
+#include "platform.h"
 #include "translate.h"
 
 #include <QDir>
@@ -132,9 +133,10 @@ private slots:
         writeFile(root + "/x.png", kPng);
         writeFile(root + "/inner/y.png", kPng);
         writeFile(root + "/other/z.png", kPng);
-        QVERIFY(QFile::link(root, root + "/inner/up"));       // cycle to the root
-        QVERIFY(QFile::link(root + "/inner", root + "/self")); // not an ancestor of itself
-        QVERIFY(QFile::link(".", root + "/other/dot"));        // cycle to itself
+        if (!MakeFolderLink(root, root + "/inner/up")) // cycle to the root
+            QSKIP("this system (or this user) cannot make folder links");
+        QVERIFY(MakeFolderLink(root + "/inner", root + "/self")); // not an ancestor of itself
+        QVERIFY(MakeFolderLink(".", root + "/other/dot"));        // cycle to itself
 
         TFileListModel list;
         AddPath(list, root);

@@ -6,6 +6,7 @@
 #include "config.h"
 #include "mainwindow.h"
 #include "testutil.h"
+#include "platform.h"
 #include "theme.h"
 #include "translate.h"
 
@@ -24,10 +25,12 @@ namespace {
 
 const QStringList kFormats{"JPG", "PNG", "GIF", "WEBP", "TIFF"};
 
+// The settings file with the system's line breaks read as LF: which breaks
+// a new file gets is the settings tests' business, here only entries count.
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.readAll().replace(NativeLineBreak(), "\n") : QByteArray();
 }
 
 void writeAll(const QString &path, const QByteArray &bytes)

@@ -189,6 +189,8 @@ void TestGuiUpdateDialog::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     SetInstallIdStore(m_storeDir.filePath(QStringLiteral("ids.ini")));
     QApplication::setApplicationDisplayName(QStringLiteral("Zarvelo Test"));
+    if (const QString reason = m_service.unsupportedReason(); !reason.isEmpty())
+        QSKIP(qPrintable(reason));
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString));
     SetUpdateLanguage(QStringLiteral("en"));
 }

@@ -129,6 +129,8 @@ bool TestUpdate::sleepUntil(const std::function<bool()> &condition, int timeoutM
 void TestUpdate::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+    if (const QString reason = m_service.unsupportedReason(); !reason.isEmpty())
+        QSKIP(qPrintable(reason));
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString));
     InitUpdateModule();
 }

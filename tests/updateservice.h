@@ -71,6 +71,19 @@ class TestUpdateService
     TestUpdateService &operator=(const TestUpdateService &) = delete;
     ~TestUpdateService() { stop(); }
 
+    // Why the service cannot run on this system; empty where it can. Its
+    // certificates come from the openssl command-line tool, which the Windows
+    // build has no copy of.
+    static QString unsupportedReason()
+    {
+#ifdef Q_OS_WIN
+        return QStringLiteral("the test HTTPS service makes its certificates with openssl, "
+                              "which the Windows build has no copy of");
+#else
+        return QString();
+#endif
+    }
+
     // Makes the certificates, trusts the good one and starts listening on
     // 127.0.0.1. False with errorString set when that fails.
     bool start()

@@ -1,14 +1,12 @@
 #include "dragfile.h"
 
+#include "platform_window.h"
+
 #include <QAbstractScrollArea>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 #include <QWidget>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -29,32 +27,11 @@ QStringList localPaths(const QMimeData *mime)
     return paths;
 }
 
-#ifdef Q_OS_WIN
-// Lets drops from the ordinary shell reach this process when it runs
-// elevated (the shell runs at a lower integrity level). Process-wide; a
-// system without the function simply skips the step.
-void allowDropsFromLowerIntegrity()
-{
-    HMODULE user32 = LoadLibraryW(L"USER32.DLL");
-    if (!user32)
-        return;
-    using FilterFn = BOOL(WINAPI *)(UINT, DWORD);
-    if (auto filter = reinterpret_cast<FilterFn>(GetProcAddress(user32, "ChangeWindowMessageFilter"))) {
-        constexpr DWORD kMsgfltAdd = 1;
-        filter(WM_DROPFILES, kMsgfltAdd);
-        filter(0x0049 /* WM_COPYGLOBALDATA */, kMsgfltAdd);
-    }
-    FreeLibrary(user32);
-}
-#endif
-
 } // namespace
 
 TDragFile::TDragFile(QWidget *control, DropProc dropProc) : FDropProc(std::move(dropProc))
 {
-#ifdef Q_OS_WIN
-    allowDropsFromLowerIntegrity();
-#endif
+    AllowDropsFromLowerIntegrity();
     QList<QWidget *> widgets{control};
     if (auto *area = qobject_cast<QAbstractScrollArea *>(control))
         widgets.append(area->viewport());

@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "mainwindow.h"
+#include "platform.h"
 #include "scratch.h"
 #include "theme.h"
 #include "translate.h"
@@ -22,7 +23,7 @@ int main(int argc, char *argv[])
     InitUpdateModule();
     InitTheme();
 
-    TFrmZarvelo window(app.arguments());
+    TFrmZarvelo window(NativeArguments());
     window.show();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "theme.h"
 
+#include "platform_window.h"
 #include "themetalmerick.h"
 
 #include <QBoxLayout>
@@ -13,13 +14,6 @@
 #include <algorithm>
 #include <memory>
 #include <vector>
-
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
 
 namespace
 {
@@ -67,25 +61,6 @@ class TAccentBar : public QWidget
   private:
     QColor FColor;
 };
-
-// Asks the desktop window manager for a dark title bar. The result is not
-// checked: a system without the attribute keeps its usual title bar.
-void RequestDarkTitleBar([[maybe_unused]] QWidget *form)
-{
-#ifdef Q_OS_WIN
-    using SetAttribute = HRESULT(WINAPI *)(HWND, DWORD, LPCVOID, DWORD);
-    constexpr DWORD UseImmersiveDarkMode = 20;
-    if (HMODULE dwm = LoadLibraryW(L"dwmapi.dll")) {
-        // Looked up at run time, so the program needs no import of dwmapi.
-        auto proc = reinterpret_cast<void (*)()>(GetProcAddress(dwm, "DwmSetWindowAttribute"));
-        if (auto set = reinterpret_cast<SetAttribute>(proc)) {
-            const BOOL on = TRUE;
-            set(reinterpret_cast<HWND>(form->winId()), UseImmersiveDarkMode, &on, sizeof(on));
-        }
-        FreeLibrary(dwm);
-    }
-#endif
-}
 
 bool Initialised = false;
 

@@ -1,5 +1,6 @@
 #include "common.h"
 
+#include "platform.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -55,28 +56,7 @@ QString GetVersionString(const QString &format)
 
 QString GetSpecialFolder(int csidl)
 {
-    switch (csidl) {
-    case CSIDL_DESKTOP:
-        return withoutTrailingSeparator(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-    case CSIDL_FONTS: {
-        const QStringList candidates = QStandardPaths::standardLocations(QStandardPaths::FontsLocation) +
-                                       QStringList{QStringLiteral("/usr/share/fonts")};
-        for (const QString &dir : candidates) {
-            if (QFileInfo(dir).isDir())
-                return withoutTrailingSeparator(dir);
-        }
-        return QStringLiteral("/usr/share/fonts");
-    }
-    case CSIDL_INTERNET_CACHE: {
-        QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        if (dir.isEmpty())
-            dir = QDir::tempPath();
-        QDir().mkpath(dir);
-        return withoutTrailingSeparator(dir);
-    }
-    default:
-        return QString();
-    }
+    return withoutTrailingSeparator(NativeSpecialFolder(csidl));
 }
 
 bool OpenDocument(const QString &url)

@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include "common.h"
+#include "platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,13 +12,6 @@
 #include <QStringDecoder>
 
 #include <cstring>
-
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -202,66 +196,13 @@ bool isTrimmedName(const QString &s)
 
 // ---- The file --------------------------------------------------------------
 
-enum class ReadStatus { Ok, Missing, Unreadable };
+using ReadStatus = FileReadStatus;
 
 // Reads a whole regular file of at most IniMaxFileSize bytes. A named pipe,
 // a folder or a device is never read (and never blocks the caller).
 ReadStatus readFile(const QString &path, QByteArray &content)
 {
-    content.clear();
-    if (path.contains(QChar(0)))
-        return ReadStatus::Unreadable;
-#ifdef Q_OS_WIN
-    const QFileInfo info(path);
-    if (!info.exists())
-        return ReadStatus::Missing;
-    if (!info.isFile() || info.size() > IniMaxFileSize)
-        return ReadStatus::Unreadable;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ReadStatus::Unreadable;
-    content = file.read(IniMaxFileSize + 1);
-    const bool ok = file.error() == QFileDevice::NoError && content.size() <= IniMaxFileSize;
-    file.close();
-    return ok ? ReadStatus::Ok : ReadStatus::Unreadable;
-#else
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Unreadable;
-    ReadStatus status = ReadStatus::Unreadable;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= IniMaxFileSize) {
-        content.resize(qsizetype(st.st_size));
-        qsizetype got = 0;
-        status = ReadStatus::Ok;
-        // The file may shrink or grow meanwhile: read to its end, within the cap.
-        for (;;) {
-            if (got == content.size()) {
-                if (content.size() > IniMaxFileSize) {
-                    status = ReadStatus::Unreadable;
-                    break;
-                }
-                content.resize(content.size() + 4096);
-            }
-            const ssize_t n = ::read(fd, content.data() + got, size_t(content.size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                status = ReadStatus::Unreadable;
-                break;
-            }
-            if (n == 0)
-                break;
-            got += n;
-        }
-        content.truncate(got);
-    }
-    ::close(fd);
-    if (status != ReadStatus::Ok)
-        content.clear();
-    return status;
-#endif
+    return ReadRegularFile(path, IniMaxFileSize, content);
 }
 
 std::optional<QString> readValue(const QString &path, const QString &section, const QString &key)
@@ -351,11 +292,7 @@ std::optional<QByteArray> IniWriteValue(const QByteArray &content, const QString
     else if (text.contains('\n'))
         nl = "\n";
     else
-#ifdef Q_OS_WIN
-        nl = "\r\n";
-#else
-        nl = "\n";
-#endif
+        nl = NativeLineBreak();
     // The reader trims blanks and removes one pair of enclosing quotes, so
     // such a value is stored in quotes to read back as written.
     QByteArray stored = value.toUtf8();

@@ -1,5 +1,6 @@
 #include "filelist.h"
 
+#include "platform.h"
 #include "translate.h"
 
 #include <QDir>
@@ -7,10 +8,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 TFileListModel::TFileListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
@@ -231,10 +228,9 @@ QString RelativeFolderOf(const TFileInfo &info)
 
 QString FileTitle(const QString &path)
 {
-    qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
-#ifdef Q_OS_WIN
-    cut = std::max({cut, path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
-#endif
+    qsizetype cut = path.size() - 1;
+    while (cut >= 0 && !IsPathSeparator(path.at(cut)))
+        --cut;
     return path.mid(cut + 1);
 }
 
@@ -242,13 +238,7 @@ namespace {
 
 bool endsWithSeparator(const QString &path)
 {
-    if (path.endsWith(QLatin1Char('/')))
-        return true;
-#ifdef Q_OS_WIN
-    if (path.endsWith(QLatin1Char('\\')))
-        return true;
-#endif
-    return false;
+    return path.endsWith(QLatin1Char('/')) || path.endsWith(QDir::separator());
 }
 
 // What tells two paths of one folder apart from two folders: device and
@@ -256,14 +246,7 @@ bool endsWithSeparator(const QString &path)
 // folder cannot be looked at (it is then never taken for an ancestor).
 QString folderIdentity(const QString &folder)
 {
-#ifdef Q_OS_UNIX
-    struct stat st;
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return QString();
-    return QString::number(qulonglong(st.st_dev)) + QLatin1Char(':') + QString::number(qulonglong(st.st_ino));
-#else
-    return QFileInfo(folder).canonicalFilePath();
-#endif
+    return FolderIdentity(folder);
 }
 
 // One AddPath call: walks the tree and hands new rows to the list in chunks,
@@ -359,5 +342,7 @@ void AddPath(TFileListModel &list, const QString &path)
     if (path.isEmpty())
         return;
     TIntake intake(list);
-    intake.addPath(path);
+    // One separator from here on: the list, the engine and the output names
+    // see the same form on every system.
+    intake.addPath(QDir::fromNativeSeparators(path));
 }

@@ -86,6 +86,7 @@ QString RelativeFolderOf(const TFileInfo &info);
 // as their Root. A folder link that leads
 // back to one of its ancestors is not walked again.
 //
+// The given path is taken with '/' as separator (QDir::fromNativeSeparators).
 // Paths built by the walk have exactly one '/' between a folder and an entry,
 // whether or not the given folder path ended in one. A path that names
 // nothing is still offered to DetectImageType (which then judges it by its

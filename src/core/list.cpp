@@ -1,19 +1,12 @@
 #include "list.h"
 
+#include "platform.h"
+
 #include <QFile>
 
 #include <array>
 #include <cstdint>
 #include <string_view>
-
-#ifdef Q_OS_WIN
-#include <QFileInfo>
-#else
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -100,11 +93,7 @@ bool MatchBytes(QByteArrayView header, qsizetype offset, std::string_view patter
 // extension's dot). On Windows a backslash and a drive colon do so too.
 bool isPathSeparator(QChar c)
 {
-#ifdef Q_OS_WIN
-    return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');
-#else
-    return c == QLatin1Char('/');
-#endif
+    return IsPathSeparator(c);
 }
 
 // Reads bytes 0..11 of a regular file of more than 12 bytes into header.
@@ -112,37 +101,7 @@ bool isPathSeparator(QChar c)
 // close; the file is closed on every path.
 bool readHeader(const QString &fileName, char (&header)[HeaderSize])
 {
-    // A NUL would cut the name short at the system call and name another file.
-    if (fileName.isEmpty() || fileName.contains(QChar(0)))
-        return false;
-#ifdef Q_OS_WIN
-    if (!QFileInfo(fileName).isFile())
-        return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const bool ok = file.size() > HeaderSize && file.read(header, HeaderSize) == HeaderSize;
-    file.close();
-    return ok;
-#else
-    // Non-blocking, so that opening a named pipe without a writer returns at
-    // once; only regular files are read.
-    const QByteArray path = QFile::encodeName(fileName);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = false;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > HeaderSize) {
-        ssize_t got;
-        do {
-            got = ::pread(fd, header, HeaderSize, 0);
-        } while (got < 0 && errno == EINTR);
-        ok = got == HeaderSize;
-    }
-    ::close(fd);
-    return ok;
-#endif
+    return ReadFileHead(fileName, header, HeaderSize);
 }
 
 } // namespace

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QByteArray>
+#include <QSettings>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
 
 #include <functional>
 
@@ -15,12 +20,68 @@ enum class ExternalTool {
     Interpreter, // Ghostscript's console interpreter
 };
 
+// File name of an external program inside the vendor folder: magick, cjpeg,
+// gs here; magick.exe, cjpeg.exe, gswin32c.exe on Windows.
+QString ExternalToolName(ExternalTool tool);
+
 // Full path of an external program: the vendor folder beside the program
 // first (vendor/magick, vendor/cjpeg, vendor/gs here; vendor\magick.exe,
 // vendor\cjpeg.exe, vendor\gswin32c.exe on Windows); on Unix, when that is
 // missing, the system's program found on PATH (the image tool only when it
 // is ImageMagick). Empty when the program is not found.
 QString ExternalToolPath(ExternalTool tool);
+
+// Suffix of executable files: ".exe" on Windows, empty elsewhere.
+QString ExecutableSuffix();
+
+enum class FileReadStatus { Ok, Missing, Unreadable };
+
+// Reads a whole regular file of at most maxSize bytes into content (emptied
+// on failure). A folder, a named pipe or a device is never read and never
+// blocks the caller; a file that grows past maxSize while being read is
+// Unreadable.
+FileReadStatus ReadRegularFile(const QString &path, qint64 maxSize, QByteArray &content);
+
+// Reads the first size bytes of a regular file that is longer than size
+// bytes. False, with buffer untouched or partly written, in every other case;
+// never blocks on a pipe or device.
+bool ReadFileHead(const QString &path, char *buffer, qsizetype size);
+
+// What tells two paths of one folder apart from two folders (device and
+// inode where the system has them, else the canonical path). Empty when the
+// folder cannot be looked at.
+QString FolderIdentity(const QString &folder);
+
+// Whether c ends a folder part of a path: '/' everywhere; on Windows also
+// '\' and the colon of a drive ("C:name").
+bool IsPathSeparator(QChar c);
+
+// Line break of a text file written from nothing: CR LF on Windows, LF
+// elsewhere.
+QByteArray NativeLineBreak();
+
+// Path of a shell folder by its CSIDL number (desktop 0x00, fonts 0x14,
+// internet cache 0x20, the last created when missing), '/' as separator and
+// with a trailing separator left as the system gives it. Empty for any
+// other number or when the system has no such folder.
+QString NativeSpecialFolder(int csidl);
+
+// The program's command line, the program first (as
+// QCoreApplication::arguments(), which must exist). On Windows the raw
+// command line is split by the system's own rules (CommandLineToArgvW:
+// quotes group spaces, backslashes before a quote escape it) and every
+// backslash then becomes '/', so paths reach the program in one form.
+QStringList NativeArguments();
+
+// The store of the install identifier: the registry key
+// HKEY_CURRENT_USER\Software\Talmerick on Windows, the user's settings
+// folder (organisation "Talmerick") elsewhere.
+std::unique_ptr<QSettings> OpenInstallIdStore();
+
+// Makes link a symbolic link to the folder target (a relative target counts
+// from link's folder). On Windows it asks for a link that needs no elevation
+// (developer mode). True only when the link now leads to a folder.
+bool MakeFolderLink(const QString &target, const QString &link);
 
 class QProcess;
 

@@ -4,6 +4,7 @@
 
 #include "common.h"
 #include "config.h"
+#include "platform.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -581,18 +582,8 @@ QString GetInstallId()
         storePath = state().installIdStore;
     }
     const QString key = QStringLiteral("TUID");
-#ifdef Q_OS_WIN
     std::unique_ptr<QSettings> settings =
-        storePath.isEmpty()
-            ? std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\Software\\Talmerick"),
-                                          QSettings::NativeFormat)
-            : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
-#else
-    std::unique_ptr<QSettings> settings =
-        storePath.isEmpty() ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                                          QStringLiteral("Talmerick"))
-                            : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
-#endif
+        storePath.isEmpty() ? OpenInstallIdStore() : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
     if (settings->status() != QSettings::NoError)
         return QString();
     if (!settings->contains(key)) {

@@ -1,0 +1,11 @@
+# Copies the Windows image programs from FROM into OUT. A program that is not
+# in FROM is left out (and removed from OUT): the rows needing it then fail.
+file(MAKE_DIRECTORY ${OUT})
+foreach(name magick.exe cjpeg.exe gswin32c.exe)
+  if(FROM AND EXISTS ${FROM}/${name})
+    file(COPY_FILE ${FROM}/${name} ${OUT}/${name} ONLY_IF_DIFFERENT)
+  else()
+    file(REMOVE ${OUT}/${name})
+    message(STATUS "vendor: no ${name} in '${FROM}'; it stays missing")
+  endif()
+endforeach()

@@ -124,6 +124,7 @@ class TestPdfPages : public QObject
     void sameAsOneWorker_data();
     void sameAsOneWorker();
     void cancelInTheMiddle();
+    void pdfTakesNoNameOfItsOwn();
 
   private:
     QTemporaryDir m_work;
@@ -240,6 +241,31 @@ void TestPdfPages::cancelInTheMiddle()
         QVERIFY2(name.startsWith(QLatin1String("twelve-")), qPrintable(name));
         QVERIFY2(!QImage(options.SavePath + name).isNull(), qPrintable(name));
     }
+}
+
+// A PDF row writes only its pages: a picture with the PDF's name that comes
+// after it in the list still gets the plain output name, with any number of
+// workers.
+void TestPdfPages::pdfTakesNoNameOfItsOwn()
+{
+    QTemporaryDir out;
+    const QString picture = m_work.filePath(QStringLiteral("three.png"));
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(picture));
+    for (const int workers : {1, 2}) {
+        ConversionOptions options;
+        options.SaveFormat = QStringLiteral("JPG");
+        options.SavePath = out.filePath(QString::number(workers)) + QLatin1Char('/');
+        QVERIFY(QDir().mkpath(options.SavePath));
+        const JobRun run = runJob({TJobItem{m_pdf3, QStringLiteral("PDF"), QString()},
+                                   TJobItem{picture, QStringLiteral("PNG"), QString()}},
+                                  options, workers);
+        QVERIFY(run.finished);
+        QCOMPARE(entriesBelow(options.SavePath),
+                 QStringList({"three-001.jpg", "three-002.jpg", "three-003.jpg", "three.jpg"}));
+    }
+    QFile::remove(picture);
 }
 
 QTEST_GUILESS_MAIN(TestPdfPages)

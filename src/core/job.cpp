@@ -110,7 +110,10 @@ void TConversionJob::Start()
                         options.SavePath += item.RelativeFolder + QLatin1Char('/');
                         QDir().mkpath(options.SavePath);
                     }
-                    if (!item.Type.isEmpty())
+                    // A PDF writes only page files, whose names its pages
+                    // reserve in page order; a name of its own would only
+                    // push a later "name.ext" to "name (1).ext".
+                    if (!item.Type.isEmpty() && item.Type != QLatin1String("PDF"))
                         options.Names->Reserve(options, item.FileName, options.SaveFormat);
                 }
             }

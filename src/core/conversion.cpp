@@ -703,6 +703,21 @@ QString MakeOutputPath(const ConversionOptions &options, const QString &sourcePa
     return candidate;
 }
 
+namespace
+{
+// A source must be a regular file; then the call's scratch folder is made.
+// On failure the call holds the reason.
+bool openForSource(TCall &call, const QFileInfo &input)
+{
+    if (!input.isFile()) {
+        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
+                                 : QStringLiteral("source file missing"));
+        return false;
+    }
+    return call.Open();
+}
+} // namespace
+
 ConversionResult ConvertRaster(const ConversionOptions &options, const QString &sourcePath,
                                const QString &imageType, int scalePercent, const QString &readFrom)
 {
@@ -710,12 +725,7 @@ ConversionResult ConvertRaster(const ConversionOptions &options, const QString &
     TCall call(options, result);
     const QString inputPath = readFrom.isEmpty() ? sourcePath : readFrom;
     const QFileInfo input(inputPath);
-    if (!input.isFile()) {
-        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
-                                 : QStringLiteral("source file missing"));
-        return result;
-    }
-    if (!call.Open())
+    if (!openForSource(call, input))
         return result;
     const QString entry = call.LinkInput(inputPath, QStringLiteral("in"));
     result.Success =
@@ -728,12 +738,7 @@ ConversionResult ConvertAi(const ConversionOptions &options, const QString &sour
     ConversionResult result;
     TCall call(options, result);
     const QFileInfo input(sourcePath);
-    if (!input.isFile()) {
-        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
-                                 : QStringLiteral("source file missing"));
-        return result;
-    }
-    if (!call.Open())
+    if (!openForSource(call, input))
         return result;
     const QString entry = call.LinkInput(sourcePath, QStringLiteral("in"));
     if (entry.isEmpty())
@@ -762,12 +767,7 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     ConversionResult result;
     TCall call(options, result);
     const QFileInfo input(sourcePath);
-    if (!input.isFile()) {
-        call.Fail(input.exists() ? QStringLiteral("source is not a regular file")
-                                 : QStringLiteral("source file missing"));
-        return result;
-    }
-    if (!call.Open())
+    if (!openForSource(call, input))
         return result;
     const QString entry = call.LinkInput(sourcePath, QStringLiteral("in"));
     if (entry.isEmpty())

@@ -14,7 +14,21 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <csignal>
+#include <sys/types.h>
+#endif
 
 namespace testutil {
 
@@ -62,6 +76,55 @@ inline QString missingToolReason(ExternalTool tool)
     if (QFileInfo(path).isFile())
         return QString();
     return QStringLiteral("no Windows build of %1 in vendor/ yet").arg(ExternalToolName(tool));
+}
+
+// For init(): why the current test cannot run here, or empty. Every test
+// converts with the image tool except those named in toolFree; see
+// missingToolReason.
+//   if (auto why = testutil::imageToolSkipReason({"menuItems"}); !why.isEmpty()) QSKIP(qPrintable(why));
+inline QString imageToolSkipReason(const QStringList &toolFree = {})
+{
+    const QString why = missingToolReason(ExternalTool::ImageTool);
+    if (why.isEmpty() || toolFree.contains(QLatin1String(QTest::currentTestFunction())))
+        return QString();
+    return why;
+}
+
+// Ends process pid at once from outside, as a kill does: nothing in it runs.
+inline bool killHard(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool ok = TerminateProcess(process, 1);
+    CloseHandle(process);
+    return ok;
+#else
+    return ::kill(pid_t(pid), SIGKILL) == 0;
+#endif
+}
+
+// Why this system cannot ask another console program to end so that its own
+// clean-up runs, or empty when askToEnd can.
+inline QString noAskToEndReason()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Windows has no request to end that reaches another console program");
+#else
+    return QString();
+#endif
+}
+
+// Asks process pid to end (SIGTERM); its termination handling runs.
+inline bool askToEnd(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(pid);
+    return false;
+#else
+    return ::kill(pid_t(pid), SIGTERM) == 0;
+#endif
 }
 
 // A private stand-in for the program folder: a temporary folder with a link

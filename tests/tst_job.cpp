@@ -157,6 +157,13 @@ class TestJobCore : public QObject
 
     void cleanupTestCase() { m_program.reset(); }
 
+    void init()
+    {
+        const QString why = testutil::imageToolSkipReason({QStringLiteral("emptyAndUnstarted")});
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+    }
+
     void sameResultForAnyWorkerCount_data()
     {
         QTest::addColumn<int>("workers");

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -46,6 +47,20 @@ inline QString binFolder()
 inline QString exeName(const QString &name)
 {
     return name + ExecutableSuffix();
+}
+
+// The environment for a copy of a program of this build started from another
+// folder: on Windows the Qt and runtime DLLs and the plugins are found only
+// beside the program, so the copy is pointed at this build's.
+inline QProcessEnvironment copiedProgramEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!ExecutableSuffix().isEmpty()) {
+        const QString bin = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+        env.insert(QStringLiteral("PATH"), bin + QDir::listSeparator() + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("QT_PLUGIN_PATH"), bin);
+    }
+    return env;
 }
 
 // Copies the files of folder from (not its subfolders) into folder to.

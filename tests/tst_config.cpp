@@ -498,6 +498,15 @@ void TestConfig::failedWrites()
     const QString userFile = scope.path() + "not-a-folder";
     QVERIFY(writeAll(userFile, "decoy"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(userFile));
+    // The user's folder cannot be made either: above, its parent is a file;
+    // Windows takes that parent from the system, so a file takes its name.
+    const QString userFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Zarvelo");
+    const bool blockUserFolder = !QFileInfo(QFileInfo(userFolder).path()).isFile();
+    if (blockUserFolder) {
+        QVERIFY(QDir().mkpath(QFileInfo(userFolder).path()));
+        QVERIFY(writeAll(userFolder, "decoy"));
+    }
     const QString target = SettingsFolder() + "Zarvelo.ini";
 
     const QFileInfo before(folder + "Zarvelo.ini");
@@ -518,6 +527,10 @@ void TestConfig::failedWrites()
         QCOMPARE(readAll(after.filePath()), bytesBefore);
     QVERIFY(!QDir(scope.path() + "no").exists());
     QCOMPARE(readAll(userFile), QByteArray("decoy"));
+    if (blockUserFolder) {
+        QCOMPARE(readAll(userFolder), QByteArray("decoy"));
+        QVERIFY(QFile::remove(userFolder));
+    }
     // Each failed write is reported with the file it was meant for.
     QCOMPARE(m_failed, QStringList({target, target}));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));

@@ -412,7 +412,7 @@ private slots:
         QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
 
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = testutil::copiedProgramEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(env);
         process.start(exe, {QStringLiteral("/auto"), QStringLiteral("png"), dir});
@@ -604,7 +604,7 @@ private slots:
         const QString exe = m_program->path() + testutil::exeName(QStringLiteral("zarvelo"));
         QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
         QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = testutil::copiedProgramEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         // The files are named one by one: a walk of the folder could meet the
         // other copy's first outputs and convert those too.
@@ -644,7 +644,7 @@ private slots:
         QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
         QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = testutil::copiedProgramEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
         process.setProcessEnvironment(env);

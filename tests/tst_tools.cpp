@@ -277,7 +277,9 @@ void TestTools::scratchFolderIsTheToolsTemporaryFolder()
         request.ScratchFolder = scratch;
         request.WorkingFolder = scratch;
         const ToolOutcome outcome = RunTool(request);
-        QCOMPARE(outcome.Printed, scratch + QLatin1Char('\n') + scratch + QLatin1Char('\n'));
+        // A Windows program's text output ends its lines in CR LF.
+        QCOMPARE(QString(outcome.Printed).remove(QLatin1Char('\r')),
+                 scratch + QLatin1Char('\n') + scratch + QLatin1Char('\n'));
     }
 }
 

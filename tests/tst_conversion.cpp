@@ -399,9 +399,12 @@ void TestConversion::makeOutputPath_data()
     QTest::newRow("folder does not count") << "photo.jpg"
                                            << "PNG"
                                            << "" << QStringList{"photo.png/"} << "photo.png";
+    // "?" marks the name expected where the file system tells case apart,
+    // the one after it where it does not (Windows): there "photo.png" is
+    // photo.PNG and would replace it.
     QTest::newRow("same name other case") << "photo.jpg"
                                           << "PNG"
-                                          << "" << QStringList{"photo.PNG"} << "photo.png";
+                                          << "" << QStringList{"photo.PNG"} << "photo.png?photo (1).png";
     QTest::newRow("save folder without slash") << "photo.jpg"
                                                << "PNG"
                                                << "@OUT" << QStringList{} << "@OUT/photo.png";
@@ -439,6 +442,10 @@ void TestConversion::makeOutputPath()
             QVERIFY(QFile::link(resolve(QStringLiteral("nowhere")), resolve(name.chopped(1))));
         else
             QVERIFY(writeFile(resolve(name), "x"));
+    }
+    if (expected.contains(QLatin1Char('?'))) {
+        const bool foldsCase = QFileInfo::exists(resolve(existing.first().toLower()));
+        expected = expected.section(QLatin1Char('?'), foldsCase ? 1 : 0, foldsCase ? 1 : 0);
     }
     ConversionOptions options = optionsFor(format);
     options.SavePath = savePath.isEmpty() ? QString() : resolve(savePath);

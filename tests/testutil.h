@@ -13,8 +13,23 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <csignal>
+#include <sys/types.h>
+#endif
 
 namespace testutil {
 
@@ -32,6 +47,20 @@ inline QString binFolder()
 inline QString exeName(const QString &name)
 {
     return name + ExecutableSuffix();
+}
+
+// The environment for a copy of a program of this build started from another
+// folder: on Windows the Qt and runtime DLLs and the plugins are found only
+// beside the program, so the copy is pointed at this build's.
+inline QProcessEnvironment copiedProgramEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!ExecutableSuffix().isEmpty()) {
+        const QString bin = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+        env.insert(QStringLiteral("PATH"), bin + QDir::listSeparator() + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("QT_PLUGIN_PATH"), bin);
+    }
+    return env;
 }
 
 // Copies the files of folder from (not its subfolders) into folder to.
@@ -62,6 +91,55 @@ inline QString missingToolReason(ExternalTool tool)
     if (QFileInfo(path).isFile())
         return QString();
     return QStringLiteral("no Windows build of %1 in vendor/ yet").arg(ExternalToolName(tool));
+}
+
+// For init(): why the current test cannot run here, or empty. Every test
+// converts with the image tool except those named in toolFree; see
+// missingToolReason.
+//   if (auto why = testutil::imageToolSkipReason({"menuItems"}); !why.isEmpty()) QSKIP(qPrintable(why));
+inline QString imageToolSkipReason(const QStringList &toolFree = {})
+{
+    const QString why = missingToolReason(ExternalTool::ImageTool);
+    if (why.isEmpty() || toolFree.contains(QLatin1String(QTest::currentTestFunction())))
+        return QString();
+    return why;
+}
+
+// Ends process pid at once from outside, as a kill does: nothing in it runs.
+inline bool killHard(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool ok = TerminateProcess(process, 1);
+    CloseHandle(process);
+    return ok;
+#else
+    return ::kill(pid_t(pid), SIGKILL) == 0;
+#endif
+}
+
+// Why this system cannot ask another console program to end so that its own
+// clean-up runs, or empty when askToEnd can.
+inline QString noAskToEndReason()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Windows has no request to end that reaches another console program");
+#else
+    return QString();
+#endif
+}
+
+// Asks process pid to end (SIGTERM); its termination handling runs.
+inline bool askToEnd(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(pid);
+    return false;
+#else
+    return ::kill(pid_t(pid), SIGTERM) == 0;
+#endif
 }
 
 // A private stand-in for the program folder: a temporary folder with a link

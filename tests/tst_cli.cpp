@@ -80,7 +80,7 @@ class TestCli : public QObject
     }
 
     Run run(const QStringList &arguments, const QString &workingFolder = QString(),
-            const QString &program = testutil::binFolder() + QStringLiteral("zarvelo"),
+            const QString &program = testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")),
             const QString &path = QString()) const
     {
         QProcess process;
@@ -101,6 +101,14 @@ class TestCli : public QObject
     }
 
   private slots:
+    void init()
+    {
+        const QString why =
+            testutil::imageToolSkipReason({QStringLiteral("helpAndVersion"), QStringLiteral("usageErrors")});
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+    }
+
     void helpAndVersion_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -300,8 +308,8 @@ class TestCli : public QObject
     void toolsFromPath()
     {
         QTemporaryDir program;
-        const QString exe = program.path() + QStringLiteral("/zarvelo");
-        QVERIFY(QFile::copy(testutil::binFolder() + QStringLiteral("zarvelo"), exe));
+        const QString exe = program.path() + QLatin1Char('/') + testutil::exeName(QStringLiteral("zarvelo"));
+        QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
         QVERIFY(QFile::setPermissions(exe, QFile::permissions(exe) | QFileDevice::ExeOwner));
         const QString fakeBin = QDir::cleanPath(testutil::binFolder() + QStringLiteral("../fakebin"));
         QVERIFY(QFileInfo(fakeBin + QStringLiteral("/convert")).isExecutable());

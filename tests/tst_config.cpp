@@ -6,6 +6,7 @@
 #include "version.h"
 
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QStringEncoder>
 #include <QTest>
 
@@ -91,6 +92,10 @@ void TestConfig::initTestCase()
 {
     // Settings that leave the program folder go here, never to the real user's.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
+    // Windows takes the user's folder from the system, not from a variable:
+    // test mode gives these tests one of their own there.
+    if (!ExecutableSuffix().isEmpty())
+        QStandardPaths::setTestModeEnabled(true);
     SetConfigWriteFailedHandler([this](const QString &file) { m_failed << file; });
 }
 
@@ -493,6 +498,15 @@ void TestConfig::failedWrites()
     const QString userFile = scope.path() + "not-a-folder";
     QVERIFY(writeAll(userFile, "decoy"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(userFile));
+    // The user's folder cannot be made either: above, its parent is a file;
+    // Windows takes that parent from the system, so a file takes its name.
+    const QString userFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Zarvelo");
+    const bool blockUserFolder = !QFileInfo(QFileInfo(userFolder).path()).isFile();
+    if (blockUserFolder) {
+        QVERIFY(QDir().mkpath(QFileInfo(userFolder).path()));
+        QVERIFY(writeAll(userFolder, "decoy"));
+    }
     const QString target = SettingsFolder() + "Zarvelo.ini";
 
     const QFileInfo before(folder + "Zarvelo.ini");
@@ -513,6 +527,10 @@ void TestConfig::failedWrites()
         QCOMPARE(readAll(after.filePath()), bytesBefore);
     QVERIFY(!QDir(scope.path() + "no").exists());
     QCOMPARE(readAll(userFile), QByteArray("decoy"));
+    if (blockUserFolder) {
+        QCOMPARE(readAll(userFolder), QByteArray("decoy"));
+        QVERIFY(QFile::remove(userFolder));
+    }
     // Each failed write is reported with the file it was meant for.
     QCOMPARE(m_failed, QStringList({target, target}));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
@@ -547,7 +565,8 @@ void TestConfig::settingsPlace()
         if (QFile probe(folder + "probe"); probe.open(QIODevice::WriteOnly)) {
             probe.remove();
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-            QSKIP("permissions do not stop this user (root) from writing; run as another user");
+            QSKIP("permissions do not stop this user from writing here (root, or a read-only attribute that "
+                  "folders ignore); run as another user on Linux");
         }
     } else if (place == "missing") {
         folder += "no/such/folder/";
@@ -563,21 +582,26 @@ void TestConfig::settingsPlace()
             QSKIP("the install folder does not exist here");
     }
     SetProgramFolder(folder);
-    const QString expected = beside ? folder + "Zarvelo.ini" : user.path() + "/Zarvelo/Zarvelo.ini";
+    // The user's settings folder: XDG_CONFIG_HOME here, the system's on Windows.
+    const QString userFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Zarvelo");
+    QVERIFY(QDir(userFolder).removeRecursively());
+    const QString expected = beside ? folder + "Zarvelo.ini" : userFolder + "/Zarvelo.ini";
 
     TConfig config("Zarvelo");
     QCOMPARE(config.fileName(), expected);
     config.WriteString("format", "GIF");
     QCOMPARE(TConfig("Zarvelo").ReadString("format", "JPG"), QStringLiteral("GIF"));
-    QCOMPARE(readAll(expected), QByteArray("[Config]\nformat=GIF\n"));
+    QCOMPARE(readAll(expected), QByteArray("[Config]\nformat=GIF\n").replace("\n", NativeLineBreak()));
     QCOMPARE(QFileInfo::exists(folder + "Zarvelo.ini"), beside);
-    QCOMPARE(QFileInfo::exists(user.path() + "/Zarvelo"), !beside);
+    QCOMPARE(QFileInfo::exists(userFolder), !beside);
     QVERIFY(m_failed.isEmpty());
     // Nothing else was left in the program folder (the place test cleans up).
     if (place == "writable" || place == "read-only")
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), beside ? QStringList{"Zarvelo.ini"} : QStringList{});
 
     QFile::setPermissions(scope.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QDir(userFolder).removeRecursively();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
 }
 

@@ -155,6 +155,12 @@ private slots:
 
     void init()
     {
+        const QString why = testutil::imageToolSkipReason(
+            {QStringLiteral("emptyListDoesNothing"), QStringLiteral("normalStarts"),
+             QStringLiteral("autoWithoutFilesStaysIdle"), QStringLiteral("autoUnknownFormat"),
+             QStringLiteral("executableUnknownFormat")});
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
         m_program = std::make_unique<testutil::ProgramFolderScope>();
         writeSettings(m_program->iniPath(), QStringLiteral("JPG"));
     }
@@ -401,12 +407,12 @@ private slots:
         writePng(dir + "x.png");
         writePng(dir + "sub/y.png");
         // A program folder of its own: a copy of the executable beside a vendor link.
-        const QString exe = m_program->path() + QStringLiteral("zarvelo");
-        QVERIFY(QFile::copy(testutil::binFolder() + QStringLiteral("zarvelo"), exe));
+        const QString exe = m_program->path() + testutil::exeName(QStringLiteral("zarvelo"));
+        QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
         QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
 
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = testutil::copiedProgramEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(env);
         process.start(exe, {QStringLiteral("/auto"), QStringLiteral("png"), dir});
@@ -595,10 +601,10 @@ private slots:
             writePng(dir + QStringLiteral("p%1.png").arg(i), 400 + i, 300);
             sources << QStringLiteral("p%1").arg(i);
         }
-        const QString exe = m_program->path() + QStringLiteral("zarvelo");
-        QVERIFY(QFile::copy(testutil::binFolder() + QStringLiteral("zarvelo"), exe));
+        const QString exe = m_program->path() + testutil::exeName(QStringLiteral("zarvelo"));
+        QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
         QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = testutil::copiedProgramEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         // The files are named one by one: a walk of the folder could meet the
         // other copy's first outputs and convert those too.
@@ -633,12 +639,12 @@ private slots:
     {
         const QString dir = m_files.path() + QStringLiteral("/exe-unknown/");
         writePng(dir + "a.png");
-        const QString exe = m_program->path() + QStringLiteral("zarvelo");
+        const QString exe = m_program->path() + testutil::exeName(QStringLiteral("zarvelo"));
         QFile::remove(exe);
-        QVERIFY(QFile::copy(testutil::binFolder() + QStringLiteral("zarvelo"), exe));
+        QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
         QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = testutil::copiedProgramEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
         process.setProcessEnvironment(env);

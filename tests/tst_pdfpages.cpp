@@ -135,7 +135,11 @@ class TestPdfPages : public QObject
 
 void TestPdfPages::initTestCase()
 {
-    QVERIFY(QFileInfo(testutil::binFolder() + QStringLiteral("vendor/gs")).isExecutable());
+    for (const ExternalTool tool : {ExternalTool::Interpreter, ExternalTool::ImageTool}) {
+        const QString why = testutil::missingToolReason(tool);
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+    }
     m_pdf12 = m_work.filePath(QStringLiteral("twelve.pdf"));
     m_pdf12Huge = m_work.filePath(QStringLiteral("huge.pdf"));
     m_pdf3 = m_work.filePath(QStringLiteral("three.pdf"));

@@ -196,4 +196,40 @@ private:
     QStringList m_schemes;
 };
 
+// Every entry below folder (hidden ones too), relative to it, sorted.
+inline QStringList entriesBelow(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next().mid(folder.size());
+    names.sort();
+    return names;
+}
+
+// Ids of the processes whose parent is parent, read from /proc (none where
+// there is no /proc). Ended processes not yet reaped (zombies) count only
+// when asked for.
+inline QList<qint64> childProcesses(qint64 parent, bool withZombies = false)
+{
+    QList<qint64> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        // pid (comm) state ppid ...: the comm may hold blanks, so read after ')'.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && (withZombies || fields[0] != "Z") && fields[1].toLongLong() == parent)
+            children << pid;
+    }
+    return children;
+}
+
 } // namespace testutil

@@ -156,26 +156,6 @@ char centreColour(const QString &path)
     return '?';
 }
 
-// Processes whose parent is this test (zombies aside).
-QList<qint64> childrenOf(qint64 parent)
-{
-    QList<qint64> children;
-    const QStringList all = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : all) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent)
-            children << pid;
-    }
-    return children;
-}
 
 bool processAlive(qint64 pid)
 {
@@ -856,7 +836,7 @@ void TestConversion::jpgPipeBrokenSource()
     QVERIFY(!result.Success);
     QVERIFY2(result.Reason.startsWith(QLatin1String("image tool: exit status 1: ")),
              qPrintable(result.Reason));
-    QCOMPARE(childrenOf(QCoreApplication::applicationPid()), QList<qint64>());
+    QCOMPARE(testutil::childProcesses(QCoreApplication::applicationPid()), QList<qint64>());
     QCOMPARE(entries(work.path()), QStringList{QStringLiteral("broken.png")});
 }
 
@@ -1348,7 +1328,7 @@ void TestConversion::endlessDocumentEnds()
     QCOMPARE(result.Cancelled, cancel);
     QCOMPARE(result.Reason, cancel ? QStringLiteral("cancelled")
                                    : QStringLiteral("PostScript interpreter: timed out after 1 s"));
-    QCOMPARE(childrenOf(QCoreApplication::applicationPid()), QList<qint64>());
+    QCOMPARE(testutil::childProcesses(QCoreApplication::applicationPid()), QList<qint64>());
     QCOMPARE(entries(cacheFolder()), cacheBefore);
     QCOMPARE(entries(work.path()), QStringList{QStringLiteral("loop.ai")});
 }
@@ -1384,7 +1364,7 @@ void TestConversion::programEndedDuringWrite()
     QVERIFY(helper.waitForStarted());
     // Wait until the image tool runs, then a little longer so that it writes.
     QList<qint64> tools;
-    QTRY_VERIFY_WITH_TIMEOUT(!(tools = childrenOf(helper.processId())).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(tools = testutil::childProcesses(helper.processId())).isEmpty(), 10000);
     QTest::qWait(700);
     QVERIFY(helper.state() == QProcess::Running);
     QStringList scratch = entries(cacheFolder());

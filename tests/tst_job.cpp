@@ -65,36 +65,6 @@ void writeBytes(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-// Every entry below folder, relative, sorted.
-QStringList entriesBelow(const QString &folder)
-{
-    QStringList names;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << it.next().mid(folder.size());
-    names.sort();
-    return names;
-}
-
-// Child processes of this test (image tools a job left running).
-int childProcesses()
-{
-    int count = 0;
-    const QString self = QString::number(getpid());
-    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        QFile stat(it.next() + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        // pid (comm) state ppid ...: the comm may hold blanks, so read after ')'.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1) == self.toLatin1())
-            ++count;
-    }
-    return count;
-}
 
 struct JobRun {
     QMap<int, ConversionResult> results;
@@ -203,7 +173,7 @@ class TestJobCore : public QObject
         }
         QCOMPARE(statuses, (QStringList{"ok", "ok", "fail", "ok", "ok", "ok", "fail"}));
         // Names in item order, as a one-worker run gives them.
-        QCOMPARE(entriesBelow(options.SavePath),
+        QCOMPARE(testutil::entriesBelow(options.SavePath),
                  (QStringList{"a (1).jpg", "a (2).jpg", "a.jpg", "b.jpg", "é x-1.jpg"}));
         const auto centre = [&](const QString &name) {
             const QImage image(options.SavePath + name);
@@ -258,7 +228,7 @@ class TestJobCore : public QObject
         const JobRun first = runJob(items, options, 2, 1);
         QVERIFY(first.finished);
         QVERIFY(first.cancelled);
-        QCOMPARE(childProcesses(), 0);
+        QCOMPARE(int(testutil::childProcesses(QCoreApplication::applicationPid(), true).size()), 0);
         QVERIFY(first.results.size() < items.size());
         QStringList finishedOutputs;
         QList<TJobItem> rest;
@@ -271,7 +241,7 @@ class TestJobCore : public QObject
             }
         }
         finishedOutputs.sort();
-        QCOMPARE(entriesBelow(options.SavePath), finishedOutputs);
+        QCOMPARE(testutil::entriesBelow(options.SavePath), finishedOutputs);
 
         const JobRun second = runJob(rest, options, 2);
         QVERIFY(!second.cancelled);
@@ -280,7 +250,7 @@ class TestJobCore : public QObject
         for (int i = 0; i < items.size(); ++i)
             all << QStringLiteral("s%1.jpg").arg(i);
         all.sort();
-        QCOMPARE(entriesBelow(options.SavePath), all);
+        QCOMPARE(testutil::entriesBelow(options.SavePath), all);
         for (const QString &name : all)
             QCOMPARE(QImage(options.SavePath + name).size(), QSize(3000, 2000));
     }
@@ -298,7 +268,7 @@ class TestJobCore : public QObject
                                     {m_mixed + "a.bmp", "BMP", {}}};
         const JobRun run = runJob(items, options, 2);
         QVERIFY(!run.cancelled);
-        QCOMPARE(entriesBelow(options.SavePath),
+        QCOMPARE(testutil::entriesBelow(options.SavePath),
                  (QStringList{"a.png", "trip", "trip/day 1", "trip/day 1/a.png", "trip/day [2]",
                               "trip/day [2]/a.png"}));
     }

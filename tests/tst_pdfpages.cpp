@@ -56,35 +56,6 @@ bool writePdf(const QString &path, int pages, const QList<int> &huge = {})
     return QFileInfo(path).size() > 0;
 }
 
-// Every entry below folder (hidden ones too), relative, sorted.
-QStringList entriesBelow(const QString &folder)
-{
-    QStringList names;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << it.next().mid(folder.size());
-    names.sort();
-    return names;
-}
-
-// Processes whose parent is this test (tools a job left running).
-int childProcesses()
-{
-    int count = 0;
-    const QByteArray self = QByteArray::number(getpid());
-    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        QFile stat(it.next() + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1) == self)
-            ++count;
-    }
-    return count;
-}
 
 struct JobRun {
     QMap<int, ConversionResult> results;
@@ -190,7 +161,7 @@ void TestPdfPages::sameAsOneWorker()
         QVERIFY(runs[workers].finished);
         QVERIFY(!runs[workers].cancelled);
         QCOMPARE(runs[workers].results.size(), documents.size());
-        names[workers] = entriesBelow(folder);
+        names[workers] = testutil::entriesBelow(folder);
         QCOMPARE(names[workers].size(), pages + 1);
         QFile kept(folder + firstPage);
         QVERIFY(kept.open(QIODevice::ReadOnly));
@@ -233,12 +204,12 @@ void TestPdfPages::cancelInTheMiddle()
     options.SaveFormat = QStringLiteral("PNG");
     options.SavePath = out.path() + QLatin1Char('/');
     const JobRun run = runJob({TJobItem{m_pdf12, QStringLiteral("PDF"), QString()}}, options, 2,
-                              [&] { return entriesBelow(options.SavePath).size() >= 2; });
+                              [&] { return testutil::entriesBelow(options.SavePath).size() >= 2; });
     QVERIFY(run.finished);
     QVERIFY(run.cancelled);
     QVERIFY(run.results.isEmpty());
-    QTRY_COMPARE(childProcesses(), 0);
-    const QStringList left = entriesBelow(options.SavePath);
+    QTRY_COMPARE(int(testutil::childProcesses(QCoreApplication::applicationPid(), true).size()), 0);
+    const QStringList left = testutil::entriesBelow(options.SavePath);
     QVERIFY(left.size() >= 2);
     QVERIFY2(left.size() < 12, qPrintable(left.join(' ')));
     for (const QString &name : left) {
@@ -266,7 +237,7 @@ void TestPdfPages::pdfTakesNoNameOfItsOwn()
                                    TJobItem{picture, QStringLiteral("PNG"), QString()}},
                                   options, workers);
         QVERIFY(run.finished);
-        QCOMPARE(entriesBelow(options.SavePath),
+        QCOMPARE(testutil::entriesBelow(options.SavePath),
                  QStringList({"three-001.jpg", "three-002.jpg", "three-003.jpg", "three.jpg"}));
     }
     QFile::remove(picture);

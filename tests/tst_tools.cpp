@@ -205,27 +205,6 @@ bool processAlive(qint64 pid)
     return close > 0 && text.mid(close + 2, 1) != "Z";
 }
 
-// Processes whose parent is this test.
-QList<qint64> ownChildren()
-{
-    QList<qint64> children;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[0] != "Z" &&
-            fields[1].toLongLong() == QCoreApplication::applicationPid())
-            children << pid;
-    }
-    return children;
-}
 } // namespace
 
 void TestTools::runToolOutcomes_data()
@@ -333,7 +312,7 @@ void TestTools::stoppedRunsLeaveNoProcess()
         QVERIFY2(number, qPrintable(outcome.Printed));
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(grandchild), 5000);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(ownChildren(), QList<qint64>(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(testutil::childProcesses(QCoreApplication::applicationPid()), QList<qint64>(), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestTools)

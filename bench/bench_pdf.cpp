@@ -1,12 +1,15 @@
 // Time and peak scratch disk of the PDF route against the interpreter alone.
 // For each page count a PDF of Letter pages with real content (a heading,
 // forty lines of body text, a table of ruled cells and filled shapes) is
-// converted to JPG three ways in turns that rotate which goes first: by the
+// converted to JPG four ways in turns that rotate which goes first: by the
 // job with all workers (the pages shared among them), by ConvertPdf alone
-// (one page after another), and rendered straight to JPEG files at 96 dpi by
-// the interpreter alone. Prints, per page count, the median times, the
-// ratios to the interpreter, the peak scratch disk of both engine runs and
-// the machine's load; then how each grows with the page count.
+// (one page after another), by the same tool steps run from a plain shell
+// script (all pages rendered at once, then as many page conversions at a time
+// as there are cores: what those steps cost without the program), and
+// rendered straight to JPEG files at 96 dpi by the interpreter alone. Prints,
+// per page count, the median times and processor seconds (of this program
+// and every tool it waited for), the ratios, the peak scratch disk of both
+// engine runs and the machine's load; then how each grows with the page count.
 //
 // Usage: bench_pdf [--rounds N] [pages...]   (default: 3 rounds of 40 pages)
 
@@ -29,11 +32,26 @@
 #include <cstdio>
 #include <thread>
 
+#include <sys/resource.h>
+
 namespace
 {
 QString vendor(const QString &name)
 {
     return ProgramFolder() + QStringLiteral("vendor/") + name;
+}
+
+// Processor seconds used so far by this program and the tools it has waited for.
+double cpuSeconds()
+{
+    const auto seconds = [](const rusage &usage) {
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    return seconds(self) + seconds(children);
 }
 
 bool runQuiet(const QString &program, const QStringList &arguments)
@@ -110,11 +128,18 @@ qint64 folderBytes(const QString &folder, const QString &pattern)
     return total;
 }
 
+struct Measured {
+    double Seconds = 0;
+    qint64 Peak = 0;
+    double Cpu = 0;
+};
+
 // Runs work while sampling the bytes under folder (entries matching pattern)
-// every 10 ms; returns {seconds, peak bytes}.
+// every 10 ms.
 template <typename Work>
-std::pair<double, qint64> measure(const QString &folder, const QString &pattern, Work work)
+Measured measure(const QString &folder, const QString &pattern, Work work)
 {
+    const double cpuBefore = cpuSeconds();
     std::atomic<bool> done{false};
     std::atomic<qint64> peak{0};
     std::thread sampler([&] {
@@ -129,7 +154,27 @@ std::pair<double, qint64> measure(const QString &folder, const QString &pattern,
     const double seconds = timer.nsecsElapsed() / 1e9;
     done = true;
     sampler.join();
-    return {seconds, std::max<qint64>(peak, folderBytes(folder, pattern))};
+    return {seconds, std::max<qint64>(peak, folderBytes(folder, pattern)), cpuSeconds() - cpuBefore};
+}
+
+// The engine's tool steps for a PDF to JPG, as a plain shell script: the
+// interpreter renders every page at 384 dpi, then each page is reduced to 25 %
+// and piped into the encoder, `cores` pages at a time. Same parameters as the
+// engine's, so the same output bytes.
+QString stepsScript(const QString &pdf, const QString &out, int cores)
+{
+    const auto quoted = [](const QString &path) { return QLatin1Char('\'') + path + QLatin1Char('\''); };
+    const QString profile = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
+    const QString profileArgs =
+        QFileInfo::exists(profile) ? QStringLiteral("-profile ") + quoted(profile) + QLatin1Char(' ') : QString();
+    return QStringLiteral("set -e; cd ") + quoted(out) + QStringLiteral("; ") + quoted(vendor(QStringLiteral("gs"))) +
+           QStringLiteral(" -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -dTextAlphaBits=4 -dGraphicsAlphaBits=4"
+                          " -sDEVICE=bmp16m -r384 -sOutputFile=page-%03d.bmp ") +
+           quoted(pdf) + QStringLiteral("; ls page-*.bmp | xargs -P ") + QString::number(cores) +
+           QStringLiteral(" -I{} sh -c \"") + quoted(vendor(QStringLiteral("magick"))) +
+           QStringLiteral(" '{}[0]' -auto-orient -resize 25% ") + profileArgs +
+           QStringLiteral("-strip -type TrueColor -colorspace sRGB -compress none BMP3:- | ") +
+           quoted(vendor(QStringLiteral("cjpeg"))) + QStringLiteral(" -quality 75 -outfile '{}.jpg' && rm '{}'\"");
 }
 } // namespace
 
@@ -151,10 +196,13 @@ int main(int argc, char *argv[])
 
     QTemporaryDir work;
     const QString cache = GetSpecialFolder(CSIDL_INTERNET_CACHE);
+    enum Way { Job, Single, Steps, Alone, Ways };
+    const char *names[Ways] = {"job", "ConvertPdf", "steps", "gs -r96"};
     struct Row {
         int pages;
-        double jobS, singleS, gsS;
-        qint64 jobPeak, singlePeak;
+        double seconds[Ways];
+        double cpu[Ways];
+        qint64 peak[Ways];
     };
     QList<Row> rows;
     int turn = 0;
@@ -167,97 +215,107 @@ int main(int argc, char *argv[])
         std::printf("%d pages (%.1f KB PDF), %d workers, load before: %s\n", pages,
                     QFileInfo(pdf).size() / 1024.0, cores, qPrintable(loadAverage()));
         std::fflush(stdout);
-        QList<double> jobTimes, singleTimes, gsTimes;
-        qint64 jobPeak = 0, singlePeak = 0;
+        QList<double> times[Ways], cpus[Ways];
+        qint64 peaks[Ways] = {};
         for (int round = 0; round < rounds; ++round) {
-            const QString jobOut = work.path() + QStringLiteral("/job/");
-            const QString singleOut = work.path() + QStringLiteral("/single/");
-            const QString gsOut = work.path() + QStringLiteral("/gs/");
-            for (const QString &folder : {jobOut, singleOut, gsOut})
-                QDir().mkpath(folder);
+            QString outs[Ways], states[Ways];
+            for (int way = 0; way < Ways; ++way) {
+                outs[way] = work.path() + QStringLiteral("/out%1/").arg(way);
+                QDir().mkpath(outs[way]);
+            }
             ConversionOptions options;
             options.SaveFormat = QStringLiteral("JPG");
-            QString jobState, singleState, gsState;
-            const auto job = [&] {
-                options.SavePath = jobOut;
-                const auto m = measure(cache, QStringLiteral("zarvelo-*"), [&] {
-                    TConversionJob conversion({TJobItem{pdf, QStringLiteral("PDF"), QString()}}, options, 0);
-                    QEventLoop loop;
-                    QObject::connect(&conversion, &TConversionJob::RowFinished, &loop,
-                                     [&](int, const ConversionResult &r) {
-                                         jobState = r.Success ? QStringLiteral("ok") : r.Reason;
-                                     });
-                    QObject::connect(&conversion, &TConversionJob::Finished, &loop, &QEventLoop::quit);
-                    conversion.Start();
-                    loop.exec();
-                });
-                jobTimes << m.first;
-                jobPeak = std::max(jobPeak, m.second);
-            };
-            const auto single = [&] {
-                options.SavePath = singleOut;
-                const auto m = measure(cache, QStringLiteral("zarvelo-*"), [&] {
-                    const ConversionResult r = ConvertPdf(options, pdf);
-                    singleState = r.Success ? QStringLiteral("ok") : r.Reason;
-                });
-                singleTimes << m.first;
-                singlePeak = std::max(singlePeak, m.second);
-            };
-            const auto alone = [&] {
-                const auto m = measure(gsOut, QStringLiteral("*"), [&] {
-                    gsState =
-                        runQuiet(vendor(QStringLiteral("gs")),
-                                 {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
-                                  QStringLiteral("-dBATCH"), QStringLiteral("-dQUIET"),
-                                  QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
-                                  QStringLiteral("-sOutputFile=") + gsOut + QStringLiteral("p-%03d.jpg"),
-                                  pdf})
-                            ? QStringLiteral("ok")
-                            : QStringLiteral("FAILED");
-                });
-                gsTimes << m.first;
-            };
-            for (int k = 0; k < 3; ++k) {
-                switch ((turn + k) % 3) {
-                case 0:
-                    job();
-                    break;
-                case 1:
-                    single();
-                    break;
-                default:
-                    alone();
-                    break;
+            const auto run = [&](int way) {
+                Measured m;
+                if (way == Job) {
+                    options.SavePath = outs[way];
+                    m = measure(cache, QStringLiteral("zarvelo-*"), [&] {
+                        TConversionJob conversion({TJobItem{pdf, QStringLiteral("PDF"), QString()}}, options, 0);
+                        QEventLoop loop;
+                        QObject::connect(&conversion, &TConversionJob::RowFinished, &loop,
+                                         [&](int, const ConversionResult &r) {
+                                             states[way] = r.Success ? QStringLiteral("ok") : r.Reason;
+                                         });
+                        QObject::connect(&conversion, &TConversionJob::Finished, &loop, &QEventLoop::quit);
+                        conversion.Start();
+                        loop.exec();
+                    });
+                } else if (way == Single) {
+                    options.SavePath = outs[way];
+                    m = measure(cache, QStringLiteral("zarvelo-*"), [&] {
+                        const ConversionResult r = ConvertPdf(options, pdf);
+                        states[way] = r.Success ? QStringLiteral("ok") : r.Reason;
+                    });
+                } else if (way == Steps) {
+                    m = measure(outs[way], QStringLiteral("*"), [&] {
+                        states[way] = runQuiet(QStringLiteral("/bin/sh"),
+                                               {QStringLiteral("-c"), stepsScript(pdf, outs[way], cores)})
+                                          ? QStringLiteral("ok")
+                                          : QStringLiteral("FAILED");
+                    });
+                } else {
+                    m = measure(outs[way], QStringLiteral("*"), [&] {
+                        states[way] =
+                            runQuiet(vendor(QStringLiteral("gs")),
+                                     {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
+                                      QStringLiteral("-dBATCH"), QStringLiteral("-dQUIET"),
+                                      QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
+                                      QStringLiteral("-sOutputFile=") + outs[way] + QStringLiteral("p-%03d.jpg"),
+                                      pdf})
+                                ? QStringLiteral("ok")
+                                : QStringLiteral("FAILED");
+                    });
                 }
-            }
+                times[way] << m.Seconds;
+                cpus[way] << m.Cpu;
+                peaks[way] = std::max(peaks[way], m.Peak);
+            };
+            for (int k = 0; k < Ways; ++k)
+                run((turn + k) % Ways);
             ++turn;
-            std::printf(
-                "  round %d: job %.2f s (%s, %d files)  ConvertPdf %.2f s (%s, %d files)  gs alone %.2f s "
-                "(%s)\n",
-                round, jobTimes.last(), qPrintable(jobState), int(QDir(jobOut).entryList(QDir::Files).size()),
-                singleTimes.last(), qPrintable(singleState),
-                int(QDir(singleOut).entryList(QDir::Files).size()), gsTimes.last(), qPrintable(gsState));
+            std::printf("  round %d:", round);
+            for (int way = 0; way < Ways; ++way)
+                std::printf("  %s %.2f s (%s, %d files)", names[way], times[way].last(), qPrintable(states[way]),
+                            int(QDir(outs[way]).entryList({QStringLiteral("*.jpg")}, QDir::Files).size()));
+            // The script's pages must be the engine's, byte for byte, for the
+            // comparison to mean anything.
+            const QStringList jobPages = QDir(outs[Job]).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+            const QStringList stepPages =
+                QDir(outs[Steps]).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+            bool same = jobPages.size() == stepPages.size() && !jobPages.isEmpty();
+            for (qsizetype i = 0; same && i < jobPages.size(); ++i) {
+                QFile a(outs[Job] + jobPages[i]), b(outs[Steps] + stepPages[i]);
+                same = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
+            }
+            std::printf("  (steps' pages %s the job's)\n", same ? "are byte for byte" : "DIFFER from");
             std::fflush(stdout);
-            for (const QString &folder : {jobOut, singleOut, gsOut})
+            for (const QString &folder : outs)
                 QDir(folder).removeRecursively();
         }
-        const Row row{pages, median(jobTimes), median(singleTimes), median(gsTimes), jobPeak, singlePeak};
+        Row row{pages, {}, {}, {}};
+        for (int way = 0; way < Ways; ++way) {
+            row.seconds[way] = median(times[way]);
+            row.cpu[way] = median(cpus[way]);
+            row.peak[way] = peaks[way];
+        }
         rows.append(row);
-        std::printf(
-            "%4d pages, medians: job %.2f s  ConvertPdf %.2f s  gs alone %.2f s  job/gs %.1f (target <= 8)  "
-            "ConvertPdf/gs %.1f  ConvertPdf/job %.2f\n"
-            "           scratch peak: job %.1f MB  ConvertPdf %.1f MB; load after: %s\n",
-            pages, row.jobS, row.singleS, row.gsS, row.jobS / row.gsS, row.singleS / row.gsS,
-            row.singleS / row.jobS, row.jobPeak / 1048576.0, row.singlePeak / 1048576.0,
-            qPrintable(loadAverage()));
+        std::printf("%4d pages, medians:", pages);
+        for (int way = 0; way < Ways; ++way)
+            std::printf("  %s %.2f s (%.1f cpu-s)", names[way], row.seconds[way], row.cpu[way]);
+        std::printf("\n           job/gs %.1f (target <= 8)  steps/gs %.1f  job/steps %.2f  ConvertPdf/job %.2f\n"
+                    "           scratch peak: job %.1f MB  ConvertPdf %.1f MB; load after: %s\n",
+                    row.seconds[Job] / row.seconds[Alone], row.seconds[Steps] / row.seconds[Alone],
+                    row.seconds[Job] / row.seconds[Steps], row.seconds[Single] / row.seconds[Job],
+                    row.peak[Job] / 1048576.0, row.peak[Single] / 1048576.0, qPrintable(loadAverage()));
         std::fflush(stdout);
     }
     for (qsizetype i = 1; i < rows.size(); ++i) {
         const Row &a = rows[i - 1];
         const Row &b = rows[i];
         std::printf("%d -> %d pages (x%.1f): job time x%.2f, gs time x%.2f, job scratch peak x%.2f\n",
-                    a.pages, b.pages, double(b.pages) / a.pages, b.jobS / a.jobS, b.gsS / a.gsS,
-                    double(b.jobPeak) / double(std::max<qint64>(1, a.jobPeak)));
+                    a.pages, b.pages, double(b.pages) / a.pages, b.seconds[Job] / a.seconds[Job],
+                    b.seconds[Alone] / a.seconds[Alone],
+                    double(b.peak[Job]) / double(std::max<qint64>(1, a.peak[Job])));
     }
     return 0;
 }

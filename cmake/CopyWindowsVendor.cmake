@@ -1,7 +1,8 @@
-# Copies the Windows image programs from FROM into OUT. A program that is not
-# in FROM is left out (and removed from OUT): the rows needing it then fail.
+# Copies the Windows image programs and the sRGB profile they use from FROM
+# into OUT. A file that is not in FROM is left out (and removed from OUT): the
+# rows needing it then fail.
 file(MAKE_DIRECTORY ${OUT})
-foreach(name magick.exe cjpeg.exe gswin32c.exe)
+foreach(name magick.exe cjpeg.exe gswin32c.exe srgb.icc)
   if(FROM AND EXISTS ${FROM}/${name})
     file(COPY_FILE ${FROM}/${name} ${OUT}/${name} ONLY_IF_DIFFERENT)
   else()

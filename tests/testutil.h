@@ -302,4 +302,16 @@ inline QList<qint64> childProcesses(qint64 parent, bool withZombies = false)
     return children;
 }
 
+// How many files (and other kernel objects) this process holds open: its
+// descriptors here, its handles on Windows.
+inline qsizetype openHandleCount()
+{
+#ifdef Q_OS_WIN
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? qsizetype(count) : -1;
+#else
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System).size();
+#endif
+}
+
 } // namespace testutil

@@ -273,6 +273,11 @@ inline QList<qint64> childProcesses(qint64 parent, bool withZombies = false)
         const qint64 pid = entry.th32ProcessID;
         if (entry.th32ParentProcessID != DWORD(parent) || pid == parent)
             continue;
+        // The console host the system starts for a console program's new
+        // console is listed as a child too; it is no tool's and ends with
+        // that console.
+        if (QString::fromWCharArray(entry.szExeFile).compare(QLatin1String("conhost.exe"), Qt::CaseInsensitive) == 0)
+            continue;
         const quint64 created = detail::processCreationTime(entry.th32ProcessID);
         if (created != 0 && parentCreated != 0 && created < parentCreated)
             continue;
@@ -302,15 +307,27 @@ inline QList<qint64> childProcesses(qint64 parent, bool withZombies = false)
     return children;
 }
 
-// How many files (and other kernel objects) this process holds open: its
-// descriptors here, its handles on Windows.
-inline qsizetype openHandleCount()
+// Whether this process holds the file or folder at path open: one of its
+// descriptors leads there (here); on Windows, an open that shares nothing
+// with other holders is refused.
+inline bool heldOpen(const QString &path)
 {
 #ifdef Q_OS_WIN
-    DWORD count = 0;
-    return GetProcessHandleCount(GetCurrentProcess(), &count) ? qsizetype(count) : -1;
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ, 0,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(handle);
+    return false;
 #else
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System).size();
+    const QString target = QFileInfo(path).canonicalFilePath();
+    QDirIterator it(QStringLiteral("/proc/self/fd"), QDir::AllEntries | QDir::System);
+    while (it.hasNext()) {
+        if (QFileInfo(it.next()).symLinkTarget() == target)
+            return true;
+    }
+    return false;
 #endif
 }
 

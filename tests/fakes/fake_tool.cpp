@@ -2,8 +2,9 @@
 // own file name when a test copied it under another name than fake_tool (then
 // every argument is the mode's):
 //   forever            prints "started" and never ends
-//   spawn              starts a copy of itself that never ends, prints that
-//                      copy's process id, and never ends either
+//   spawn [FILE]       starts a copy of itself that never ends, prints that
+//                      copy's process id (and writes it to FILE once the copy
+//                      runs), and never ends either
 //   env NAME           prints the value of an environment variable and the
 //                      current folder, one a line
 //   exit CODE TEXT     prints TEXT and ends with CODE
@@ -18,6 +19,7 @@
 // Output is written byte for byte: no CR is added before LF on Windows.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
@@ -109,6 +111,15 @@ int main(int argc, char *argv[])
         if (!child->waitForStarted())
             return 3;
         put(stdout, QByteArray::number(child->processId()) + '\n');
+        if (!arguments.value(0).isEmpty()) {
+            // Written aside and renamed, so that a reader never sees it half.
+            QFile file(arguments.value(0) + QStringLiteral(".part"));
+            if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(child->processId())) <= 0)
+                return 4;
+            file.close();
+            if (!file.rename(arguments.value(0)))
+                return 4;
+        }
     } else if (mode == QLatin1String("forever")) {
         put(stdout, "started\n");
     } else {

@@ -26,6 +26,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 #else
 #include <csignal>
 #include <sys/types.h>
@@ -208,12 +210,84 @@ inline QStringList entriesBelow(const QString &folder)
     return names;
 }
 
-// Ids of the processes whose parent is parent, read from /proc (none where
-// there is no /proc). Ended processes not yet reaped (zombies) count only
-// when asked for.
+#ifdef Q_OS_WIN
+namespace detail
+{
+// When the process was created (FILETIME ticks), or 0 when it cannot be
+// looked at.
+inline quint64 processCreationTime(DWORD pid)
+{
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return 0;
+    FILETIME created, exited, kernel, user;
+    quint64 ticks = 0;
+    if (GetProcessTimes(process, &created, &exited, &kernel, &user))
+        ticks = (quint64(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    CloseHandle(process);
+    return ticks;
+}
+} // namespace detail
+#endif
+
+// Whether process pid still runs. A process that ended counts as gone, even
+// while its parent has not yet collected it (a zombie here; on Windows a
+// process whose handles are still open).
+inline bool processAlive(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+#else
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) != "Z";
+#endif
+}
+
+// Ids of the processes whose parent is parent: read from /proc here, from a
+// Toolhelp snapshot on Windows. Processes that ended but are not yet
+// collected (zombies; on Windows ended processes still listed) count only
+// when asked for. When the system cannot list its processes the list holds
+// -1, so that a check for "none left" fails instead of passing unseen.
 inline QList<qint64> childProcesses(qint64 parent, bool withZombies = false)
 {
     QList<qint64> children;
+#ifdef Q_OS_WIN
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return {-1};
+    // Ids are reused soon on Windows: a process whose recorded parent id is
+    // ours but that is older than us had another parent of that id.
+    const quint64 parentCreated = detail::processCreationTime(DWORD(parent));
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        const qint64 pid = entry.th32ProcessID;
+        if (entry.th32ParentProcessID != DWORD(parent) || pid == parent)
+            continue;
+        // The console host the system starts for a console program's new
+        // console is listed as a child too; it is no tool's and ends with
+        // that console.
+        if (QString::fromWCharArray(entry.szExeFile).compare(QLatin1String("conhost.exe"), Qt::CaseInsensitive) == 0)
+            continue;
+        const quint64 created = detail::processCreationTime(entry.th32ProcessID);
+        if (created != 0 && parentCreated != 0 && created < parentCreated)
+            continue;
+        if (withZombies || processAlive(pid))
+            children << pid;
+    }
+    CloseHandle(snapshot);
+#else
+    if (!QFileInfo(QStringLiteral("/proc/self/stat")).exists())
+        return {-1};
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool number = false;
@@ -229,7 +303,32 @@ inline QList<qint64> childProcesses(qint64 parent, bool withZombies = false)
         if (fields.size() > 1 && (withZombies || fields[0] != "Z") && fields[1].toLongLong() == parent)
             children << pid;
     }
+#endif
     return children;
+}
+
+// Whether this process holds the file or folder at path open: one of its
+// descriptors leads there (here); on Windows, an open that shares nothing
+// with other holders is refused.
+inline bool heldOpen(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ, 0,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(handle);
+    return false;
+#else
+    const QString target = QFileInfo(path).canonicalFilePath();
+    QDirIterator it(QStringLiteral("/proc/self/fd"), QDir::AllEntries | QDir::System);
+    while (it.hasNext()) {
+        if (QFileInfo(it.next()).symLinkTarget() == target)
+            return true;
+    }
+    return false;
+#endif
 }
 
 } // namespace testutil

@@ -156,16 +156,6 @@ char centreColour(const QString &path)
     return '?';
 }
 
-
-bool processAlive(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2, 1) != "Z";
-}
-
 // Bytes in the scratch folders ("zarvelo-*") of the cache folder.
 qint64 scratchBytes()
 {
@@ -1378,7 +1368,7 @@ void TestConversion::programEndedDuringWrite()
     QVERIFY(killed ? testutil::killHard(helper.processId()) : testutil::askToEnd(helper.processId()));
     QVERIFY(helper.waitForFinished(10000));
     for (const qint64 tool : std::as_const(tools))
-        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(tool), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!testutil::processAlive(tool), 5000);
     QCOMPARE(entries(outFolder), QStringList());
 
     if (killed) {

@@ -1,7 +1,7 @@
 // The external tool runner: argument splitting, captured output, start-up
-// failures, time-outs and cancel. Small shell scripts written by the tests
-// stand in for the tools of RunAndCapture; the fake tool built with the tests
-// (tests/fakes) for those of RunTool.
+// failures, time-outs and cancel. The fake tool built with the tests
+// (tests/fakes) stands in for the tools, in a mode chosen by its first
+// argument or by the name of a copy of it.
 
 #include "testutil.h"
 #include "tools.h"
@@ -10,9 +10,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <thread>
 
 class TestTools : public QObject
@@ -21,7 +24,6 @@ class TestTools : public QObject
 
   private slots:
     void initTestCase();
-    void init();
     void splitCommandLine_data();
     void splitCommandLine();
     void argumentsAndFolder_data();
@@ -37,39 +39,26 @@ class TestTools : public QObject
     void scratchFolderIsTheToolsTemporaryFolder();
     void stoppedRunsLeaveNoProcess_data();
     void stoppedRunsLeaveNoProcess();
+    void processChecksSeeRunningTools();
 
   private:
-    QString writeScript(const QString &name, const QByteArray &body);
     QTemporaryDir m_dir;
 };
+
+namespace
+{
+QString fakeTool()
+{
+    return testutil::binFolder() + testutil::exeName(QStringLiteral("fake_tool"));
+}
+} // namespace
 
 void TestTools::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("folder with space")));
-}
-
-// The stand-ins of RunAndCapture are shell scripts, which run on Unix only.
-void TestTools::init()
-{
-    static const QStringList scripted{
-        QStringLiteral("argumentsAndFolder"), QStringLiteral("largeOutputWholeAndInOrder"),
-        QStringLiteral("utf8SplitAcrossReads"), QStringLiteral("standardErrorInArrivalOrder"),
-        QStringLiteral("observerSeesExactTexts")};
-    if (!ExecutableSuffix().isEmpty() && scripted.contains(QLatin1String(QTest::currentTestFunction())))
-        QSKIP("its stand-in tool is a /bin/sh script, which Windows cannot run");
-}
-
-QString TestTools::writeScript(const QString &name, const QByteArray &body)
-{
-    const QString path = m_dir.path() + QLatin1Char('/') + name;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return QString();
-    file.write("#!/bin/sh\n" + body + "\n");
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    // Copies of the fake tool in other folders find this build's libraries.
+    qputenv("PATH", testutil::copiedProgramEnvironment().value(QStringLiteral("PATH")).toLocal8Bit());
 }
 
 void TestTools::splitCommandLine_data()
@@ -103,7 +92,7 @@ void TestTools::argumentsAndFolder_data()
     QTest::addColumn<QString>("parameters");
     QTest::addColumn<QString>("expected");
 
-    // The script prints its current folder, then each argument in brackets.
+    // The tool prints its current folder, then each argument in brackets.
     QTest::newRow("no parameters") << QString() << QStringLiteral("@DIR\n");
     QTest::newRow("quoted paths and double spaces")
         << QStringLiteral("\"/in put/ä b.png[0]\" -auto-orient  -resize 540x \"/out/x.png\"")
@@ -114,41 +103,34 @@ void TestTools::argumentsAndFolder()
 {
     QFETCH(QString, parameters);
     QFETCH(QString, expected);
-    // Reads standard input too: the runner gives none, so the script ends.
-    const QString script = writeScript(QStringLiteral("folder with space/args.sh"),
-                                       "cat\npwd\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done");
+    // A copy named "args" in a folder with a space. It reads standard input
+    // to the end too: the runner gives none, so the tool ends.
     const QString folder = m_dir.path() + QStringLiteral("/folder with space");
-    QCOMPARE(RunAndCapture(script, parameters), QString(expected).replace(QStringLiteral("@DIR"), folder));
+    const QString tool = folder + QLatin1Char('/') + testutil::exeName(QStringLiteral("args"));
+    QVERIFY(QFile::exists(tool) || QFile::copy(fakeTool(), tool));
+    QCOMPARE(RunAndCapture(tool, parameters), QString(expected).replace(QStringLiteral("@DIR"), folder));
 }
 
 void TestTools::largeOutputWholeAndInOrder()
 {
     // About 1.3 MB, far beyond any pipe buffer.
-    const QString script = writeScript(QStringLiteral("seq.sh"), "seq 1 200000");
     QString expected;
     for (int i = 1; i <= 200000; ++i)
         expected += QString::number(i) + QLatin1Char('\n');
-    QCOMPARE(RunAndCapture(script, QString()), expected);
+    QCOMPARE(RunAndCapture(fakeTool(), QStringLiteral("count 200000")), expected);
 }
 
 void TestTools::utf8SplitAcrossReads()
 {
     // "한" (ED 95 9C) and "글" (EA B8 80) written with pauses inside the
     // characters, then 1000 more of them so that chunk edges fall anywhere.
-    const QString script = writeScript(
-        QStringLiteral("utf8.sh"),
-        "printf '\\355\\225'; sleep 0.2; printf '\\234\\352'; sleep 0.2; printf '\\270\\200'\n"
-        "i=0; while [ $i -lt 1000 ]; do printf '\\355\\225\\234\\352\\270\\200'; i=$((i+1)); done");
     const QString expected = QString::fromUtf8("한글").repeated(1001);
-    QCOMPARE(RunAndCapture(script, QString()), expected);
+    QCOMPARE(RunAndCapture(fakeTool(), QStringLiteral("utf8")), expected);
 }
 
 void TestTools::standardErrorInArrivalOrder()
 {
-    const QString script =
-        writeScript(QStringLiteral("mixed.sh"), "echo out1; sleep 0.1; echo err1 >&2; sleep 0.1; echo out2; "
-                                                "sleep 0.1; echo err2 >&2; exit 3");
-    QCOMPARE(RunAndCapture(script, QString()), QStringLiteral("out1\nerr1\nout2\nerr2\n"));
+    QCOMPARE(RunAndCapture(fakeTool(), QStringLiteral("mixed")), QStringLiteral("out1\nerr1\nout2\nerr2\n"));
 }
 
 void TestTools::programThatCannotStart_data()
@@ -174,38 +156,17 @@ void TestTools::programThatCannotStart()
 
 void TestTools::observerSeesExactTexts()
 {
-    const QString script = writeScript(QStringLiteral("quiet.sh"), "exit 0");
     QStringList seen;
     SetToolRunObserver([&seen](const QString &program, const QString &parameters) {
         seen << program + QLatin1Char('|') + parameters;
     });
-    RunAndCapture(script, QStringLiteral(" a  \"b c\" "));
+    RunAndCapture(fakeTool(), QStringLiteral(" exit  \"0 1\" "));
     RunAndCapture(m_dir.path() + QStringLiteral("/missing"), QString());
     SetToolRunObserver({});
-    RunAndCapture(script, QStringLiteral("unseen"));
-    QCOMPARE(seen, (QStringList{script + QStringLiteral("| a  \"b c\" "),
+    RunAndCapture(fakeTool(), QStringLiteral("unseen"));
+    QCOMPARE(seen, (QStringList{fakeTool() + QStringLiteral("| exit  \"0 1\" "),
                                 m_dir.path() + QStringLiteral("/missing|")}));
 }
-
-namespace
-{
-QString fakeTool()
-{
-    return testutil::binFolder() + testutil::exeName(QStringLiteral("fake_tool"));
-}
-
-// Whether a process with this id still exists (a zombie counts as gone).
-bool processAlive(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close > 0 && text.mid(close + 2, 1) != "Z";
-}
-
-} // namespace
 
 void TestTools::runToolOutcomes_data()
 {
@@ -256,9 +217,7 @@ void TestTools::scratchFolderIsTheToolsTemporaryFolder()
         request.ScratchFolder = scratch;
         request.WorkingFolder = scratch;
         const ToolOutcome outcome = RunTool(request);
-        // A Windows program's text output ends its lines in CR LF.
-        QCOMPARE(QString(outcome.Printed).remove(QLatin1Char('\r')),
-                 scratch + QLatin1Char('\n') + scratch + QLatin1Char('\n'));
+        QCOMPARE(outcome.Printed, scratch + QLatin1Char('\n') + scratch + QLatin1Char('\n'));
     }
 }
 
@@ -270,9 +229,9 @@ void TestTools::stoppedRunsLeaveNoProcess_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("never ends: time-out")
-        << "forever" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 1 s";
+        << "forever" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 3 s";
     QTest::newRow("child never ends: time-out")
-        << "spawn" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 1 s";
+        << "spawn" << false << int(ToolOutcome::Status::TimedOut) << "timed out after 3 s";
     QTest::newRow("never ends: cancel")
         << "forever" << true << int(ToolOutcome::Status::Cancelled) << "cancelled";
     QTest::newRow("child never ends: cancel")
@@ -287,32 +246,77 @@ void TestTools::stoppedRunsLeaveNoProcess()
     QFETCH(bool, cancel);
     QFETCH(int, state);
     QFETCH(QString, reason);
+    const bool spawns = mode == QLatin1String("spawn");
 
+    // The tool writes its child's id here once that child runs.
+    QTemporaryDir scratch;
+    const QString childFile = scratch.filePath(QStringLiteral("child.txt"));
     TCancelFlag flag;
     ToolRequest request;
     request.Program = fakeTool();
-    request.Arguments = {mode};
-    request.TimeoutMs = cancel ? 0 : 1000;
+    request.Arguments = {mode, childFile};
+    request.TimeoutMs = cancel ? 0 : 3000;
     request.Cancel = &flag;
-    std::thread canceller;
-    if (cancel)
-        canceller = std::thread([&flag] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            flag.Cancel();
-        });
+    // Notes the tool's child and, when the row cancels, cancels once there
+    // is one to kill: starting programs is slow under wine, so no fixed wait
+    // would do.
+    std::atomic<qint64> grandchild{0};
+    std::atomic<bool> ended{false};
+    std::thread watcher([&] {
+        QElapsedTimer clock;
+        clock.start();
+        while (!ended && clock.elapsed() < 20000) {
+            QFile file(childFile);
+            if (grandchild == 0 && file.open(QIODevice::ReadOnly))
+                grandchild = file.readAll().toLongLong();
+            if (cancel && (!spawns || grandchild != 0) && clock.elapsed() >= 300) {
+                flag.Cancel();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
     const ToolOutcome outcome = RunTool(request);
-    if (canceller.joinable())
-        canceller.join();
+    ended = true;
+    watcher.join();
     QCOMPARE(int(outcome.State), state);
     QCOMPARE(outcome.Reason(), reason);
-    if (mode == QLatin1String("spawn")) {
-        // The grandchild was started before the end: its id was printed.
-        bool number = false;
-        const qint64 grandchild = outcome.Printed.trimmed().toLongLong(&number);
-        QVERIFY2(number, qPrintable(outcome.Printed));
-        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(grandchild), 5000);
+    if (spawns) {
+        QVERIFY2(grandchild != 0, "the tool's child was never seen running");
+        QTRY_VERIFY_WITH_TIMEOUT(!testutil::processAlive(grandchild), 5000);
     }
     QTRY_COMPARE_WITH_TIMEOUT(testutil::childProcesses(QCoreApplication::applicationPid()), QList<qint64>(), 5000);
+}
+
+// The checks above mean something only if the process helpers see a tool
+// that is left running: a child and its own child, started without the
+// runner, are listed and alive until they are killed.
+void TestTools::processChecksSeeRunningTools()
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    QCOMPARE(testutil::childProcesses(self), QList<qint64>());
+    QProcess child;
+    child.start(fakeTool(), {QStringLiteral("spawn")});
+    QVERIFY(child.waitForStarted());
+    QVERIFY(child.waitForReadyRead(10000));
+    bool number = false;
+    const qint64 grandchild = child.readLine().trimmed().toLongLong(&number);
+    QVERIFY(number);
+    // Nothing outlives the test, whatever check fails.
+    const auto cleanup = qScopeGuard([grandchild] { testutil::killHard(grandchild); });
+    QCOMPARE(testutil::childProcesses(self), QList<qint64>{child.processId()});
+    QCOMPARE(testutil::childProcesses(child.processId()), QList<qint64>{grandchild});
+    QVERIFY(testutil::processAlive(child.processId()));
+    QVERIFY(testutil::processAlive(grandchild));
+
+    QVERIFY(testutil::killHard(grandchild));
+    QTRY_VERIFY_WITH_TIMEOUT(!testutil::processAlive(grandchild), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(testutil::childProcesses(child.processId()), QList<qint64>(), 5000);
+    QVERIFY(testutil::processAlive(child.processId()));
+    child.kill();
+    QVERIFY(child.waitForFinished(5000));
+    QCOMPARE(testutil::childProcesses(self), QList<qint64>());
+    QCOMPARE(testutil::childProcesses(self, true), QList<qint64>());
 }
 
 QTEST_GUILESS_MAIN(TestTools)

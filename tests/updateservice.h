@@ -3,9 +3,9 @@
 // A local HTTPS stand-in for the update service, for the update tests. It runs
 // on a thread of its own (so it answers while the test's thread waits or runs
 // a modal dialog), records every request with its headers in arrival order
-// and answers with a configurable status and body. Its certificate is made at
-// start with the openssl command-line tool and trusted by the process's
-// default TLS configuration.
+// and answers with a configurable status and body. Its certificates are fixed
+// ones built into the test (tests/data, resource folder :/certificates); the
+// good one is trusted by the process's default TLS configuration.
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -14,13 +14,11 @@
 #include <QList>
 #include <QMutex>
 #include <QPair>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <memory>
@@ -71,27 +69,20 @@ class TestUpdateService
     TestUpdateService &operator=(const TestUpdateService &) = delete;
     ~TestUpdateService() { stop(); }
 
-    // Why the service cannot run on this system; empty where it can. Its
-    // certificates come from the openssl command-line tool, which the Windows
-    // build has no copy of.
+    // Why the service cannot run on this system; empty where it can.
     static QString unsupportedReason()
     {
-#ifdef Q_OS_WIN
-        return QStringLiteral("the test HTTPS service makes its certificates with openssl, "
-                              "which the Windows build has no copy of");
-#else
         return QString();
-#endif
     }
 
-    // Makes the certificates, trusts the good one and starts listening on
+    // Reads the certificates, trusts the good one and starts listening on
     // 127.0.0.1. False with errorString set when that fails.
     bool start()
     {
         QSslCertificate badCert;
         QSslKey badKey;
-        if (!makeCertificate(QStringLiteral("good"), m_shared->cert, m_shared->key) ||
-            !makeCertificate(QStringLiteral("bad"), badCert, badKey))
+        if (!readCertificate(QStringLiteral("good"), m_shared->cert, m_shared->key) ||
+            !readCertificate(QStringLiteral("bad"), badCert, badKey))
             return false;
         m_shared->badCert = badCert;
         m_shared->badKey = badKey;
@@ -284,39 +275,23 @@ class TestUpdateService
         std::shared_ptr<Shared> m_shared;
     };
 
-    bool makeCertificate(const QString &name, QSslCertificate &cert, QSslKey &key)
+    bool readCertificate(const QString &name, QSslCertificate &cert, QSslKey &key)
     {
-        const QString certPath = m_dir.filePath(name + QStringLiteral(".crt"));
-        const QString keyPath = m_dir.filePath(name + QStringLiteral(".key"));
-        QProcess openssl;
-        openssl.setProcessChannelMode(QProcess::MergedChannels);
-        openssl.start(QStringLiteral("/usr/bin/openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath,
-                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=IP:127.0.0.1")});
-        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
-            errorString = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll());
-            return false;
-        }
-        QFile certFile(certPath), keyFile(keyPath);
+        QFile certFile(QStringLiteral(":/certificates/") + name + QStringLiteral(".crt"));
+        QFile keyFile(QStringLiteral(":/certificates/") + name + QStringLiteral(".key"));
         if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
-            errorString = QStringLiteral("cannot read the certificate");
+            errorString = QStringLiteral("no certificate %1 among the test's resources").arg(name);
             return false;
         }
         cert = QSslCertificate(certFile.readAll(), QSsl::Pem);
-        key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
+        key = QSslKey(keyFile.readAll(), QSsl::Rsa, QSsl::Pem);
         if (cert.isNull() || key.isNull()) {
-            errorString = QStringLiteral("unreadable certificate or key");
+            errorString = QStringLiteral("unreadable certificate or key ") + name;
             return false;
         }
         return true;
     }
 
-    QTemporaryDir m_dir;
     std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     std::unique_ptr<QThread> m_thread;
     Server *m_server = nullptr;

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
@@ -93,6 +94,39 @@ inline QString missingToolReason(ExternalTool tool)
     if (QFileInfo(path).isFile())
         return QString();
     return QStringLiteral("no Windows build of %1 in vendor/ yet").arg(ExternalToolName(tool));
+}
+
+// The tool of this build's vendor folder that the program calls for tool.
+inline QString vendorTool(ExternalTool tool)
+{
+    return binFolder() + QStringLiteral("vendor/") + ExternalToolName(tool);
+}
+
+// The same by its Unix name: "magick", "cjpeg" or "gs".
+inline QString vendorTool(const QString &name)
+{
+    if (name == QLatin1String("magick"))
+        return vendorTool(ExternalTool::ImageTool);
+    if (name == QLatin1String("cjpeg"))
+        return vendorTool(ExternalTool::JpegEncoder);
+    return vendorTool(ExternalTool::Interpreter);
+}
+
+// Turns the PostScript file ps into the PDF pdf with this build's
+// interpreter. It runs in pdf's folder with relative names: the Windows
+// interpreter follows Unix file-name rules and would read "C:" as a name.
+inline bool psToPdf(const QString &ps, const QString &pdf)
+{
+    const QDir folder = QFileInfo(pdf).absoluteDir();
+    QProcess gs;
+    gs.setProcessChannelMode(QProcess::MergedChannels);
+    gs.setWorkingDirectory(folder.path());
+    gs.start(vendorTool(ExternalTool::Interpreter),
+             {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+              QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + QFileInfo(pdf).fileName(),
+              folder.relativeFilePath(QFileInfo(ps).absoluteFilePath())});
+    gs.waitForFinished(120000);
+    return QFileInfo(pdf).size() > 0;
 }
 
 // For init(): why the current test cannot run here, or empty. Every test

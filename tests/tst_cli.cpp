@@ -95,8 +95,9 @@ class TestCli : public QObject
             return result;
         }
         result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
+        // A Windows console program ends its lines with CR LF.
+        result.out = QString::fromUtf8(process.readAllStandardOutput()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        result.err = QString::fromUtf8(process.readAllStandardError()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         return result;
     }
 
@@ -285,6 +286,8 @@ class TestCli : public QObject
     // on PATH; a "convert" that is not ImageMagick is passed over.
     void toolLookupOnPath()
     {
+        if (!ExecutableSuffix().isEmpty())
+            QSKIP("only the Unix build looks tools up on PATH; the Windows one ships them in vendor\\");
         QTemporaryDir program; // no vendor folder
         SetProgramFolder(program.path());
         const QByteArray path = qgetenv("PATH");
@@ -300,13 +303,15 @@ class TestCli : public QObject
         QCOMPARE(interpreter, QStringLiteral("/usr/bin/gs"));
         // The vendor folder beside the program comes first.
         QCOMPARE(ExternalToolPath(ExternalTool::ImageTool),
-                 testutil::binFolder() + QStringLiteral("vendor/magick"));
+                 testutil::vendorTool(QStringLiteral("magick")));
     }
 
     // Without vendor/ beside it the program takes the tools from PATH, and
     // a "convert" that is not ImageMagick is passed over.
     void toolsFromPath()
     {
+        if (!ExecutableSuffix().isEmpty())
+            QSKIP("only the Unix build looks tools up on PATH; the Windows one ships them in vendor\\");
         QTemporaryDir program;
         const QString exe = program.path() + QLatin1Char('/') + testutil::exeName(QStringLiteral("zarvelo"));
         QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));

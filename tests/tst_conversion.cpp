@@ -24,10 +24,7 @@
 namespace
 {
 
-QString vendorTool(const QString &name)
-{
-    return testutil::binFolder() + QStringLiteral("vendor/") + name;
-}
+using testutil::vendorTool;
 
 // Runs a real tool directly (not through the code under test).
 QString runTool(const QString &name, const QStringList &arguments)
@@ -107,11 +104,9 @@ bool writePdf(const QString &path, int pages, bool colour = true)
                   "showpage } for\n");
     if (!writeFile(ps, program))
         return false;
-    runTool(QStringLiteral("gs"),
-            {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-             QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
+    const bool made = testutil::psToPdf(ps, path);
     QFile::remove(ps);
-    return QFile::exists(path);
+    return made;
 }
 
 ConversionOptions optionsFor(const QString &format, bool useWidth = false, int width = 300, int quality = 80)
@@ -1223,9 +1218,7 @@ void TestConversion::pdfHugePageFailsAlone()
         ps, "%!PS\n<< /PageSize [612 792] >> setpagedevice 0 0 1 setrgbcolor 0 0 100 100 rectfill showpage\n"
             "<< /PageSize [7200 7200] >> setpagedevice showpage\n"
             "<< /PageSize [612 792] >> setpagedevice 1 0 0 setrgbcolor 0 0 100 100 rectfill showpage\n"));
-    runTool(QStringLiteral("gs"),
-            {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-             QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + source, ps});
+    QVERIFY(testutil::psToPdf(ps, source));
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
     options.SavePath = work.path() + QStringLiteral("/out");
     QVERIFY(QDir().mkpath(options.SavePath));

@@ -35,7 +35,7 @@ void writeImage(const QString &path, QColor colour, int width = 64, int height =
     const QString png = path + QStringLiteral(".source.png");
     QVERIFY(image.save(png, "PNG"));
     QProcess tool;
-    tool.start(testutil::binFolder() + QStringLiteral("vendor/magick"), {png, path});
+    tool.start(testutil::vendorTool(QStringLiteral("magick")), {png, path});
     QVERIFY(tool.waitForFinished(60000));
     QFile::remove(png);
     QVERIFY(QFileInfo(path).size() > 0);

@@ -47,13 +47,9 @@ bool writePdf(const QString &path, int pages, const QList<int> &huge = {})
     if (!file.open(QIODevice::WriteOnly) || file.write(program) != program.size())
         return false;
     file.close();
-    QProcess gs;
-    gs.start(testutil::binFolder() + QStringLiteral("vendor/gs"),
-             {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-              QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
-    gs.waitForFinished(120000);
+    const bool made = testutil::psToPdf(ps, path);
     QFile::remove(ps);
-    return QFileInfo(path).size() > 0;
+    return made;
 }
 
 

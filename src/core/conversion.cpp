@@ -316,7 +316,7 @@ class TCall
     QString LinkInput(const QString &target, const QString &stem)
     {
         const QString name = FreshName(stem, plainExtension(target));
-        if (!QFile::link(QFileInfo(target).absoluteFilePath(), Scratch() + name)) {
+        if (!MakeReadEntry(QFileInfo(target).absoluteFilePath(), Scratch() + name)) {
             Fail(QStringLiteral("no temporary entry could be made"));
             return QString();
         }

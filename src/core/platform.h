@@ -83,6 +83,12 @@ std::unique_ptr<QSettings> OpenInstallIdStore();
 // (developer mode). True only when the link now leads to a folder.
 bool MakeFolderLink(const QString &target, const QString &link);
 
+// Makes entry a new name through which a tool can read the file target (an
+// absolute path). On Unix a symbolic link; on Windows, where tools do not
+// follow shortcuts, a hard link, else a symbolic link that needs no
+// elevation, else a copy. True when entry now reads as target.
+bool MakeReadEntry(const QString &target, const QString &entry);
+
 class QProcess;
 
 // Prepares a tool process before it starts: it becomes the head of a process

@@ -354,3 +354,8 @@ bool MakeFolderLink(const QString &target, const QString &link)
 {
     return QFile::link(target, link) && QFileInfo(link).isDir();
 }
+
+bool MakeReadEntry(const QString &target, const QString &entry)
+{
+    return QFile::link(target, entry);
+}

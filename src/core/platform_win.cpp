@@ -216,6 +216,20 @@ bool MakeFolderLink(const QString &target, const QString &link)
     return QFileInfo(link).isDir();
 }
 
+bool MakeReadEntry(const QString &target, const QString &entry)
+{
+    constexpr DWORD AllowUnprivilegedCreate = 0x2;
+    const std::wstring from = nativePath(entry);
+    const std::wstring to = nativePath(target);
+    if (CreateHardLinkW(from.c_str(), to.c_str(), nullptr))
+        return true;
+    // Another volume, or a file system without hard links.
+    if (CreateSymbolicLinkW(from.c_str(), to.c_str(), AllowUnprivilegedCreate) && QFileInfo(entry).isFile())
+        return true;
+    DeleteFileW(from.c_str());
+    return CopyFileW(to.c_str(), from.c_str(), TRUE) != 0;
+}
+
 namespace
 {
 

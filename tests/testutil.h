@@ -309,8 +309,11 @@ inline QList<qint64> childProcesses(qint64 parent, bool withZombies = false)
             continue;
         // The console host the system starts for a console program's new
         // console is listed as a child too; it is no tool's and ends with
-        // that console.
-        if (QString::fromWCharArray(entry.szExeFile).compare(QLatin1String("conhost.exe"), Qt::CaseInsensitive) == 0)
+        // that console. So is wine's desktop process, started for the first
+        // window (Qt's hidden message window) of a program.
+        const QString exe = QString::fromWCharArray(entry.szExeFile);
+        if (exe.compare(QLatin1String("conhost.exe"), Qt::CaseInsensitive) == 0 ||
+            exe.compare(QLatin1String("explorer.exe"), Qt::CaseInsensitive) == 0)
             continue;
         const quint64 created = detail::processCreationTime(entry.th32ProcessID);
         if (created != 0 && parentCreated != 0 && created < parentCreated)

@@ -33,7 +33,8 @@ QString runTool(const QString &name, const QStringList &arguments)
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(vendorTool(name), arguments);
     process.waitForFinished(-1);
-    return QString::fromUtf8(process.readAll());
+    // A Windows console program ends its lines with CR LF.
+    return QString::fromUtf8(process.readAll()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
 // "%w", "%h", "%Q" (JPEG quality) or "%n" (frames) of an image's first frame.

@@ -22,6 +22,19 @@
 namespace
 {
 
+// Qt's regular expressions keep their JIT stack in a thread_local object. Its
+// destructor runs through the MinGW runtime's thread-exit list when a worker
+// thread that matched a pattern ends, and afterwards the process hangs in its
+// own exit (the runtime's key lock stays taken; seen every time under wine
+// with one worker). The patterns this program uses are small and run as fast
+// interpreted, so the JIT is turned off before the first pattern is compiled,
+// unless the user chose otherwise.
+const bool regexpJitOff = [] {
+    if (!qEnvironmentVariableIsSet("QT_ENABLE_REGEXP_JIT"))
+        qputenv("QT_ENABLE_REGEXP_JIT", "0");
+    return true;
+}();
+
 // A path in the form the system's wide-character calls take. Absolute paths
 // get the \\?\ prefix, so that names beyond MAX_PATH characters still open.
 std::wstring nativePath(const QString &path)

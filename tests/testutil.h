@@ -112,6 +112,24 @@ inline QString vendorTool(const QString &name)
     return vendorTool(ExternalTool::Interpreter);
 }
 
+// The Unix name ("magick", "cjpeg" or "gs") of the vendor tool at
+// programPath, for texts that read the same on both systems; the file name
+// for any other program.
+inline QString toolLabel(const QString &programPath)
+{
+    const QString name = QFileInfo(programPath).fileName();
+    for (const QString &label : {QStringLiteral("magick"), QStringLiteral("cjpeg"), QStringLiteral("gs")})
+        if (name == QFileInfo(vendorTool(label)).fileName())
+            return label;
+    return name;
+}
+
+// A program's output with Windows line ends (CR LF) turned into LF.
+inline QString unixLines(const QByteArray &output)
+{
+    return QString::fromUtf8(output).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 // Turns the PostScript file ps into the PDF pdf with this build's
 // interpreter. It runs in pdf's folder with relative names: the Windows
 // interpreter follows Unix file-name rules and would read "C:" as a name.

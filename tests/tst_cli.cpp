@@ -95,9 +95,8 @@ class TestCli : public QObject
             return result;
         }
         result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        // A Windows console program ends its lines with CR LF.
-        result.out = QString::fromUtf8(process.readAllStandardOutput()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        result.err = QString::fromUtf8(process.readAllStandardError()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        result.out = testutil::unixLines(process.readAllStandardOutput());
+        result.err = testutil::unixLines(process.readAllStandardError());
         return result;
     }
 

@@ -154,19 +154,17 @@ qint64 formatWidthLimit(const QString &extension)
 }
 
 // An sRGB colour profile to convert JPEG-route pixels into; empty when none
-// is installed.
+// is installed. Looked up on each call (a few file checks), since the program
+// folder it looks in first can change.
 QString srgbProfile()
 {
-    static const QString found = [] {
-        for (const QString &path : {ProgramFolder() + QStringLiteral("vendor/srgb.icc"),
-                                    QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
-                                    QStringLiteral("/usr/share/color/icc/sRGB.icc"),
-                                    QStringLiteral("/usr/share/color/icc/colord/sRGB.icc")})
-            if (QFileInfo(path).isFile())
-                return path;
-        return QString();
-    }();
-    return found;
+    for (const QString &path : {ProgramFolder() + QStringLiteral("vendor/srgb.icc"),
+                                QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
+                                QStringLiteral("/usr/share/color/icc/sRGB.icc"),
+                                QStringLiteral("/usr/share/color/icc/colord/sRGB.icc")})
+        if (QFileInfo(path).isFile())
+            return path;
+    return QString();
 }
 
 // --- EXIF carried into the encoder's JPEG ---------------------------------
@@ -268,6 +266,28 @@ constexpr int defaultTimeoutSeconds = 120;
 // The work of one public call: its scratch folder, its output names and the
 // result it builds. Tools run with the scratch folder as their current and
 // temporary folder and see only the plain names made there.
+// A finished file under a temporary name: removed when this ends, unless
+// kept (it then has its final name).
+class TPartFile
+{
+  public:
+    explicit TPartFile(QString path) : FPath(std::move(path)) {}
+    TPartFile(const TPartFile &) = delete;
+    TPartFile &operator=(const TPartFile &) = delete;
+    ~TPartFile()
+    {
+        ForgetTemporaryFile(FPath);
+        if (!FKept)
+            QFile::remove(FPath);
+    }
+    const QString &Path() const { return FPath; }
+    void Keep() { FKept = true; }
+
+  private:
+    QString FPath;
+    bool FKept = false;
+};
+
 class TCall
 {
   public:
@@ -401,15 +421,13 @@ class TCall
             return Cancelled();
         QString target = FNames->Reserve(FOptions, nameSource, format);
         QString from = Scratch() + scratchFile;
-        std::unique_ptr<QTemporaryFile> copy;
+        std::unique_ptr<TPartFile> copy;
         for (int attempt = 0; attempt < 10000; ++attempt) {
             QString error;
             switch (MoveWithoutReplacing(from, target, &error)) {
             case TMoveOutcome::Moved:
-                if (copy) {
-                    ForgetTemporaryFile(copy->fileName());
-                    copy->setAutoRemove(false);
-                }
+                if (copy)
+                    copy->Keep();
                 FResult.Outputs << target;
                 return true;
             case TMoveOutcome::NameTaken:
@@ -421,7 +439,7 @@ class TCall
                 copy = copyBeside(from, target);
                 if (!copy)
                     return false;
-                from = copy->fileName();
+                from = copy->Path();
                 break;
             case TMoveOutcome::Failed:
                 return Fail(QStringLiteral("output name not available: ") + error);
@@ -463,34 +481,41 @@ class TCall
     }
 
     // A whole copy of from under a hidden temporary name in target's folder.
-    std::unique_ptr<QTemporaryFile> copyBeside(const QString &from, const QString &target)
+    std::unique_ptr<TPartFile> copyBeside(const QString &from, const QString &target)
     {
-        auto copy =
-            std::make_unique<QTemporaryFile>(folderPart(target) + QStringLiteral(".zarvelo-XXXXXX.part"));
-        QFile source(from);
-        if (!copy->open() || !source.open(QIODevice::ReadOnly)) {
-            Fail(QStringLiteral("output name not available: ") + copy->errorString());
-            return nullptr;
-        }
-        RememberTemporaryFile(copy->fileName());
-        QByteArray block;
-        while (!(block = source.read(1 << 20)).isEmpty())
-            if (copy->write(block) != block.size()) {
-                const bool full = copy->error() == QFileDevice::ResourceError;
-                ForgetTemporaryFile(copy->fileName());
-                Fail(full ? QStringLiteral("no space left on device")
-                          : QStringLiteral("output could not be written"));
+        QString name;
+        {
+            QTemporaryFile file(folderPart(target) + QStringLiteral(".zarvelo-XXXXXX.part"));
+            QFile source(from);
+            if (!file.open() || !source.open(QIODevice::ReadOnly)) {
+                Fail(QStringLiteral("output name not available: ") + file.errorString());
                 return nullptr;
             }
-        if (!copy->flush()) {
-            ForgetTemporaryFile(copy->fileName());
-            Fail(QStringLiteral("output could not be written"));
-            return nullptr;
+            name = file.fileName();
+            RememberTemporaryFile(name);
+            QString failure;
+            QByteArray block;
+            while (failure.isEmpty() && !(block = source.read(1 << 20)).isEmpty())
+                if (file.write(block) != block.size())
+                    failure = file.error() == QFileDevice::ResourceError
+                                  ? QStringLiteral("no space left on device")
+                                  : QStringLiteral("output could not be written");
+            // A read error ends the loop like the end of the file would.
+            if (failure.isEmpty() && (source.error() != QFileDevice::NoError || !file.flush()))
+                failure = QStringLiteral("output could not be written");
+            if (!failure.isEmpty()) {
+                ForgetTemporaryFile(name);
+                Fail(failure);
+                return nullptr; // the temporary file removes itself
+            }
+            // A temporary file holds its handle until it is destroyed, and
+            // Windows renames no file that is open.
+            file.setAutoRemove(false);
         }
-        copy->close();
+        auto copy = std::make_unique<TPartFile>(name);
         // A temporary file is private to its owner; the output gets the
         // permissions the tool gave it.
-        copy->setPermissions(QFileInfo(from).permissions());
+        QFile::setPermissions(name, QFileInfo(from).permissions());
         return copy;
     }
 

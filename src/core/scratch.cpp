@@ -75,10 +75,13 @@ int RemoveStaleScratchFolders()
         if (folder.isSymLink())
             continue;
         const bool recent = folder.lastModified().secsTo(QDateTime::currentDateTime()) < unmarkedGraceSeconds;
-        QFile owner(folder.absoluteFilePath() + QLatin1Char('/') + ownerName);
-        const QStringList mark = owner.open(QIODevice::ReadOnly)
-                                     ? QString::fromUtf8(owner.read(512)).split(QLatin1Char('\n'))
-                                     : QStringList();
+        QStringList mark;
+        {
+            // Closed before the folder is removed: Windows deletes no open file.
+            QFile owner(folder.absoluteFilePath() + QLatin1Char('/') + ownerName);
+            if (owner.open(QIODevice::ReadOnly))
+                mark = QString::fromUtf8(owner.read(512)).split(QLatin1Char('\n'));
+        }
         const QString identity = mark.value(0);
         const qint64 pid = identity.section(QLatin1Char(' '), 0, 0).toLongLong();
         if (pid > 0 && mark.size() == 2) {

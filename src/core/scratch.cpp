@@ -13,6 +13,7 @@
 #include <QMutexLocker>
 #include <QSet>
 #include <QSysInfo>
+#include <QThread>
 
 namespace
 {
@@ -54,10 +55,14 @@ TScratchFolder::TScratchFolder()
 
 TScratchFolder::~TScratchFolder()
 {
-    if (!FPath.isEmpty()) {
-        QMutexLocker locker(&registryMutex);
-        liveFolders.remove(FDir.path());
-    }
+    if (FPath.isEmpty())
+        return;
+    // Windows removes no folder that a process has as its current folder,
+    // and a tool's console host can outlive the tool for a moment.
+    for (int attempt = 0; attempt < 50 && !QDir(FDir.path()).removeRecursively(); ++attempt)
+        QThread::msleep(10);
+    QMutexLocker locker(&registryMutex);
+    liveFolders.remove(FDir.path());
 }
 
 bool TScratchFolder::IsValid() const

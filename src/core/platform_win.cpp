@@ -282,26 +282,34 @@ BOOL WINAPI onConsoleEvent(DWORD)
 
 void PrepareToolProcess(QProcess &process)
 {
+    // The tool starts suspended and runs only once it is in its job: a tool
+    // that ran before would escape the job, and outlive this program, if the
+    // program died in between. Qt fills the process information it hands to
+    // CreateProcess and keeps it (with the thread handle) while the process
+    // runs.
+    process.setCreateProcessArgumentsModifier([&process](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_SUSPENDED;
+        process.setProperty("zarveloToolInfo", quintptr(arguments->processInformation));
+    });
     QObject::connect(&process, &QProcess::started, &process, [&process] {
-        const qint64 pid = process.processId();
-        HANDLE job = CreateJobObjectW(nullptr, nullptr);
-        if (!job)
+        const auto *info = reinterpret_cast<const PROCESS_INFORMATION *>(
+            process.property("zarveloToolInfo").value<quintptr>());
+        if (!info)
             return;
+        const qint64 pid = info->dwProcessId;
+        HANDLE job = CreateJobObjectW(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-        HANDLE child = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(pid));
-        const bool assigned = child && AssignProcessToJobObject(job, child);
-        if (child)
-            CloseHandle(child);
-        if (!assigned) {
+        if (job && SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
+            AssignProcessToJobObject(job, info->hProcess)) {
+            QMutexLocker lock(&toolJobsMutex);
+            toolJobs.insert(pid, job);
+            // The id is gone from the process object once it has finished.
+            process.setProperty("zarveloToolPid", pid);
+        } else if (job) {
             CloseHandle(job);
-            return;
         }
-        QMutexLocker lock(&toolJobsMutex);
-        toolJobs.insert(pid, job);
-        // The id is gone from the process object once it has finished.
-        process.setProperty("zarveloToolPid", pid);
+        ResumeThread(info->hThread);
     });
     QObject::connect(&process, &QProcess::finished, &process, [&process] {
         closeToolJob(process.property("zarveloToolPid").toLongLong(), true);

@@ -263,9 +263,6 @@ QString toolLabel(ExternalTool tool)
 
 constexpr int defaultTimeoutSeconds = 120;
 
-// The work of one public call: its scratch folder, its output names and the
-// result it builds. Tools run with the scratch folder as their current and
-// temporary folder and see only the plain names made there.
 // A finished file under a temporary name: removed when this ends, unless
 // kept (it then has its final name).
 class TPartFile
@@ -288,6 +285,9 @@ class TPartFile
     bool FKept = false;
 };
 
+// The work of one public call: its scratch folder, its output names and the
+// result it builds. Tools run with the scratch folder as their current and
+// temporary folder and see only the plain names made there.
 class TCall
 {
   public:

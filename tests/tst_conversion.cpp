@@ -33,7 +33,14 @@ QString runTool(const QString &name, const QStringList &arguments)
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(vendorTool(name), arguments);
     process.waitForFinished(-1);
-    return testutil::unixLines(process.readAll());
+    const QString printed = testutil::unixLines(process.readAll());
+    // A tool that did not run cleanly shows why in the comparison that fails.
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return QStringLiteral("(%1: %2, exit code %3) %4")
+            .arg(name, process.errorString())
+            .arg(process.exitCode())
+            .arg(printed);
+    return printed;
 }
 
 // "%w", "%h", "%Q" (JPEG quality) or "%n" (frames) of an image's first frame.

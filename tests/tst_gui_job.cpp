@@ -400,12 +400,14 @@ private slots:
     }
 
     // The real executable, end to end: /auto converts a folder next to the
-    // sources and leaves the stored format alone.
+    // sources, says on standard error which file failed and why, and leaves
+    // the stored format alone.
     void executableAutoRun()
     {
         const QString dir = m_files.path() + QStringLiteral("/exe/");
         writePng(dir + "x.png");
         writePng(dir + "sub/y.png");
+        writeBytes(dir + "cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
         // A program folder of its own: a copy of the executable beside a vendor link.
         const QString exe = m_program->path() + testutil::exeName(QStringLiteral("zarvelo"));
         QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
@@ -418,12 +420,21 @@ private slots:
         process.start(exe, {QStringLiteral("/auto"), QStringLiteral("png"), dir});
         QVERIFY(process.waitForStarted());
         // "png" means PNG: the outputs end in ".png" beside the sources.
-        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(dir + "x (1).png") && QFile::exists(dir + "sub/y (1).png"); },
-                                60000));
+        QByteArray printed;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                printed += process.readAllStandardError();
+                return QFile::exists(dir + "x (1).png") && QFile::exists(dir + "sub/y (1).png") &&
+                       printed.contains("cut.png: ");
+            },
+            60000));
         // The program stays open after an /auto run until its button is clicked.
         QVERIFY(!process.waitForFinished(500));
         process.kill();
         process.waitForFinished();
+        printed += process.readAllStandardError();
+        QVERIFY2(!printed.contains("x.png") && !printed.contains("y.png"), printed.constData());
+        QVERIFY(!QFile::exists(dir + "cut (1).png"));
         QCOMPARE(readAll(dir + "x (1).png").left(4), QByteArray("\x89PNG"));
         QCOMPARE(TConfig(QStringLiteral("Zarvelo")).ReadString(QStringLiteral("format"), QString()), QStringLiteral("JPG"));
     }
@@ -622,11 +633,14 @@ private slots:
         };
         const bool all = QTest::qWaitFor([&] { return outputs().size() >= 12; }, 120000);
         QTest::qWait(300);
+        // Each copy names a failed file and its reason on standard error.
+        QString printed;
         for (QProcess *process : {&first, &second}) {
             process->kill();
             process->waitForFinished();
+            printed += QString::fromLocal8Bit(process->readAllStandardError());
         }
-        QVERIFY2(all, qPrintable(outputs().join(", ")));
+        QVERIFY2(all, qPrintable(QDir(dir).entryList(QDir::Files | QDir::Hidden).join(", ") + "\n" + printed));
         QCOMPARE(outputs().size(), 12);
         for (int i = 0; i < 6; ++i) {
             for (const QString &name : {QStringLiteral("p%1.jpg").arg(i), QStringLiteral("p%1 (1).jpg").arg(i)})

@@ -743,6 +743,13 @@ void TFrmZarvelo::JobRowFinished(int index, const ConversionResult &result)
                                 .absolutePath();
     } else {
         ++FFailed;
+        // A run started by another program shows its failures there too.
+        if (AutoMode) {
+            const QString line = FModel->fileInfo(row).FileName + QStringLiteral(": ") +
+                                 (result.Reason.isEmpty() ? Translate(QStringLiteral("실패")) : result.Reason);
+            std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+            std::fflush(stderr);
+        }
     }
 }
 

@@ -57,6 +57,12 @@ QStringList filesBelow(const QString &folder)
 
 } // namespace
 
+// The run's exit code; a wrong one shows what the program printed on
+// standard error (or why it did not run).
+#define COMPARE_EXIT(run, expected)                                                                          \
+    QVERIFY2((run).exitCode == (expected),                                                                   \
+             qPrintable(QStringLiteral("exit code %1, not %2: %3").arg((run).exitCode).arg(expected).arg((run).err)))
+
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -90,6 +96,7 @@ class TestCli : public QObject
         process.start(program, arguments);
         Run result;
         if (!process.waitForFinished(300000)) {
+            result.err = process.errorString();
             process.kill();
             process.waitForFinished();
             return result;
@@ -127,7 +134,7 @@ class TestCli : public QObject
         QFETCH(QStringList, arguments);
         QFETCH(QString, expected);
         const Run r = run(arguments);
-        QCOMPARE(r.exitCode, 0);
+        COMPARE_EXIT(r, 0);
         QVERIFY2(r.out.contains(expected), qPrintable(r.out));
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
     }
@@ -147,7 +154,7 @@ class TestCli : public QObject
         writeFile(out + QStringLiteral("/a.gif"), "decoy");
 
         const Run r = run({"--convert", "gif", "--out", out, src});
-        QCOMPARE(r.exitCode, 1);
+        COMPARE_EXIT(r, 1);
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 4);
         QVERIFY2(lines.contains(src + "/a.png -> " + out + "/a (1).gif"), qPrintable(r.out));
@@ -175,7 +182,7 @@ class TestCli : public QObject
         const Run r = run({"--convert", "JPEG", "--width", "120", "--quality", "90", "--workers", "2",
                            "--strip-metadata", "--out", "result", "Pics", "single.png"},
                           dir.path());
-        QCOMPARE(r.exitCode, 0);
+        COMPARE_EXIT(r, 0);
         QVERIFY2(r.out.endsWith(QStringLiteral("3 of 3 files converted.\n")), qPrintable(r.out));
         const QString out = dir.path() + QStringLiteral("/result");
         QCOMPARE(filesBelow(out), (QStringList{"a.jpg", "c.jpg", "single.jpg"}));
@@ -194,7 +201,7 @@ class TestCli : public QObject
         writeImage(dir.path() + QStringLiteral("/single.png"), "PNG");
         const Run r =
             run({"--convert", "gif", "--keep-tree", "--out", "result", "Pics", "single.png"}, dir.path());
-        QCOMPARE(r.exitCode, 0);
+        COMPARE_EXIT(r, 0);
         QCOMPARE(filesBelow(dir.path() + QStringLiteral("/result")),
                  (QStringList{"Pics/a.gif", "Pics/deep/er/c.gif", "single.gif"}));
     }
@@ -208,7 +215,7 @@ class TestCli : public QObject
         writeFile(dir.path() + QStringLiteral("/readme.txt"), "text");
         QDir().mkpath(dir.path() + QStringLiteral("/empty"));
         const Run r = run({"--convert", "png", "missing.jpg", "readme.txt", "empty", "ok.png"}, dir.path());
-        QCOMPARE(r.exitCode, 1);
+        COMPARE_EXIT(r, 1);
         QVERIFY2(r.out.contains("missing.jpg: not found\n"), qPrintable(r.out));
         QVERIFY2(r.out.contains("readme.txt: not a supported image\n"), qPrintable(r.out));
         QVERIFY2(r.out.contains("empty: no images found\n"), qPrintable(r.out));
@@ -232,7 +239,7 @@ class TestCli : public QObject
         QStringList arguments{"--convert", "gif", "--"};
         arguments << names;
         const Run r = run(arguments, dir.path());
-        QCOMPARE(r.exitCode, 0);
+        COMPARE_EXIT(r, 0);
         for (int i = 0; i < names.size(); ++i) {
             const QString output = dir.path() + QLatin1Char('/') + outputs[i];
             QVERIFY2(r.out.contains(dir.path() + QLatin1Char('/') + names[i] + " -> " + output + "\n"),
@@ -275,7 +282,7 @@ class TestCli : public QObject
                 argument = image;
         }
         const Run r = run(arguments, dir.path());
-        QCOMPARE(r.exitCode, 2);
+        COMPARE_EXIT(r, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
         QCOMPARE(filesBelow(dir.path()), QStringList{"a.png"});
@@ -322,13 +329,13 @@ class TestCli : public QObject
         writeImage(dir.path() + QStringLiteral("/a.png"), "PNG");
         const Run r =
             run({"--convert", "JPG", "a.png"}, dir.path(), exe, fakeBin + QStringLiteral(":/usr/bin:/bin"));
-        QCOMPARE(r.exitCode, 0);
+        COMPARE_EXIT(r, 0);
         QVERIFY2(r.out.contains("a.png -> " + dir.path() + "/a.jpg"), qPrintable(r.out));
         QCOMPARE(QImage(dir.path() + QStringLiteral("/a.jpg")).width(), 40);
 
         // No ImageMagick anywhere on PATH: the file fails with a reason.
         const Run none = run({"--convert", "PNG", "a.png"}, dir.path(), exe, fakeBin);
-        QCOMPARE(none.exitCode, 1);
+        COMPARE_EXIT(none, 1);
         QVERIFY2(none.out.contains(dir.path() + "/a.png: "), qPrintable(none.out));
         QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/a (1).png")));
         // The program's folder got no settings file.

@@ -36,6 +36,7 @@ class TestTools : public QObject
     void observerSeesExactTexts();
     void runToolOutcomes_data();
     void runToolOutcomes();
+    void startFailureSaysWhy();
     void scratchFolderIsTheToolsTemporaryFolder();
     void stoppedRunsLeaveNoProcess_data();
     void stoppedRunsLeaveNoProcess();
@@ -205,6 +206,24 @@ void TestTools::runToolOutcomes()
     QCOMPARE(outcome.Reason(), reason);
     // The observer sees the arguments joined, an empty one in quotes.
     QCOMPARE(seen, QStringList{request.Program + QLatin1Char('|') + JoinArguments(arguments)});
+}
+
+// A program file the system refuses to start: the reason carries the
+// system's own words after the usual text.
+void TestTools::startFailureSaysWhy()
+{
+    ToolRequest request;
+    request.Program = m_dir.path() + QLatin1Char('/') + testutil::exeName(QStringLiteral("not a program"));
+    QFile file(request.Program);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, '\x01'));
+    file.close();
+    QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+    const ToolOutcome outcome = RunTool(request);
+    QCOMPARE(int(outcome.State), int(ToolOutcome::Status::NotStarted));
+    const QString prefix = QStringLiteral("program missing or not startable: ");
+    QVERIFY2(outcome.Reason().startsWith(prefix) && outcome.Reason().size() > prefix.size(),
+             qPrintable(outcome.Reason()));
 }
 
 void TestTools::scratchFolderIsTheToolsTemporaryFolder()

@@ -86,7 +86,8 @@ QString ToolOutcome::Reason() const
 {
     switch (State) {
     case Status::NotStarted:
-        return QStringLiteral("program missing or not startable");
+        return QStringLiteral("program missing or not startable") +
+               (StartError.isEmpty() ? QString() : QStringLiteral(": ") + StartError);
     case Status::TimedOut:
         return TimeoutMs > 0 ? QStringLiteral("timed out after %1 s").arg((TimeoutMs + 999) / 1000)
                              : QStringLiteral("timed out");
@@ -211,6 +212,13 @@ ToolOutcome::Status waitForAll(const QList<QProcess *> &processes, int timeoutMs
     return stopped;
 }
 
+ToolOutcome notStarted(const QProcess &process)
+{
+    ToolOutcome outcome;
+    outcome.StartError = process.errorString();
+    return outcome;
+}
+
 ToolOutcome outcomeOf(QProcess &process, ToolOutcome::Status stopped, int timeoutMs, QByteArray printed)
 {
     ToolOutcome outcome;
@@ -239,7 +247,7 @@ ToolOutcome RunTool(const ToolRequest &request)
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
-        return ToolOutcome();
+        return notStarted(process);
     const ToolOutcome::Status stopped = waitForAll({&process}, request.TimeoutMs, request.Cancel);
     return outcomeOf(process, stopped, request.TimeoutMs, process.readAll());
 }
@@ -264,10 +272,7 @@ std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const 
     const bool consumerStarted = consumer.waitForStarted(-1);
     const int timeoutMs = std::max(first.TimeoutMs, second.TimeoutMs);
     const ToolOutcome::Status stopped = waitForAll({&producer, &consumer}, timeoutMs, first.Cancel);
-    std::pair<ToolOutcome, ToolOutcome> outcomes;
-    if (producerStarted)
-        outcomes.first = outcomeOf(producer, stopped, timeoutMs, producer.readAllStandardError());
-    if (consumerStarted)
-        outcomes.second = outcomeOf(consumer, stopped, timeoutMs, consumer.readAll());
-    return outcomes;
+    return {producerStarted ? outcomeOf(producer, stopped, timeoutMs, producer.readAllStandardError())
+                            : notStarted(producer),
+            consumerStarted ? outcomeOf(consumer, stopped, timeoutMs, consumer.readAll()) : notStarted(consumer)};
 }

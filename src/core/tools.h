@@ -66,6 +66,7 @@ struct ToolOutcome {
     int ExitCode = -1;
     QString Printed;   // standard output and error, merged, decoded from UTF-8
     int TimeoutMs = 0; // the limit that was reached, for TimedOut
+    QString StartError; // the system's reason, for NotStarted when it has one
     bool Finished() const { return State == Status::Finished; }
     // A short reason a person can read ("timed out after 60 s", "exit status 1:
     // <first printed line>", ...); empty for a clean run that printed nothing.

@@ -3,6 +3,7 @@
 // Shared helpers of the Qt Test executables.
 
 #include "common.h"
+#include "conversion.h"
 #include "platform.h"
 #include "update.h"
 
@@ -128,6 +129,17 @@ inline QString toolLabel(const QString &programPath)
 inline QString unixLines(const QByteArray &output)
 {
     return QString::fromUtf8(output).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+// "item: reason" of every failed result, with what its tools printed: the
+// message of a check that expected none to fail.
+inline QString failures(const QMap<int, ConversionResult> &results)
+{
+    QString text;
+    for (auto it = results.cbegin(); it != results.cend(); ++it)
+        if (!it->Success)
+            text += QStringLiteral("%1: %2 %3\n").arg(it.key()).arg(it->Reason, it->Printed);
+    return text;
 }
 
 // Turns the PostScript file ps into the PDF pdf with this build's

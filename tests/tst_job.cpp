@@ -97,16 +97,6 @@ JobRun runJob(const QList<TJobItem> &items, const ConversionOptions &options, in
     return run;
 }
 
-// "item: reason" of every item that failed, with what its tools printed.
-QString failures(const JobRun &run)
-{
-    QString text;
-    for (auto it = run.results.cbegin(); it != run.results.cend(); ++it)
-        if (!it->Success)
-            text += QStringLiteral("%1: %2 %3\n").arg(it.key()).arg(it->Reason, it->Printed);
-    return text;
-}
-
 } // namespace
 
 class TestJobCore : public QObject
@@ -279,7 +269,7 @@ class TestJobCore : public QObject
                                     {m_mixed + "a.bmp", "BMP", {}}};
         const JobRun run = runJob(items, options, 2);
         QVERIFY(!run.cancelled);
-        QVERIFY2(failures(run).isEmpty(), qPrintable(failures(run)));
+        QVERIFY2(testutil::failures(run.results).isEmpty(), qPrintable(testutil::failures(run.results)));
         QCOMPARE(testutil::entriesBelow(options.SavePath),
                  (QStringList{"a.png", "trip", "trip/day 1", "trip/day 1/a.png", "trip/day [2]",
                               "trip/day [2]/a.png"}));

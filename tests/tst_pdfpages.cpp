@@ -158,7 +158,9 @@ void TestPdfPages::sameAsOneWorker()
         QVERIFY(!runs[workers].cancelled);
         QCOMPARE(runs[workers].results.size(), documents.size());
         names[workers] = testutil::entriesBelow(folder);
-        QCOMPARE(names[workers].size(), pages + 1);
+        QVERIFY2(names[workers].size() == pages + 1,
+                 qPrintable(names[workers].join(QLatin1Char(' ')) + QLatin1Char('\n') +
+                            testutil::failures(runs[workers].results)));
         QFile kept(folder + firstPage);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("decoy"));
@@ -233,6 +235,7 @@ void TestPdfPages::pdfTakesNoNameOfItsOwn()
                                    TJobItem{picture, QStringLiteral("PNG"), QString()}},
                                   options, workers);
         QVERIFY(run.finished);
+        QVERIFY2(testutil::failures(run.results).isEmpty(), qPrintable(testutil::failures(run.results)));
         QCOMPARE(testutil::entriesBelow(options.SavePath),
                  QStringList({"three-001.jpg", "three-002.jpg", "three-003.jpg", "three.jpg"}));
     }

@@ -204,7 +204,7 @@ void TestPdfPages::cancelInTheMiddle()
     const JobRun run = runJob({TJobItem{m_pdf12, QStringLiteral("PDF"), QString()}}, options, 2,
                               [&] { return testutil::entriesBelow(options.SavePath).size() >= 2; });
     QVERIFY(run.finished);
-    QVERIFY(run.cancelled);
+    QVERIFY2(run.cancelled, qPrintable(testutil::failures(run.results)));
     QVERIFY(run.results.isEmpty());
     QTRY_COMPARE(int(testutil::childProcesses(QCoreApplication::applicationPid(), true).size()), 0);
     const QStringList left = testutil::entriesBelow(options.SavePath);

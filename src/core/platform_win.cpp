@@ -246,23 +246,35 @@ bool MakeReadEntry(const QString &target, const QString &entry)
 namespace
 {
 
-// One job object per running tool: it holds the tool and everything the tool
-// starts, and ends them all when closed (also when this program dies).
+// What holds each running tool: a job object that holds the tool and
+// everything it starts and ends them all when closed (also when this program
+// dies), and a handle of the tool's own. Holding a handle keeps the system
+// from giving the tool's id to another process, so a kill by id can only
+// reach the tool.
+struct TToolHold {
+    HANDLE Job = nullptr;
+    HANDLE Process = nullptr;
+};
 QMutex toolJobsMutex;
-QHash<qint64, HANDLE> toolJobs;
+QHash<qint64, TToolHold> toolJobs;
 
 void closeToolJob(qint64 pid, bool kill)
 {
-    HANDLE job = nullptr;
+    TToolHold hold;
     {
         QMutexLocker lock(&toolJobsMutex);
-        job = toolJobs.take(pid);
+        hold = toolJobs.take(pid);
     }
-    if (!job)
-        return;
-    if (kill)
-        TerminateJobObject(job, 1);
-    CloseHandle(job);
+    if (kill) {
+        if (hold.Job)
+            TerminateJobObject(hold.Job, 1);
+        else if (hold.Process)
+            TerminateProcess(hold.Process, 1);
+    }
+    if (hold.Job)
+        CloseHandle(hold.Job);
+    if (hold.Process)
+        CloseHandle(hold.Process);
 }
 
 std::function<void()> &terminationCleanup()
@@ -297,17 +309,25 @@ void PrepareToolProcess(QProcess &process)
         if (!info)
             return;
         const qint64 pid = info->dwProcessId;
-        HANDLE job = CreateJobObjectW(nullptr, nullptr);
+        TToolHold hold;
+        if (!DuplicateHandle(GetCurrentProcess(), info->hProcess, GetCurrentProcess(), &hold.Process, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            hold.Process = nullptr;
+        hold.Job = CreateJobObjectW(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (job && SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
-            AssignProcessToJobObject(job, info->hProcess)) {
+        if (hold.Job && !(SetInformationJobObject(hold.Job, JobObjectExtendedLimitInformation, &limits,
+                                                  sizeof(limits)) &&
+                          AssignProcessToJobObject(hold.Job, info->hProcess))) {
+            // Without a job only the tool itself can be ended.
+            CloseHandle(hold.Job);
+            hold.Job = nullptr;
+        }
+        if (hold.Job || hold.Process) {
             QMutexLocker lock(&toolJobsMutex);
-            toolJobs.insert(pid, job);
+            toolJobs.insert(pid, hold);
             // The id is gone from the process object once it has finished.
             process.setProperty("zarveloToolPid", pid);
-        } else if (job) {
-            CloseHandle(job);
         }
         ResumeThread(info->hThread);
     });
@@ -318,21 +338,10 @@ void PrepareToolProcess(QProcess &process)
 
 void KillToolTree(qint64 pid)
 {
-    if (pid <= 0)
-        return;
-    bool hadJob;
-    {
-        QMutexLocker lock(&toolJobsMutex);
-        hadJob = toolJobs.contains(pid);
-    }
-    if (hadJob) {
+    // Only a tool still held here: once it has ended its id may already
+    // belong to some other program.
+    if (pid > 0)
         closeToolJob(pid, true);
-        return;
-    }
-    if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid))) {
-        TerminateProcess(process, 1);
-        CloseHandle(process);
-    }
 }
 
 void OnTerminationRequest(std::function<void()> cleanup)

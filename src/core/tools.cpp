@@ -198,8 +198,12 @@ ToolOutcome::Status waitForAll(const QList<QProcess *> &processes, int timeoutMs
         if (stopped != ToolOutcome::Status::Finished) {
             for (const qint64 pid : std::as_const(groups))
                 KillToolTree(pid);
-            for (QProcess *process : processes)
+            // The process itself through its own handle too, so that the
+            // wait below ends even if its group could not be reached.
+            for (QProcess *process : processes) {
+                process->kill();
                 process->waitForFinished(-1);
+            }
             break;
         }
     }

@@ -37,6 +37,7 @@ class TestTools : public QObject
     void runToolOutcomes_data();
     void runToolOutcomes();
     void startFailureSaysWhy();
+    void killReachesOnlyTools();
     void scratchFolderIsTheToolsTemporaryFolder();
     void stoppedRunsLeaveNoProcess_data();
     void stoppedRunsLeaveNoProcess();
@@ -224,6 +225,23 @@ void TestTools::startFailureSaysWhy()
     const QString prefix = QStringLiteral("program missing or not startable: ");
     QVERIFY2(outcome.Reason().startsWith(prefix) && outcome.Reason().size() > prefix.size(),
              qPrintable(outcome.Reason()));
+}
+
+// A finished tool's id can soon belong to any other process: the kill of a
+// tool's tree by id leaves a process that is not a running tool alone.
+void TestTools::killReachesOnlyTools()
+{
+    QProcess other;
+    other.setStandardOutputFile(QProcess::nullDevice());
+    other.start(fakeTool(), {QStringLiteral("forever")});
+    QVERIFY(other.waitForStarted());
+    const auto stop = qScopeGuard([&other] {
+        other.kill();
+        other.waitForFinished();
+    });
+    KillToolTree(other.processId());
+    QVERIFY(!other.waitForFinished(500));
+    QCOMPARE(other.state(), QProcess::Running);
 }
 
 void TestTools::scratchFolderIsTheToolsTemporaryFolder()

@@ -35,7 +35,8 @@
 #include <sys/types.h>
 #endif
 
-namespace testutil {
+namespace testutil
+{
 
 // No test reaches a name server or a service outside this machine: update
 // checks started by a window under test only go to loopback addresses.
@@ -142,6 +143,13 @@ inline QString failures(const QMap<int, ConversionResult> &results)
     return text;
 }
 
+// Fails the test with each failed item's reason unless every result succeeded.
+#define VERIFY_NO_FAILURES(results)                                                                          \
+    do {                                                                                                     \
+        const QString failed = testutil::failures(results);                                                  \
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));                                                      \
+    } while (false)
+
 // Turns the PostScript file ps into the PDF pdf with this build's
 // interpreter. It runs in pdf's folder with relative names: the Windows
 // interpreter follows Unix file-name rules and would read "C:" as a name.
@@ -153,7 +161,8 @@ inline bool psToPdf(const QString &ps, const QString &pdf)
     gs.setWorkingDirectory(folder.path());
     gs.start(vendorTool(ExternalTool::Interpreter),
              {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-              QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + QFileInfo(pdf).fileName(),
+              QStringLiteral("-sDEVICE=pdfwrite"),
+              QStringLiteral("-sOutputFile=") + QFileInfo(pdf).fileName(),
               folder.relativeFilePath(QFileInfo(ps).absoluteFilePath())});
     gs.waitForFinished(120000);
     return QFileInfo(pdf).size() > 0;
@@ -214,7 +223,7 @@ inline bool askToEnd(qint64 pid)
 // program folder for as long as the object lives.
 class ProgramFolderScope
 {
-public:
+  public:
     ProgramFolderScope()
     {
         const QString vendor = binFolder() + QStringLiteral("vendor");
@@ -229,7 +238,7 @@ public:
     QString path() const { return m_dir.path() + QLatin1Char('/'); }
     QString iniPath() const { return path() + QStringLiteral("Zarvelo.ini"); }
 
-private:
+  private:
     QTemporaryDir m_dir;
 };
 
@@ -239,9 +248,10 @@ private:
 class BrowserStandIn : public QObject
 {
     Q_OBJECT
-public:
+  public:
     explicit BrowserStandIn(const QStringList &schemes = {QStringLiteral("http"), QStringLiteral("https"),
-                                                          QStringLiteral("file"), QStringLiteral("javascript")})
+                                                          QStringLiteral("file"),
+                                                          QStringLiteral("javascript")})
         : m_schemes(schemes)
     {
         for (const QString &scheme : m_schemes)
@@ -255,10 +265,10 @@ public:
 
     QList<QUrl> urls; // every address handed over, in order
 
-public slots:
+  public slots:
     void open(const QUrl &url) { urls << url; }
 
-private:
+  private:
     QStringList m_schemes;
 };
 
@@ -381,8 +391,8 @@ inline bool heldOpen(const QString &path)
 {
 #ifdef Q_OS_WIN
     const HANDLE handle =
-        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ, 0,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
+                    0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION;
     CloseHandle(handle);

@@ -65,7 +65,6 @@ void writeBytes(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-
 struct JobRun {
     QMap<int, ConversionResult> results;
     QList<int> started;
@@ -230,7 +229,8 @@ class TestJobCore : public QObject
         QVERIFY(first.finished);
         QVERIFY(first.cancelled);
         // A killed process may take a moment to leave the system's list.
-        QTRY_COMPARE_WITH_TIMEOUT(int(testutil::childProcesses(QCoreApplication::applicationPid(), true).size()), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            int(testutil::childProcesses(QCoreApplication::applicationPid(), true).size()), 0, 5000);
         QVERIFY(first.results.size() < items.size());
         QStringList finishedOutputs;
         QList<TJobItem> rest;
@@ -270,7 +270,7 @@ class TestJobCore : public QObject
                                     {m_mixed + "a.bmp", "BMP", {}}};
         const JobRun run = runJob(items, options, 2);
         QVERIFY(!run.cancelled);
-        QVERIFY2(testutil::failures(run.results).isEmpty(), qPrintable(testutil::failures(run.results)));
+        VERIFY_NO_FAILURES(run.results);
         QCOMPARE(testutil::entriesBelow(options.SavePath),
                  (QStringList{"a.png", "trip", "trip/day 1", "trip/day 1/a.png", "trip/day [2]",
                               "trip/day [2]/a.png"}));

@@ -52,7 +52,6 @@ bool writePdf(const QString &path, int pages, const QList<int> &huge = {})
     return made;
 }
 
-
 struct JobRun {
     QMap<int, ConversionResult> results;
     bool finished = false;
@@ -235,7 +234,7 @@ void TestPdfPages::pdfTakesNoNameOfItsOwn()
                                    TJobItem{picture, QStringLiteral("PNG"), QString()}},
                                   options, workers);
         QVERIFY(run.finished);
-        QVERIFY2(testutil::failures(run.results).isEmpty(), qPrintable(testutil::failures(run.results)));
+        VERIFY_NO_FAILURES(run.results);
         QCOMPARE(testutil::entriesBelow(options.SavePath),
                  QStringList({"three-001.jpg", "three-002.jpg", "three-003.jpg", "three.jpg"}));
     }

@@ -37,6 +37,8 @@ class TestTools : public QObject
     void runToolOutcomes_data();
     void runToolOutcomes();
     void startFailureSaysWhy();
+    void failedStartRunsAgain_data();
+    void failedStartRunsAgain();
     void killReachesOnlyTools();
     void scratchFolderIsTheToolsTemporaryFolder();
     void stoppedRunsLeaveNoProcess_data();
@@ -227,6 +229,66 @@ void TestTools::startFailureSaysWhy()
              qPrintable(outcome.Reason()));
 }
 
+void TestTools::failedStartRunsAgain_data()
+{
+    QTest::addColumn<bool>("pipe");
+    QTest::addColumn<QString>("firstToken");  // put in the first tool's folder
+    QTest::addColumn<QString>("secondToken"); // in the second one's (pipe only)
+    QTest::addColumn<QString>("reason");      // of the tool that prints; empty: printed "payload"
+
+    QTest::newRow("tool, once") << false << "fail-init-once"
+                                << ""
+                                << "";
+    QTest::newRow("tool, always") << false << "fail-init-always"
+                                  << ""
+                                  << "program crashed (code 0xC0000142)";
+    QTest::newRow("pipe, first once") << true << "fail-init-once"
+                                      << ""
+                                      << "";
+    QTest::newRow("pipe, second once") << true << ""
+                                       << "fail-init-once"
+                                       << "";
+}
+
+// A tool that the system ended before it ran (its library failed to
+// initialise, as under a burst of program starts) runs again; a pipe runs
+// again whole. One that never starts gives up with the system's status.
+void TestTools::failedStartRunsAgain()
+{
+    const QString tool = testutil::binFolder() + testutil::exeName(QStringLiteral("fail_init_tool"));
+    if (!QFile::exists(tool))
+        QSKIP("only Windows ends a program whose library fails to initialise");
+    QFETCH(bool, pipe);
+    QFETCH(QString, firstToken);
+    QFETCH(QString, secondToken);
+    QFETCH(QString, reason);
+
+    QTemporaryDir firstFolder;
+    QTemporaryDir secondFolder;
+    for (const auto &[folder, token] :
+         {std::pair{firstFolder.path(), firstToken}, {secondFolder.path(), secondToken}})
+        if (!token.isEmpty())
+            QVERIFY(QFile(folder + QLatin1Char('/') + token).open(QIODevice::WriteOnly));
+    ToolRequest first;
+    first.Program = tool;
+    first.Arguments = {QStringLiteral("print"), QStringLiteral("payload")};
+    first.WorkingFolder = firstFolder.path();
+    ToolRequest second = first;
+    second.Arguments = {QStringLiteral("cat")};
+    second.WorkingFolder = secondFolder.path();
+
+    const ToolOutcome outcome = pipe ? RunToolPipe(first, second).second : RunTool(first);
+    if (reason.isEmpty()) {
+        QCOMPARE(outcome.Reason(), QStringLiteral("payload"));
+        QCOMPARE(int(outcome.State), int(ToolOutcome::Status::Finished));
+        // The token was there for the first start, which failed.
+        QVERIFY(!QFile::exists(firstFolder.path() + QStringLiteral("/fail-init-once")));
+        QVERIFY(!QFile::exists(secondFolder.path() + QStringLiteral("/fail-init-once")));
+    } else {
+        QCOMPARE(outcome.Reason(), reason);
+    }
+}
+
 // A finished tool's id can soon belong to any other process: the kill of a
 // tool's tree by id leaves a process that is not a running tool alone.
 void TestTools::killReachesOnlyTools()
@@ -322,7 +384,8 @@ void TestTools::stoppedRunsLeaveNoProcess()
         QVERIFY2(grandchild != 0, "the tool's child was never seen running");
         QTRY_VERIFY_WITH_TIMEOUT(!testutil::processAlive(grandchild), 5000);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(testutil::childProcesses(QCoreApplication::applicationPid()), QList<qint64>(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(testutil::childProcesses(QCoreApplication::applicationPid()), QList<qint64>(),
+                              5000);
 }
 
 // The checks above mean something only if the process helpers see a tool

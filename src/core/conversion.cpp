@@ -399,7 +399,14 @@ class TCall
         // reader (it dies of the broken pipe): the second one's reason
         // counts then.
         if (firstOutcome.State == ToolOutcome::Status::Crashed && firstOutcome.Printed.trimmed().isEmpty()) {
+            const bool hadReason = !FResult.Reason.isEmpty();
             const bool secondOk = judge(secondTool, secondOutcome, true);
+            // The first tool's crash stays in view: it may also be the
+            // cause (a tool that died before writing leaves the second one
+            // an empty input).
+            if (!secondOk && !hadReason && !FResult.Cancelled)
+                FResult.Reason += QStringLiteral("; ") + toolLabel(firstTool) + QStringLiteral(": ") +
+                                  firstOutcome.Reason();
             return judge(firstTool, firstOutcome, true) && secondOk;
         }
         const bool firstOk = judge(firstTool, firstOutcome, true);

@@ -100,6 +100,13 @@ void PrepareToolProcess(QProcess &process);
 // started. Harmless for a process that has ended.
 void KillToolTree(qint64 pid);
 
+// Whether a tool that crashed with exitCode failed before any code of its
+// own ran, for a reason that may pass: on Windows a library that could not
+// initialise (0xC0000142), as happens when many programs start at once and
+// the system is short of resources for a moment. Such a run may be
+// repeated. Never on Unix, where a failed start is reported as such.
+bool FailedBeforeRunning(int exitCode);
+
 // Runs cleanup (on a thread of its own) when the program is asked to end
 // (SIGTERM, SIGINT, SIGHUP here), then ends the program as the request
 // would have. Set once; later calls are ignored.

@@ -16,9 +16,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <mutex>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -62,9 +62,9 @@ bool isImageMagick(const QString &path)
 // that passes accept.
 QString findOnPath(const QStringList &names, bool (*accept)(const QString &))
 {
-    const QStringList folders =
-        QProcessEnvironment::systemEnvironment().value(QStringLiteral("PATH")).split(QLatin1Char(':'),
-                                                                                    Qt::SkipEmptyParts);
+    const QStringList folders = QProcessEnvironment::systemEnvironment()
+                                    .value(QStringLiteral("PATH"))
+                                    .split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &name : names) {
         for (const QString &folder : folders) {
             if (QDir::isRelativePath(folder))
@@ -137,6 +137,11 @@ void KillToolTree(qint64 pid)
 {
     if (pid > 0)
         ::kill(-static_cast<pid_t>(pid), SIGKILL);
+}
+
+bool FailedBeforeRunning(int)
+{
+    return false;
 }
 
 namespace
@@ -347,7 +352,8 @@ QStringList NativeArguments()
 
 std::unique_ptr<QSettings> OpenInstallIdStore()
 {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Talmerick"));
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Talmerick"));
 }
 
 bool MakeFolderLink(const QString &target, const QString &link)

@@ -107,7 +107,7 @@ FileReadStatus ReadRegularFile(const QString &path, qint64 maxSize, QByteArray &
     HANDLE h = openRegularFile(path, &error);
     if (h == INVALID_HANDLE_VALUE)
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? FileReadStatus::Missing
-                                                                                 : FileReadStatus::Unreadable;
+                                                                                : FileReadStatus::Unreadable;
     FileReadStatus status = FileReadStatus::Unreadable;
     LARGE_INTEGER size;
     if (GetFileSizeEx(h, &size) && size.QuadPart <= maxSize) {
@@ -223,7 +223,8 @@ bool MakeFolderLink(const QString &target, const QString &link)
     constexpr DWORD AllowUnprivilegedCreate = 0x2;
     const std::wstring from = nativePath(link);
     const std::wstring to = nativePath(target);
-    if (!CreateSymbolicLinkW(from.c_str(), to.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | AllowUnprivilegedCreate))
+    if (!CreateSymbolicLinkW(from.c_str(), to.c_str(),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY | AllowUnprivilegedCreate))
         return false;
     // Some systems report success without making the link.
     return QFileInfo(link).isDir();
@@ -310,15 +311,15 @@ void PrepareToolProcess(QProcess &process)
             return;
         const qint64 pid = info->dwProcessId;
         TToolHold hold;
-        if (!DuplicateHandle(GetCurrentProcess(), info->hProcess, GetCurrentProcess(), &hold.Process, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS))
+        if (!DuplicateHandle(GetCurrentProcess(), info->hProcess, GetCurrentProcess(), &hold.Process, 0,
+                             FALSE, DUPLICATE_SAME_ACCESS))
             hold.Process = nullptr;
         hold.Job = CreateJobObjectW(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (hold.Job && !(SetInformationJobObject(hold.Job, JobObjectExtendedLimitInformation, &limits,
-                                                  sizeof(limits)) &&
-                          AssignProcessToJobObject(hold.Job, info->hProcess))) {
+        if (hold.Job &&
+            !(SetInformationJobObject(hold.Job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
+              AssignProcessToJobObject(hold.Job, info->hProcess))) {
             // Without a job only the tool itself can be ended.
             CloseHandle(hold.Job);
             hold.Job = nullptr;
@@ -331,9 +332,8 @@ void PrepareToolProcess(QProcess &process)
         }
         ResumeThread(info->hThread);
     });
-    QObject::connect(&process, &QProcess::finished, &process, [&process] {
-        closeToolJob(process.property("zarveloToolPid").toLongLong(), true);
-    });
+    QObject::connect(&process, &QProcess::finished, &process,
+                     [&process] { closeToolJob(process.property("zarveloToolPid").toLongLong(), true); });
 }
 
 void KillToolTree(qint64 pid)
@@ -342,6 +342,11 @@ void KillToolTree(qint64 pid)
     // belong to some other program.
     if (pid > 0)
         closeToolJob(pid, true);
+}
+
+bool FailedBeforeRunning(int exitCode)
+{
+    return DWORD(exitCode) == DWORD(STATUS_DLL_INIT_FAILED);
 }
 
 void OnTerminationRequest(std::function<void()> cleanup)

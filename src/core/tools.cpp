@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QProcess>
 #include <QSet>
+#include <QThread>
 
 #include <algorithm>
 
@@ -94,7 +95,11 @@ QString ToolOutcome::Reason() const
     case Status::Cancelled:
         return QStringLiteral("cancelled");
     case Status::Crashed:
-        return QStringLiteral("program crashed (signal %1)").arg(ExitCode) +
+        // Unix reports the signal; Windows a status code such as 0xC0000005.
+        return (ExitCode >= 0 && ExitCode < 256
+                    ? QStringLiteral("program crashed (signal %1)").arg(ExitCode)
+                    : QStringLiteral("program crashed (code 0x%1)")
+                          .arg(QString::number(quint32(ExitCode), 16).toUpper())) +
                (Printed.trimmed().isEmpty()
                     ? QString()
                     : QStringLiteral(": ") + Printed.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed());
@@ -237,14 +242,34 @@ ToolOutcome outcomeOf(QProcess &process, ToolOutcome::Status stopped, int timeou
     }
     return outcome;
 }
-} // namespace
 
-ToolOutcome RunTool(const ToolRequest &request)
+// Runs of a tool that failed before running are repeated up to this many
+// runs in all, after a short pause each.
+constexpr int startAttempts = 3;
+
+// A program file that is there and executable, yet did not start, or that
+// the system ended before it ran (FailedBeforeRunning): a shortage of the
+// moment, as when many programs start at once. The tool has done nothing
+// yet, so running it again is safe.
+bool failedBeforeRunning(const ToolOutcome &outcome)
 {
-    notifyObserver(request.Program, JoinArguments(request.Arguments));
-    if (!startable(request))
-        return ToolOutcome();
+    return outcome.State == ToolOutcome::Status::NotStarted ||
+           (outcome.State == ToolOutcome::Status::Crashed && FailedBeforeRunning(outcome.ExitCode));
+}
 
+// Whether to run again after attempt (counted from 1) ended with outcomes;
+// pauses before saying yes.
+bool runAgain(int attempt, std::initializer_list<ToolOutcome> outcomes, const TCancelFlag *cancel)
+{
+    if (attempt >= startAttempts || (cancel && cancel->IsCancelled()) ||
+        std::none_of(outcomes.begin(), outcomes.end(), failedBeforeRunning))
+        return false;
+    QThread::msleep(100 * attempt);
+    return true;
+}
+
+ToolOutcome runOnce(const ToolRequest &request)
+{
     QProcess process;
     configure(process, request);
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -256,13 +281,8 @@ ToolOutcome RunTool(const ToolRequest &request)
     return outcomeOf(process, stopped, request.TimeoutMs, process.readAll());
 }
 
-std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second)
+std::pair<ToolOutcome, ToolOutcome> runPipeOnce(const ToolRequest &first, const ToolRequest &second)
 {
-    notifyObserver(first.Program, JoinArguments(first.Arguments));
-    notifyObserver(second.Program, JoinArguments(second.Arguments));
-    if (!startable(first) || !startable(second))
-        return {ToolOutcome(), ToolOutcome()};
-
     QProcess producer;
     QProcess consumer;
     configure(producer, first);
@@ -278,5 +298,34 @@ std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const 
     const ToolOutcome::Status stopped = waitForAll({&producer, &consumer}, timeoutMs, first.Cancel);
     return {producerStarted ? outcomeOf(producer, stopped, timeoutMs, producer.readAllStandardError())
                             : notStarted(producer),
-            consumerStarted ? outcomeOf(consumer, stopped, timeoutMs, consumer.readAll()) : notStarted(consumer)};
+            consumerStarted ? outcomeOf(consumer, stopped, timeoutMs, consumer.readAll())
+                            : notStarted(consumer)};
+}
+} // namespace
+
+ToolOutcome RunTool(const ToolRequest &request)
+{
+    notifyObserver(request.Program, JoinArguments(request.Arguments));
+    if (!startable(request))
+        return ToolOutcome();
+    for (int attempt = 1;; ++attempt) {
+        const ToolOutcome outcome = runOnce(request);
+        if (!runAgain(attempt, {outcome}, request.Cancel))
+            return outcome;
+    }
+}
+
+std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second)
+{
+    notifyObserver(first.Program, JoinArguments(first.Arguments));
+    notifyObserver(second.Program, JoinArguments(second.Arguments));
+    if (!startable(first) || !startable(second))
+        return {ToolOutcome(), ToolOutcome()};
+    // Either tool failing before it ran spoils the run of both: the other
+    // one lacks its input or its reader. Both run again.
+    for (int attempt = 1;; ++attempt) {
+        const auto outcomes = runPipeOnce(first, second);
+        if (!runAgain(attempt, {outcomes.first, outcomes.second}, first.Cancel))
+            return outcomes;
+    }
 }

@@ -64,8 +64,8 @@ struct ToolOutcome {
     enum class Status { Finished, NotStarted, TimedOut, Cancelled, Crashed };
     Status State = Status::NotStarted;
     int ExitCode = -1;
-    QString Printed;   // standard output and error, merged, decoded from UTF-8
-    int TimeoutMs = 0; // the limit that was reached, for TimedOut
+    QString Printed;    // standard output and error, merged, decoded from UTF-8
+    int TimeoutMs = 0;  // the limit that was reached, for TimedOut
     QString StartError; // the system's reason, for NotStarted when it has one
     bool Finished() const { return State == Status::Finished; }
     // A short reason a person can read ("timed out after 60 s", "exit status 1:
@@ -76,14 +76,17 @@ struct ToolOutcome {
 // Runs a program with its standard input closed and its output captured, the
 // working folder being the program's folder. A time-out or a cancel request
 // kills the program and everything it started. The observer (SetToolRunObserver)
-// sees the program and the arguments joined by JoinArguments. Reentrant.
+// sees the program and the arguments joined by JoinArguments. A program file
+// that is there but did not start, or failed before it ran
+// (FailedBeforeRunning), runs again, up to three runs in all. Reentrant.
 ToolOutcome RunTool(const ToolRequest &request);
 
 // Runs two programs joined by a pipe: the first one's standard output is the
 // second one's standard input. The first one's printed text is its standard
 // error; the second one's both its channels. The larger of the two time-outs
 // and the first one's cancel request end both, with everything they started.
-// The observer sees both. Reentrant.
+// The observer sees both. When either one failed before it ran, both run
+// again, as RunTool does. Reentrant.
 std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second);
 
 // The arguments as one text: separated by one space, an argument that is

@@ -236,18 +236,11 @@ void TestTools::failedStartRunsAgain_data()
     QTest::addColumn<QString>("secondToken"); // in the second one's (pipe only)
     QTest::addColumn<QString>("reason");      // of the tool that prints; empty: printed "payload"
 
-    QTest::newRow("tool, once") << false << "fail-init-once"
-                                << ""
-                                << "";
-    QTest::newRow("tool, always") << false << "fail-init-always"
-                                  << ""
+    QTest::newRow("tool, once") << false << "fail-init-once" << QString() << QString();
+    QTest::newRow("tool, always") << false << "fail-init-always" << QString()
                                   << "program crashed (code 0xC0000142)";
-    QTest::newRow("pipe, first once") << true << "fail-init-once"
-                                      << ""
-                                      << "";
-    QTest::newRow("pipe, second once") << true << ""
-                                       << "fail-init-once"
-                                       << "";
+    QTest::newRow("pipe, first once") << true << "fail-init-once" << QString() << QString();
+    QTest::newRow("pipe, second once") << true << QString() << "fail-init-once" << QString();
 }
 
 // A tool that the system ended before it ran (its library failed to

@@ -1034,16 +1034,17 @@ void TestConversion::nameTakenMeanwhile()
     QTemporaryDir outDir;
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
     options.SavePath = outDir.path() + QLatin1Char('/');
-    options.Names = std::make_shared<TOutputNames>();
+    TRunContext run;
+    run.Names = std::make_shared<TOutputNames>();
     const QString source = fixture(QStringLiteral("in.png"));
-    const QString reserved = options.Names->Reserve(options, source, QStringLiteral("PNG"));
+    const QString reserved = run.Names->Reserve(options, source, QStringLiteral("PNG"));
     QCOMPARE(reserved, outDir.path() + QStringLiteral("/in.png"));
     // Held by the job: a second source of the same name gets the next name.
-    QCOMPARE(options.Names->Reserve(options, fixture(QStringLiteral("other/in.png")), QStringLiteral("PNG")),
+    QCOMPARE(run.Names->Reserve(options, fixture(QStringLiteral("other/in.png")), QStringLiteral("PNG")),
              outDir.path() + QStringLiteral("/in (1).png"));
     QVERIFY(writeFile(reserved, "intruder"));
 
-    const ConversionResult result = ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString());
+    const ConversionResult result = ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString(), run);
     QVERIFY2(result.Success, qPrintable(result.Reason));
     QCOMPARE(result.Outputs, QStringList{outDir.path() + QStringLiteral("/in (2).png")});
     QCOMPARE(head(reserved, 100), QByteArray("intruder"));
@@ -1311,14 +1312,15 @@ void TestConversion::endlessDocumentEnds()
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
     options.SavePath = work.path();
     options.TimeoutSeconds = cancel ? 600 : 1;
-    options.Cancel = &flag;
+    TRunContext run;
+    run.Cancel = &flag;
     std::thread canceller;
     if (cancel)
         canceller = std::thread([&flag] {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             flag.Cancel();
         });
-    const ConversionResult result = ConvertAi(options, source);
+    const ConversionResult result = ConvertAi(options, source, run);
     if (canceller.joinable())
         canceller.join();
     QVERIFY(!result.Success);

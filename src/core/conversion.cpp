@@ -1,6 +1,7 @@
 #include "conversion.h"
 
 #include "common.h"
+#include "formats.h"
 #include "platform.h"
 #include "scratch.h"
 #include "taskgroup.h"
@@ -141,18 +142,6 @@ ImageToolLimits imageToolLimits()
     return limits;
 }
 
-// The widest picture an output format can hold (0: no limit of its own).
-qint64 formatWidthLimit(const QString &extension)
-{
-    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
-        return 65500;
-    if (extension == QLatin1String("webp"))
-        return 16383;
-    if (extension == QLatin1String("gif"))
-        return 65535;
-    return 0;
-}
-
 // An sRGB colour profile to convert JPEG-route pixels into; empty when none
 // is installed. Looked up on each call (a few file checks), since the program
 // folder it looks in first can change.
@@ -291,21 +280,22 @@ class TPartFile
 class TCall
 {
   public:
-    TCall(const ConversionOptions &options, ConversionResult &result)
-        : FOptions(options), FResult(result),
-          FNames(options.Names ? options.Names : std::make_shared<TOutputNames>())
+    TCall(const ConversionOptions &options, const TRunContext &run, ConversionResult &result)
+        : FOptions(options), FRun(run), FResult(result),
+          FNames(run.Names ? run.Names : std::make_shared<TOutputNames>())
     {
     }
     // A part of parent's call (one page of a document) with a result of its
     // own, working in parent's open scratch folder and drawing fresh names
     // from parent's counter, so that parts can run on several threads at once.
     TCall(TCall &parent, ConversionResult &result)
-        : FOptions(parent.FOptions), FResult(result), FNames(parent.FNames),
+        : FOptions(parent.FOptions), FRun(parent.FRun), FResult(result), FNames(parent.FNames),
           FScratchPath(parent.FScratchPath), FCounter(parent.FCounter)
     {
     }
 
     const ConversionOptions &Options() const { return FOptions; }
+    const TRunContext &Run() const { return FRun; }
     ConversionResult &Result() { return FResult; }
 
     // Makes the scratch folder; false (with the reason) when it cannot.
@@ -313,7 +303,7 @@ class TCall
     {
         if (!FScratchPath.isEmpty())
             return true;
-        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+        if (FRun.Cancel && FRun.Cancel->IsCancelled())
             return Cancelled();
         FScratch = std::make_unique<TScratchFolder>();
         if (!FScratch->IsValid())
@@ -370,7 +360,7 @@ class TCall
     bool Run(ExternalTool tool, const QStringList &arguments, int timeoutMs, bool printedFails,
              QString *printed = nullptr)
     {
-        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+        if (FRun.Cancel && FRun.Cancel->IsCancelled())
             return Cancelled();
         const ToolRequest request = requestFor(tool, arguments, timeoutMs);
         if (request.Program.isEmpty())
@@ -386,7 +376,7 @@ class TCall
     bool RunPipe(ExternalTool firstTool, const QStringList &firstArguments, ExternalTool secondTool,
                  const QStringList &secondArguments, int timeoutMs)
     {
-        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+        if (FRun.Cancel && FRun.Cancel->IsCancelled())
             return Cancelled();
         const ToolRequest first = requestFor(firstTool, firstArguments, timeoutMs);
         const ToolRequest second = requestFor(secondTool, secondArguments, timeoutMs);
@@ -424,7 +414,7 @@ class TCall
     // gives way to the next free " (n)" name.
     bool Place(const QString &scratchFile, const QString &nameSource, const QString &format)
     {
-        if (FOptions.Cancel && FOptions.Cancel->IsCancelled())
+        if (FRun.Cancel && FRun.Cancel->IsCancelled())
             return Cancelled();
         QString target = FNames->Reserve(FOptions, nameSource, format);
         QString from = Scratch() + scratchFile;
@@ -464,7 +454,7 @@ class TCall
         request.ScratchFolder = Scratch().chopped(1);
         request.WorkingFolder = request.ScratchFolder;
         request.TimeoutMs = timeoutMs;
-        request.Cancel = FOptions.Cancel;
+        request.Cancel = FRun.Cancel;
         return request;
     }
 
@@ -527,6 +517,7 @@ class TCall
     }
 
     const ConversionOptions &FOptions;
+    const TRunContext &FRun;
     ConversionResult &FResult;
     std::shared_ptr<TOutputNames> FNames;
     std::unique_ptr<TScratchFolder> FScratch; // null for a part of another call
@@ -551,8 +542,9 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
     if (options.UseWidth) {
         if (options.Width < 1)
             return call.Fail(QStringLiteral("width must be at least 1 pixel"));
-        const qint64 formatLimit =
-            formatWidthLimit(format == QLatin1String("JPG") ? QStringLiteral("jpg") : extension);
+        // A format named in any case ("webp" from a settings file) keeps its limit.
+        const TOutputFormat *known = ParseOutputFormat(format);
+        const qint64 formatLimit = known ? known->WidthLimit : 0;
         if (formatLimit > 0 && options.Width > formatLimit)
             return call.Fail(QStringLiteral("width %1 is above the %2 limit of %3 pixels")
                                  .arg(options.Width)
@@ -565,16 +557,17 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
                                  .arg(toolLimit));
     }
 
-    const bool svg = imageType == QLatin1String("SVG");
-    const bool jpegRoute = format == QLatin1String("JPG");
-    // GIF and WEBP keep every frame; other formats take the first frame only.
-    const bool allFrames = !jpegRoute && (format == QLatin1String("GIF") || format == QLatin1String("WEBP"));
+    const bool svg = InputKindOf(imageType) == InputKind::Svg;
+    const TOutputFormat *known = FindOutputFormat(format);
+    const bool jpegRoute = known && known->JpegRoute;
+    // Formats that hold an animation keep every frame; others take the first.
+    const bool allFrames = known && known->HoldsFrames;
     const int timeoutMs = call.TimeoutMs(inputBytes);
 
     QStringList arguments;
-    if (options.ToolThreads > 0)
+    if (call.Run().ToolThreads > 0)
         arguments << QStringLiteral("-limit") << QStringLiteral("thread")
-                  << QString::number(options.ToolThreads);
+                  << QString::number(call.Run().ToolThreads);
     if (svg)
         arguments << QStringLiteral("-background") << QStringLiteral("none");
     if (svg && options.UseWidth) {
@@ -609,8 +602,7 @@ bool convertImage(TCall &call, const QString &nameSource, const QString &inputNa
         arguments << QStringLiteral("-strip");
 
     if (!jpegRoute) {
-        if (imageType == QLatin1String("GIF") || imageType == QLatin1String("JPG") ||
-            imageType == QLatin1String("RAW"))
+        if (InputTypeTakesQuality(imageType))
             arguments << QStringLiteral("-quality") << QString::number(options.Quality);
         const QString output = call.FreshName(QStringLiteral("out"), extension);
         arguments << output;
@@ -751,10 +743,11 @@ bool openForSource(TCall &call, const QFileInfo &input)
 } // namespace
 
 ConversionResult ConvertRaster(const ConversionOptions &options, const QString &sourcePath,
-                               const QString &imageType, int scalePercent, const QString &readFrom)
+                               const QString &imageType, int scalePercent, const QString &readFrom,
+                               const TRunContext &run)
 {
     ConversionResult result;
-    TCall call(options, result);
+    TCall call(options, run, result);
     const QString inputPath = readFrom.isEmpty() ? sourcePath : readFrom;
     const QFileInfo input(inputPath);
     if (!openForSource(call, input))
@@ -765,10 +758,10 @@ ConversionResult ConvertRaster(const ConversionOptions &options, const QString &
     return result;
 }
 
-ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath)
+ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath, const TRunContext &run)
 {
     ConversionResult result;
-    TCall call(options, result);
+    TCall call(options, run, result);
     const QFileInfo input(sourcePath);
     if (!openForSource(call, input))
         return result;
@@ -794,10 +787,10 @@ ConversionResult ConvertAi(const ConversionOptions &options, const QString &sour
     return result;
 }
 
-ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath)
+ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath, const TRunContext &run)
 {
     ConversionResult result;
-    TCall call(options, result);
+    TCall call(options, run, result);
     const QFileInfo input(sourcePath);
     if (!openForSource(call, input))
         return result;
@@ -957,7 +950,7 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     // With workers to share with, the next batch is rendered while the
     // workers convert the pages of the one before (so at most two batches
     // are on disk); alone, one batch is rendered and converted at a time.
-    const bool shared = bool(options.ShareWork);
+    const bool shared = bool(run.ShareWork);
     std::unique_ptr<Batch> pending;
     // The pending batch's tasks use this call's data: they end before it goes.
     const auto finishPending = qScopeGuard([&] {
@@ -977,7 +970,7 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
             break;
         convertTasks(*batch);
         if (shared) {
-            options.ShareWork(batch->Group);
+            run.ShareWork(batch->Group);
             pending = std::move(batch);
         } else {
             collect(*batch);
@@ -1001,18 +994,24 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     return result;
 }
 
-ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type)
+ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type,
+                             const TRunContext &run)
 {
-    if (type.isEmpty()) {
+    switch (InputKindOf(type)) {
+    case InputKind::None: {
         ConversionResult r;
         r.Reason = QStringLiteral("not a supported image");
         return r;
     }
-    if (type == QLatin1String("PDF"))
-        return ConvertPdf(options, fileName);
-    if (type == QLatin1String("AI"))
-        return ConvertAi(options, fileName);
-    return ConvertRaster(options, fileName, type, 0, QString());
+    case InputKind::Pdf:
+        return ConvertPdf(options, fileName, run);
+    case InputKind::Illustrator:
+        return ConvertAi(options, fileName, run);
+    case InputKind::Raster:
+    case InputKind::Svg:
+        break;
+    }
+    return ConvertRaster(options, fileName, type, 0, QString(), run);
 }
 
 QString TOutputNames::Reserve(const ConversionOptions &options, const QString &sourcePath,

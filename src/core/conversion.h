@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings.h"
+
 #include <QHash>
 #include <QMutex>
 #include <QSet>
@@ -13,17 +15,11 @@ class TCancelFlag;
 class TOutputNames;
 class TTaskGroup;
 
-// The option values one conversion reads. A job takes one copy when it starts.
-struct ConversionOptions {
-    QString SaveFormat =
-        QStringLiteral("JPG"); // "JPG", "PNG", ... or any text from /auto or the settings file
-    QString SavePath;          // output folder ending in '/', or empty: next to each source
-    bool UseWidth = false;     // resize every output to Width
-    int Width = 540;           // pixels (at least 1)
-    int Quality = 75;          // encoder quality
-    bool KeepMetadata = true;  // carry EXIF data into the output; off: strip metadata on every route
-    int ToolThreads = 0;       // threads each image tool run may use; 0: the tool's own choice
-    int TimeoutSeconds = 0;    // base time-out of one tool run (scaled by input size); 0: the default
+// What one run needs besides the user's choices: the job's cancel request,
+// its output-name reservations and its idle workers. The job owns it; a
+// conversion called alone gets a fresh one.
+struct TRunContext {
+    int ToolThreads = 0;                 // threads each image tool run may use; 0: the tool's own choice
     const TCancelFlag *Cancel = nullptr; // a cancel request that stops the running tools
     std::shared_ptr<TOutputNames> Names; // output names reserved by the job; null: the call's own
     // Offers a group of tasks (the pages of a PDF) to the job's idle workers,
@@ -74,16 +70,20 @@ QString MakeOutputPath(const ConversionOptions &options, const QString &sourcePa
 // UseWidth is off (0: none); readFrom, when not empty, is read instead of
 // sourcePath.
 ConversionResult ConvertRaster(const ConversionOptions &options, const QString &sourcePath,
-                               const QString &imageType, int scalePercent, const QString &readFrom);
+                               const QString &imageType, int scalePercent, const QString &readFrom,
+                               const TRunContext &run = TRunContext());
 
 // Renders an Illustrator document to PNG with the PostScript interpreter and
 // converts that.
-ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath);
+ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath,
+                           const TRunContext &run = TRunContext());
 
 // Renders the pages of a PDF and converts each page. Succeeds only when every
 // page was written; a failed page is named in the reason.
-ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath);
+ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath,
+                            const TRunContext &run = TRunContext());
 
 // The conversion of one listed file: the pipeline chosen by its type text
 // ("PDF", "AI", else raster; an empty type fails without running a tool).
-ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type);
+ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type,
+                             const TRunContext &run = TRunContext());

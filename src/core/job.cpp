@@ -1,5 +1,6 @@
 #include "job.h"
 
+#include "formats.h"
 #include "taskgroup.h"
 #include "tools.h"
 
@@ -16,6 +17,7 @@
 struct TConversionJob::Private {
     QList<TJobItem> items;
     ConversionOptions options;
+    TRunContext run;
     int workers = 1;
     TCancelFlag cancel;
     std::vector<QThread *> threads;
@@ -39,17 +41,16 @@ TConversionJob::TConversionJob(QList<TJobItem> items, ConversionOptions options,
     qRegisterMetaType<ConversionResult>();
     d->items = std::move(items);
     d->options = std::move(options);
-    d->options.Cancel = &d->cancel;
-    if (!d->options.Names)
-        d->options.Names = std::make_shared<TOutputNames>();
+    d->run.Cancel = &d->cancel;
+    d->run.Names = std::make_shared<TOutputNames>();
     d->workers = workers > 0 ? workers : qMax(1, QThread::idealThreadCount());
     // Several workers share the cores; a tool that spreads over all of them
     // would only make the workers wait for each other.
     if (d->workers > 1) {
-        d->options.ToolThreads = 1;
+        d->run.ToolThreads = 1;
         // A conversion that splits its work (a PDF's pages) offers the parts
         // to workers without an item of their own.
-        d->options.ShareWork = [d = d](std::shared_ptr<TTaskGroup> group) {
+        d->run.ShareWork = [d = d](std::shared_ptr<TTaskGroup> group) {
             QMutexLocker lock(&d->mutex);
             d->shared.push_back(std::move(group));
             d->wake.wakeAll();
@@ -75,7 +76,7 @@ void TConversionJob::Start()
     const int total = int(d->items.size());
     // Every worker starts when items may share work (a PDF's pages), even
     // with fewer items than workers.
-    const int count = qMax(1, d->options.ShareWork ? d->workers : qMin(d->workers, total));
+    const int count = qMax(1, d->run.ShareWork ? d->workers : qMin(d->workers, total));
     d->live = count;
 
     const auto work = [this, total] {
@@ -113,8 +114,8 @@ void TConversionJob::Start()
                     // A PDF writes only page files, whose names its pages
                     // reserve in page order; a name of its own would only
                     // push a later "name.ext" to "name (1).ext".
-                    if (!item.Type.isEmpty() && item.Type != QLatin1String("PDF"))
-                        options.Names->Reserve(options, item.FileName, options.SaveFormat);
+                    if (const InputKind kind = InputKindOf(item.Type); kind != InputKind::None && kind != InputKind::Pdf)
+                        d->run.Names->Reserve(options, item.FileName, options.SaveFormat);
                 }
             }
             if (help) {
@@ -125,7 +126,7 @@ void TConversionJob::Start()
 
             ConversionResult result;
             try {
-                result = ConvertFile(options, d->items.at(index).FileName, d->items.at(index).Type);
+                result = ConvertFile(options, d->items.at(index).FileName, d->items.at(index).Type, d->run);
             } catch (...) {
                 // An unexpected error fails this item; the job goes on.
                 result = ConversionResult();

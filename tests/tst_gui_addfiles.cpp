@@ -236,7 +236,7 @@ class TestAddFiles : public QObject
         }
         TFrmZarvelo window({QStringLiteral("zarvelo"), QStringLiteral("/auto"), QStringLiteral("PNG"),
                             m_files.path() + QStringLiteral("/nothing.bin")});
-        QVERIFY(window.AutoMode);
+        QVERIFY(window.IsAutoMode());
         showActive(window);
         ModalGuard guard;
         guard.arm();
@@ -296,7 +296,7 @@ class TestAddFiles : public QObject
         QCOMPARE(names.first(), file);
         names.sort();
         QCOMPARE(names, (QStringList{dir + "album/x.png", dir + "album/y.png", file, dir + "rel -[1].png"}));
-        QVERIFY(!window.AutoMode);
+        QVERIFY(!window.IsAutoMode());
         QVERIFY(window.btnStart()->isEnabled());
         QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to JPG"));
         for (int i = 0; i < window.fileList()->rowCount(); ++i)

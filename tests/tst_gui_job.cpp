@@ -327,7 +327,7 @@ private slots:
         writeBytes(dir + "notes.txt", "not an image");
 
         TFrmZarvelo window(args({QStringLiteral("/auto"), QStringLiteral("gif"), dir}));
-        QVERIFY(window.AutoMode);
+        QVERIFY(window.IsAutoMode());
         QCOMPARE(window.fileList()->rowCount(), 2);
         QVERIFY(waitIdle(window));
         QCOMPARE(window.btnStart()->text(), QStringLiteral("GIF converted"));
@@ -380,7 +380,7 @@ private slots:
         for (const QString &a : arguments)
             full << (a == QLatin1String("@") ? file : a);
         TFrmZarvelo window(full);
-        QVERIFY(!window.AutoMode);
+        QVERIFY(!window.IsAutoMode());
         // Nothing is converted; an existing file among the arguments is listed.
         QCOMPARE(window.fileList()->rowCount(), arguments.contains(QStringLiteral("@")) ? 1 : 0);
         QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to JPG"));
@@ -391,7 +391,7 @@ private slots:
     void autoWithoutFilesStaysIdle()
     {
         TFrmZarvelo window(args({QStringLiteral("/auto"), QStringLiteral("PNG"), m_files.path() + "/nothing.bin"}));
-        QVERIFY(window.AutoMode);
+        QVERIFY(window.IsAutoMode());
         QCOMPARE(window.fileList()->rowCount(), 0);
         QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to PNG"));
         QVERIFY(window.btnConfig()->isEnabled());

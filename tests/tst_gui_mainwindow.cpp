@@ -119,7 +119,7 @@ private slots:
         QVERIFY(child<QWidget>(w, "BtnDonate")->isHidden());
         QCOMPARE(child<QLineEdit>(w, "EditInfo")->text(), QStringLiteral("Version: 1.0.0"));
         QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Zarvelo"));
-        QVERIFY(!w.AutoMode);
+        QVERIFY(!w.IsAutoMode());
         QCOMPARE(w.fileList()->rowCount(), 0); // a normal start takes no paths from the command line
 
         QTreeView *list = w.listFile();

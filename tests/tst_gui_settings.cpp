@@ -88,7 +88,7 @@ private slots:
         TFrmZarvelo w({});
 
         QCOMPARE(checkedFormat(w), QStringLiteral("JPG"));
-        QCOMPARE(w.SaveFormat, QStringLiteral("JPG"));
+        QCOMPARE(w.SaveFormat(), QStringLiteral("JPG"));
         QCOMPARE(w.btnStart()->text(), QStringLiteral("Convert to JPG"));
         QCOMPARE(w.OutputFolder(), GetSpecialFolder(CSIDL_DESKTOP) + QStringLiteral("/Zarvelo"));
         QCOMPARE(w.chkPath2()->text(), w.OutputFolder());
@@ -185,7 +185,7 @@ private slots:
         QCOMPARE(child<QSpinBox>(w, "EditWidth")->value(), width);
         QCOMPARE(child<QSpinBox>(w, "EditQuality")->value(), quality);
         QCOMPARE(readAll(scope.iniPath()), written);
-        QCOMPARE(w.CurrentOptions().SaveFormat, w.SaveFormat);
+        QCOMPARE(w.CurrentOptions().SaveFormat, w.SaveFormat());
     }
 
     void storedFolder()
@@ -275,7 +275,7 @@ private slots:
         // The radio buttons of the settings card.
         QTest::mouseClick(w.btnConfig(), Qt::LeftButton);
         QTest::mouseClick(child<QRadioButton>(w, "BtnWEBP"), Qt::LeftButton);
-        QCOMPARE(w.SaveFormat, QStringLiteral("WEBP"));
+        QCOMPARE(w.SaveFormat(), QStringLiteral("WEBP"));
         QCOMPARE(w.btnStart()->text(), QStringLiteral("Convert to WEBP"));
         QCOMPARE(readAll(scope.iniPath()), QByteArray("[Config]\nsave=1\nformat=WEBP\n"));
 

@@ -1,10 +1,10 @@
 #include "cli.h"
 
 #include "common.h"
-#include "conversion.h"
 #include "filelist.h"
-#include "job.h"
 #include "scratch.h"
+#include "session.h"
+#include "settings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -55,73 +55,56 @@ int usageError(const QString &message)
     return kExitUsage;
 }
 
-// "jpg", "JPEG", "tif" ... as one of the five output formats; empty when unknown.
-QString outputFormat(const QString &text)
+// The line a given path that added no row gets, if any.
+QString intakeLine(const TIntakeEntry &entry)
 {
-    QString format = text.trimmed().toUpper();
-    if (format == QLatin1String("JPEG"))
-        format = QStringLiteral("JPG");
-    else if (format == QLatin1String("TIF"))
-        format = QStringLiteral("TIFF");
-    static const QStringList formats{QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("GIF"),
-                                     QStringLiteral("WEBP"), QStringLiteral("TIFF")};
-    return formats.contains(format) ? format : QString();
-}
-
-bool parseNumber(const QString &text, int low, int high, int &value)
-{
-    bool ok = false;
-    const int number = text.trimmed().toInt(&ok);
-    if (!ok || number < low || number > high)
-        return false;
-    value = number;
-    return true;
-}
-
-struct Intake {
-    QList<TJobItem> items;
-    int failed = 0; // paths that name nothing or no image
-};
-
-// Lists the files of the given paths in order, each file once.
-Intake collect(const QStringList &paths, bool keepTree)
-{
-    Intake intake;
-    TFileListModel list;
-    for (const QString &given : paths) {
-        if (given.isEmpty()) {
-            out() << "(empty path): not found\n";
-            ++intake.failed;
-            continue;
-        }
-        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(given));
-        const QFileInfo info(path);
-        if (!info.exists()) {
-            out() << given << ": not found\n";
-            ++intake.failed;
-            continue;
-        }
-        const bool listed = list.contains(path);
-        const int before = list.rowCount();
-        AddPath(list, path);
-        const int after = list.rowCount();
-        if (info.isDir()) {
-            if (after == before)
-                out() << given << ": no images found\n";
-        } else if (after == before && !listed) {
-            out() << given << ": not a supported image\n";
-            ++intake.failed;
-        }
-        for (int row = before; row < after; ++row) {
-            const TFileInfo &file = list.fileInfo(row);
-            TJobItem item{file.FileName, file.Format, QString()};
-            // The window's rule: the walked folder's name and the folders below it.
-            if (keepTree)
-                item.RelativeFolder = RelativeFolderOf(file);
-            intake.items.append(item);
-        }
+    const QString given = entry.Given.isEmpty() ? QStringLiteral("(empty path)") : entry.Given;
+    switch (entry.Note) {
+    case TIntakeNote::NotFound:
+        return given + QStringLiteral(": not found");
+    case TIntakeNote::NotAnImage:
+        return given + QStringLiteral(": not a supported image");
+    case TIntakeNote::NoImages:
+        return given + QStringLiteral(": no images found");
+    case TIntakeNote::Added:
+    case TIntakeNote::Listed:
+        break;
     }
-    return intake;
+    return QString();
+}
+
+void printRow(const TFileListModel &list, int row, const ConversionResult &result)
+{
+    const QString &source = list.fileInfo(row).FileName;
+    if (result.Success) {
+        out() << source << " -> " << result.Outputs.join(QStringLiteral(", ")) << '\n';
+    } else {
+        const QString reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
+        out() << source << ": " << reason.simplified() << '\n';
+    }
+    out().flush();
+}
+
+// Runs the session's job until it ends; Ctrl+C or a stop request stops the
+// running tools and removes their partial outputs before the program ends.
+void runSession(QCoreApplication &app, TConversionSession &session, const TFileListModel &list,
+                const ConversionOptions &options, const std::optional<QString> &folder)
+{
+    const auto previousInt = std::signal(SIGINT, onInterrupt);
+    const auto previousTerm = std::signal(SIGTERM, onInterrupt);
+    QObject::connect(&session, &TConversionSession::RowFinished, &app,
+                     [&list](int row, const ConversionResult &result) { printRow(list, row, result); });
+    QObject::connect(&session, &TConversionSession::Finished, &app, [&app] { app.quit(); });
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &app, [&session] {
+        if (interrupted)
+            session.Cancel();
+    });
+    watch.start(100);
+    if (session.StartAll(options, folder) == TStartResult::Started && session.IsRunning())
+        app.exec();
+    std::signal(SIGINT, previousInt == SIG_ERR ? SIG_DFL : previousInt);
+    std::signal(SIGTERM, previousTerm == SIG_ERR ? SIG_DFL : previousTerm);
 }
 
 } // namespace
@@ -148,6 +131,82 @@ bool IsCommandLineRun(int argc, char **argv)
     return false;
 }
 
+namespace
+{
+
+void addOptions(QCommandLineParser &parser)
+{
+    using namespace FormatLimits;
+    parser.setApplicationDescription(
+        QStringLiteral("Converts image files, and every image below the given folders, into one format.\n"
+                       "Without --out each output is written next to its source. Existing files are never\n"
+                       "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension.\n"
+                       "Prints one line per file (source -> output, or source: reason) and a summary.\n"
+                       "Put -- before paths that start with '-'.\n"
+                       "Exit status: 0 every file converted, 1 some failed, 2 usage error."));
+    const auto valued = [](const char *name, const QString &text, const char *value) {
+        return QCommandLineOption(QLatin1String(name), text, QLatin1String(value));
+    };
+    parser.addOptions({
+        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help and exits.")),
+        QCommandLineOption(QStringLiteral("version"), QStringLiteral("Shows the version and exits.")),
+        valued("convert", QStringLiteral("Output format: %1 (any case).").arg(FormatCaptionsText()), "FORMAT"),
+        valued("width",
+               QStringLiteral("Resizes every output to N pixels wide (%1-%2).").arg(MinWidth).arg(MaxWidth), "N"),
+        valued("quality",
+               QStringLiteral("Quality of lossy outputs, %1-%2 (default %3).")
+                   .arg(MinQuality)
+                   .arg(MaxQuality)
+                   .arg(DefaultQuality),
+               "Q"),
+        valued("out", QStringLiteral("Writes the outputs into DIR (made when missing)."), "DIR"),
+        valued("workers", QStringLiteral("Converts N files at once (default 0: one per core)."), "N"),
+        QCommandLineOption(QStringLiteral("keep-tree"),
+                           QStringLiteral("With --out, keeps each given folder and its sub-folders below DIR.")),
+        QCommandLineOption(QStringLiteral("keep-metadata"),
+                           QStringLiteral("Carries EXIF and other metadata over (default).")),
+        QCommandLineOption(QStringLiteral("strip-metadata"), QStringLiteral("Leaves all metadata out of the outputs.")),
+    });
+    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Image files or folders."),
+                                 QStringLiteral("PATH..."));
+}
+
+// The conversion itself: the output folder, the intake, the job, the summary.
+int convert(QCoreApplication &app, const QCommandLineParser &parser)
+{
+    const TCommandLineOptions choice = OptionsFromCommandLine(parser);
+    if (!choice.Error.isEmpty())
+        return usageError(choice.Error);
+    const QStringList paths = parser.positionalArguments();
+    if (paths.isEmpty())
+        return usageError(QStringLiteral("no files or folders given."));
+    std::optional<QString> folder;
+    if (parser.isSet(QStringLiteral("out"))) {
+        const QString given = parser.value(QStringLiteral("out"));
+        folder = TConversionSession::PrepareOutputFolder(
+            given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given)));
+        if (folder->isEmpty())
+            return usageError(QStringLiteral("cannot make the output folder '%1'.").arg(given));
+    }
+
+    TFileListModel list;
+    TConversionSession session(list);
+    for (const TIntakeEntry &entry : session.Take(paths)) {
+        const QString line = intakeLine(entry);
+        if (!line.isEmpty())
+            out() << line << '\n';
+    }
+    out().flush();
+    runSession(app, session, list, choice.Options, folder);
+
+    const TSessionCounts counts = session.Counts();
+    out() << session.Report() << '\n';
+    out().flush();
+    return counts.Failed > 0 || counts.Cancelled > 0 ? kExitFailed : kExitOk;
+}
+
+} // namespace
+
 int RunCommandLine(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -161,136 +220,19 @@ int RunCommandLine(int argc, char **argv)
     InstallTerminationCleanup();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Converts image files, and every image below the given folders, into one format.\n"
-                       "Without --out each output is written next to its source. Existing files are never\n"
-                       "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension.\n"
-                       "Prints one line per file (source -> output, or source: reason) and a summary.\n"
-                       "Put -- before paths that start with '-'.\n"
-                       "Exit status: 0 every file converted, 1 some failed, 2 usage error."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Shows this help and exits."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Shows the version and exits."));
-    const QCommandLineOption convert(QStringLiteral("convert"),
-                                     QStringLiteral("Output format: JPG, PNG, GIF, WEBP or TIFF (any case)."),
-                                     QStringLiteral("FORMAT"));
-    const QCommandLineOption width(QStringLiteral("width"),
-                                   QStringLiteral("Resizes every output to N pixels wide (1-65535)."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption quality(QStringLiteral("quality"),
-                                     QStringLiteral("Quality of lossy outputs, 40-100 (default 75)."),
-                                     QStringLiteral("Q"));
-    const QCommandLineOption outDir(QStringLiteral("out"),
-                                    QStringLiteral("Writes the outputs into DIR (made when missing)."),
-                                    QStringLiteral("DIR"));
-    const QCommandLineOption workers(QStringLiteral("workers"),
-                                     QStringLiteral("Converts N files at once (default 0: one per core)."),
-                                     QStringLiteral("N"));
-    const QCommandLineOption keepTree(
-        QStringLiteral("keep-tree"),
-        QStringLiteral("With --out, keeps each given folder and its sub-folders below DIR."));
-    const QCommandLineOption keepMeta(QStringLiteral("keep-metadata"),
-                                      QStringLiteral("Carries EXIF and other metadata over (default)."));
-    const QCommandLineOption stripMeta(QStringLiteral("strip-metadata"),
-                                       QStringLiteral("Leaves all metadata out of the outputs."));
-    parser.addOptions(
-        {help, version, convert, width, quality, outDir, workers, keepTree, keepMeta, stripMeta});
-    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Image files or folders."),
-                                 QStringLiteral("PATH..."));
-
+    addOptions(parser);
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         out() << parser.helpText()
               << "\nExamples:\n"
                  "  zarvelo --convert PNG ~/Pictures\n"
                  "  zarvelo --convert jpg --width 1024 --quality 85 --out ~/web photo.heic scans/\n";
         return kExitOk;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(QStringLiteral("version"))) {
         out() << "zarvelo " << GetVersionString(QStringLiteral("%d.%d.%d")) << '\n';
         return kExitOk;
     }
-    if (!parser.isSet(convert))
-        return usageError(QStringLiteral("--convert FORMAT is missing."));
-
-    ConversionOptions options;
-    options.SaveFormat = outputFormat(parser.value(convert));
-    if (options.SaveFormat.isEmpty())
-        return usageError(
-            QStringLiteral("unknown format '%1' (JPG, PNG, GIF, WEBP or TIFF).").arg(parser.value(convert)));
-    if (parser.isSet(width)) {
-        if (!parseNumber(parser.value(width), 1, 65535, options.Width))
-            return usageError(QStringLiteral("--width needs a number from 1 to 65535."));
-        options.UseWidth = true;
-    }
-    if (parser.isSet(quality) && !parseNumber(parser.value(quality), 40, 100, options.Quality))
-        return usageError(QStringLiteral("--quality needs a number from 40 to 100."));
-    int workerCount = 0;
-    if (parser.isSet(workers) && !parseNumber(parser.value(workers), 0, 256, workerCount))
-        return usageError(QStringLiteral("--workers needs a number from 0 to 256."));
-    if (parser.isSet(keepMeta) && parser.isSet(stripMeta))
-        return usageError(QStringLiteral("--keep-metadata and --strip-metadata exclude each other."));
-    options.KeepMetadata = !parser.isSet(stripMeta);
-    const QStringList paths = parser.positionalArguments();
-    if (paths.isEmpty())
-        return usageError(QStringLiteral("no files or folders given."));
-    if (parser.isSet(outDir)) {
-        const QString given = parser.value(outDir);
-        const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(given));
-        if (given.isEmpty() || (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)))
-            return usageError(QStringLiteral("cannot make the output folder '%1'.").arg(given));
-        options.SavePath = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    }
-
-    const Intake intake = collect(paths, parser.isSet(keepTree) && !options.SavePath.isEmpty());
-    out().flush();
-    int converted = 0;
-    int failed = intake.failed;
-    bool cancelled = false;
-    if (!intake.items.isEmpty()) {
-        const auto previousInt = std::signal(SIGINT, onInterrupt);
-        const auto previousTerm = std::signal(SIGTERM, onInterrupt);
-        TConversionJob job(intake.items, options, workerCount);
-        QObject::connect(
-            &job, &TConversionJob::RowFinished, &app, [&](int index, const ConversionResult &result) {
-                const QString &source = intake.items.at(index).FileName;
-                if (result.Success) {
-                    ++converted;
-                    out() << source << " -> " << result.Outputs.join(QStringLiteral(", ")) << '\n';
-                } else {
-                    ++failed;
-                    const QString reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
-                    out() << source << ": " << reason.simplified() << '\n';
-                }
-                out().flush();
-            });
-        QObject::connect(&job, &TConversionJob::Finished, &app, [&](bool wasCancelled) {
-            cancelled = wasCancelled;
-            app.quit();
-        });
-        // Ctrl+C or a stop request: the running tools are stopped and their
-        // partial outputs removed before the program ends.
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, &app, [&job] {
-            if (interrupted)
-                job.Cancel();
-        });
-        watch.start(100);
-        job.Start();
-        app.exec();
-        std::signal(SIGINT, previousInt == SIG_ERR ? SIG_DFL : previousInt);
-        std::signal(SIGTERM, previousTerm == SIG_ERR ? SIG_DFL : previousTerm);
-    }
-
-    const int total = int(intake.items.size());
-    out() << converted << " of " << total << (total == 1 ? " file" : " files") << " converted";
-    if (failed > 0)
-        out() << ", " << failed << " failed";
-    if (cancelled)
-        out() << ", " << (total - converted - (failed - intake.failed)) << " not converted (interrupted)";
-    out() << ".\n";
-    out().flush();
-    return failed > 0 || cancelled ? kExitFailed : kExitOk;
+    return convert(app, parser);
 }

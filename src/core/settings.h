@@ -2,7 +2,13 @@
 
 #include "formats.h"
 
+#include <QList>
 #include <QString>
+#include <QVariant>
+
+#include <optional>
+
+class QCommandLineParser;
 
 // What the user chose for a conversion: one plain value, read from the
 // settings file or built from the command line. A job takes one copy when it
@@ -19,3 +25,69 @@ struct ConversionOptions {
     int Workers = 0;           // conversions at once; 0: one per core
     int TimeoutSeconds = 0;    // base time-out of one tool run (scaled by input size); 0: the default
 };
+
+// The keys of the settings file (section "Config" of SettingsFileName).
+enum class TSettingId { SavePath, ResizeWidth, Width, Quality, Workers, KeepMeta, KeepTree, Save, Format, ToolTimeout };
+
+// What loading the file writes straight back for a key.
+enum class TWriteBack {
+    Never,
+    Always,          // the value settled on is stored every time
+    WhenChanged,     // stored when it differs from the key's default
+    WhenKnownFormat, // stored when it is exactly a caption of the format table
+};
+
+// One key of the settings file: its name, type, range and default. Integers
+// outside Min..Max are pulled into the range, or take the default when
+// OutsideIsDefault (a choice between a few numbers).
+struct TSettingKey {
+    enum Type { Text, Boolean, Integer };
+    TSettingId Id;
+    QString Name;
+    Type Kind;
+    int Min = 0;
+    int Max = 0;
+    bool OutsideIsDefault = false;
+    QVariant Default;
+    TWriteBack WriteBack = TWriteBack::Never;
+};
+
+// Every key, in the order loading reads them and writes some back.
+QList<TSettingKey> SettingKeys();
+TSettingKey SettingKey(TSettingId id);
+
+// The settings file's name (without ".ini").
+QString SettingsFileName();
+
+// The upper bound of the window's workers box; the command line takes more.
+constexpr int MaxWindowWorkers = 64;
+constexpr int MaxCommandLineWorkers = 256;
+
+// Everything the settings file holds, as the window shows it.
+struct TStoredSettings {
+    ConversionOptions Options; // SavePath left empty: that is decided when a job starts
+    QString OutputFolder;      // the chosen output folder (no trailing separator)
+    bool IntoOutputFolder = false; // the outputs go to OutputFolder, not next to their sources
+};
+
+// One key read from the file, pulled into its type and range.
+QVariant ReadSetting(TSettingId id);
+// Stores one key at once (one write to the file).
+void SaveSetting(TSettingId id, const QVariant &value);
+
+// Reads every key; the keys whose rule says so are written straight back,
+// one write each, in table order (a first start stores "save" and "format").
+TStoredSettings LoadSettings();
+
+// The options of a `--convert` command line (options named "convert",
+// "width", "quality", "workers", "keep-tree", "keep-metadata",
+// "strip-metadata"), or the usage error that stops it. The output folder
+// ("out") is left to the session, which checks and makes it.
+struct TCommandLineOptions {
+    ConversionOptions Options;
+    QString Error; // empty when the options are usable
+};
+TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser);
+
+// "JPG, PNG, GIF, WEBP or TIFF": the format table's captions for messages.
+QString FormatCaptionsText();

@@ -1,0 +1,330 @@
+#include "settingscard.h"
+
+#include "translate.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace
+{
+
+template <typename W> W *named(W *widget, const QString &name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+// A spin box's value is its text as typed; text that is no integer counts
+// as the box's lower bound.
+int spinValue(const QSpinBox *box)
+{
+    bool ok = false;
+    const int value = box->cleanText().trimmed().toInt(&ok);
+    return ok ? value : box->minimum();
+}
+
+QSpinBox *spinBox(QWidget *parent, const QString &name, int min, int max, int width)
+{
+    auto *box = named(new QSpinBox(parent), name);
+    box->setRange(min, max);
+    box->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    box->setFixedWidth(width);
+    return box;
+}
+
+// Button captions treat '&' as a shortcut mark; a folder name shows it as is.
+QString literalCaption(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+// A row of widgets from the left, the rest of the row empty.
+QHBoxLayout *leftRow(std::initializer_list<QWidget *> widgets)
+{
+    auto *row = new QHBoxLayout;
+    row->setSpacing(4);
+    for (QWidget *widget : widgets)
+        row->addWidget(widget);
+    row->addStretch(1);
+    return row;
+}
+
+} // namespace
+
+bool SelectFolder(QString &path, QWidget *parent)
+{
+    QFileDialog dialog(parent, Translate(QStringLiteral("폴더 선택")), path);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setLabelText(QFileDialog::Accept, Translate(QStringLiteral("선택")));
+    if (!path.isEmpty())
+        dialog.selectFile(path);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return false;
+    QString folder = QDir::cleanPath(chosen.first());
+    if (!QFileInfo(folder).isDir())
+        return false;
+    path = folder;
+    return true;
+}
+
+TSettingsCard::TSettingsCard(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("PnlSetting"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 6, 8, 0);
+    layout->setSpacing(6);
+    layout->addWidget(buildOutputGroup());
+    layout->addWidget(buildOptionGroup());
+    layout->addWidget(buildJobGroup());
+    layout->addStretch(1);
+    layout->addWidget(buildInfo());
+    connectControls();
+}
+
+QGroupBox *TSettingsCard::buildOutputGroup()
+{
+    GrpOutput = named(new QGroupBox(QStringLiteral("저장경로"), this), QStringLiteral("GrpOutput"));
+    auto *grid = new QGridLayout(GrpOutput);
+    grid->setContentsMargins(17, 6, 8, 8);
+    grid->setVerticalSpacing(7);
+    ChkPath_1 = named(new QRadioButton(QStringLiteral("원본 파일 폴더"), GrpOutput), QStringLiteral("ChkPath_1"));
+    ChkPath_2 = named(new QRadioButton(GrpOutput), QStringLiteral("ChkPath_2"));
+    // Any folder fits: a long path is cut rather than widening the card.
+    ChkPath_2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    BtnSaveDir = named(new QToolButton(GrpOutput), QStringLiteral("BtnSaveDir"));
+    BtnSaveDir->setText(QStringLiteral("\u2026"));
+    BtnSaveDir->setAutoRaise(true);
+    BtnSaveDir->setFixedSize(20, 21);
+    grid->addWidget(ChkPath_1, 0, 0, 1, 2, Qt::AlignLeft);
+    grid->addWidget(ChkPath_2, 1, 0);
+    grid->addWidget(BtnSaveDir, 1, 1);
+    grid->setColumnStretch(0, 1);
+    return GrpOutput;
+}
+
+QGroupBox *TSettingsCard::buildOptionGroup()
+{
+    GrpOption = named(new QGroupBox(QStringLiteral("변환옵션"), this), QStringLiteral("GrpOption"));
+    auto *grid = new QGridLayout(GrpOption);
+    grid->setContentsMargins(16, 10, 8, 10);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(10);
+    auto *formats = new QHBoxLayout;
+    formats->setSpacing(6);
+    for (const TOutputFormat &format : OutputFormats()) {
+        auto *radio = named(new QRadioButton(format.Caption, GrpOption), QStringLiteral("Btn") + format.Caption);
+        formats->addWidget(radio);
+        FormatButtons.append(radio);
+    }
+    formats->addStretch(1);
+    ChkWidth = named(new QCheckBox(QStringLiteral("너비(px)"), GrpOption), QStringLiteral("ChkWidth"));
+    EditWidth = spinBox(GrpOption, QStringLiteral("EditWidth"), 0, FormatLimits::MaxWidth, 65);
+    EditWidth->setValue(FormatLimits::DefaultWidth);
+    EditWidth->setEnabled(false);
+    EditQuality =
+        spinBox(GrpOption, QStringLiteral("EditQuality"), FormatLimits::MinQuality, FormatLimits::MaxQuality, 54);
+    EditQuality->setValue(FormatLimits::DefaultQuality);
+    EditQuality->setToolTip(QStringLiteral("손실 압축시 적용"));
+    FWidthText = EditWidth->text();
+    FQualityText = EditQuality->text();
+
+    grid->addWidget(named(new QLabel(QStringLiteral("저장형식 :"), GrpOption), QStringLiteral("Label1")), 0, 0);
+    grid->addLayout(formats, 0, 1);
+    grid->addWidget(named(new QLabel(QStringLiteral("크기조정 :"), GrpOption), QStringLiteral("LblResize")), 1, 0);
+    grid->addLayout(leftRow({ChkWidth, EditWidth}), 1, 1);
+    grid->addWidget(named(new QLabel(QStringLiteral("품질조정 :"), GrpOption), QStringLiteral("LblQuality")), 2, 0);
+    grid->addLayout(leftRow({EditQuality}), 2, 1);
+    grid->setColumnStretch(1, 1);
+    return GrpOption;
+}
+
+QGroupBox *TSettingsCard::buildJobGroup()
+{
+    GrpJob = named(new QGroupBox(QStringLiteral("작업옵션"), this), QStringLiteral("GrpJob"));
+    auto *grid = new QGridLayout(GrpJob);
+    grid->setContentsMargins(16, 6, 8, 8);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(6);
+    EditWorkers = spinBox(GrpJob, QStringLiteral("EditWorkers"), 0, MaxWindowWorkers, 64);
+    // 0: one worker per core.
+    EditWorkers->setSpecialValueText(QStringLiteral("자동"));
+    EditWorkers->setValue(0);
+    ChkKeepMeta = named(new QCheckBox(QStringLiteral("메타데이터 유지"), GrpJob), QStringLiteral("ChkKeepMeta"));
+    ChkKeepMeta->setChecked(true);
+    ChkKeepTree = named(new QCheckBox(QStringLiteral("폴더 구조 유지"), GrpJob), QStringLiteral("ChkKeepTree"));
+    grid->addWidget(named(new QLabel(QStringLiteral("동시 작업 :"), GrpJob), QStringLiteral("LblWorkers")), 0, 0);
+    grid->addLayout(leftRow({EditWorkers}), 0, 1);
+    grid->addWidget(ChkKeepMeta, 1, 0, 1, 2);
+    grid->addWidget(ChkKeepTree, 2, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    return GrpJob;
+}
+
+QWidget *TSettingsCard::buildInfo()
+{
+    auto *info = named(new QWidget(this), QStringLiteral("PnlInfo"));
+    info->setFixedHeight(41);
+    auto *layout = new QHBoxLayout(info);
+    layout->setContentsMargins(7, 6, 0, 14);
+    EditInfo = named(new QLineEdit(info), QStringLiteral("EditInfo"));
+    EditInfo->setFixedWidth(170);
+    EditInfo->setFrame(false);
+    EditInfo->setReadOnly(true);
+    EditInfo->setFocusPolicy(Qt::NoFocus);
+    EditInfo->installEventFilter(this);
+    layout->addWidget(EditInfo);
+    layout->addStretch(1);
+    return info;
+}
+
+void TSettingsCard::connectControls()
+{
+    for (QRadioButton *radio : std::as_const(FormatButtons)) {
+        connect(radio, &QAbstractButton::toggled, this, [this, radio](bool on) {
+            if (!on)
+                return;
+            SaveSetting(TSettingId::Format, radio->text());
+            emit FormatChosen(radio->text());
+        });
+    }
+    connect(ChkPath_1, &QAbstractButton::toggled, this, [](bool on) {
+        if (on)
+            SaveSetting(TSettingId::Save, 1);
+    });
+    connect(ChkPath_2, &QAbstractButton::toggled, this, [](bool on) {
+        if (on)
+            SaveSetting(TSettingId::Save, 2);
+    });
+    connect(ChkWidth, &QAbstractButton::toggled, this, [this](bool on) {
+        SaveSetting(TSettingId::ResizeWidth, on);
+        EditWidth->setEnabled(on);
+    });
+    connectSpinBox(EditWidth, &FWidthText, TSettingId::Width);
+    connectSpinBox(EditQuality, &FQualityText, TSettingId::Quality);
+    connect(BtnSaveDir, &QAbstractButton::clicked, this, &TSettingsCard::BtnSaveDirClick);
+    connect(EditWorkers, &QSpinBox::valueChanged, this, [](int value) { SaveSetting(TSettingId::Workers, value); });
+    connect(ChkKeepMeta, &QAbstractButton::toggled, this, [](bool on) { SaveSetting(TSettingId::KeepMeta, on); });
+    connect(ChkKeepTree, &QAbstractButton::toggled, this, [](bool on) { SaveSetting(TSettingId::KeepTree, on); });
+}
+
+void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
+{
+    // A spin box reports its own text changes only for acceptable values;
+    // its editor reports typed text as well. Both lead to one write per
+    // change of the text.
+    const auto changed = [box, last, id] {
+        if (box->text() == *last)
+            return;
+        *last = box->text();
+        SaveSetting(id, spinValue(box));
+    };
+    connect(box, &QSpinBox::textChanged, this, changed);
+    connect(box->findChild<QLineEdit *>(), &QLineEdit::textChanged, this, changed);
+}
+
+void TSettingsCard::Show(const TStoredSettings &settings)
+{
+    const QList<QWidget *> controls{ChkPath_1, ChkPath_2, ChkWidth, EditWidth, EditQuality, EditWorkers,
+                                    ChkKeepMeta, ChkKeepTree};
+    QList<std::shared_ptr<QSignalBlocker>> blockers;
+    for (QWidget *control : controls)
+        blockers.append(std::make_shared<QSignalBlocker>(control));
+    blockers.append(std::make_shared<QSignalBlocker>(EditWidth->findChild<QLineEdit *>()));
+    blockers.append(std::make_shared<QSignalBlocker>(EditQuality->findChild<QLineEdit *>()));
+
+    const ConversionOptions &options = settings.Options;
+    SetOutputFolder(settings.OutputFolder);
+    ChkWidth->setChecked(options.UseWidth);
+    EditWidth->setEnabled(options.UseWidth);
+    EditWidth->setValue(options.Width);
+    EditQuality->setValue(options.Quality);
+    EditWorkers->setValue(options.Workers);
+    ChkKeepMeta->setChecked(options.KeepMetadata);
+    ChkKeepTree->setChecked(options.KeepTree);
+    FWidthText = EditWidth->text();
+    FQualityText = EditQuality->text();
+    (settings.IntoOutputFolder ? ChkPath_2 : ChkPath_1)->setChecked(true);
+    blockers.clear();
+    ShowFormat(options.SaveFormat);
+}
+
+void TSettingsCard::ShowFormat(const QString &format)
+{
+    for (QRadioButton *radio : std::as_const(FormatButtons)) {
+        if (radio->text() == format) {
+            const QSignalBlocker blocker(radio);
+            radio->setChecked(true);
+        }
+    }
+}
+
+void TSettingsCard::SetVersionText(const QString &text)
+{
+    EditInfo->setText(text);
+}
+
+void TSettingsCard::TranslateExtras()
+{
+    EditWorkers->setSpecialValueText(Translate(QStringLiteral("자동")));
+}
+
+ConversionOptions TSettingsCard::Options() const
+{
+    ConversionOptions options;
+    options.UseWidth = ChkWidth->isChecked();
+    options.Width = spinValue(EditWidth);
+    options.Quality = spinValue(EditQuality);
+    options.KeepMetadata = ChkKeepMeta->isChecked();
+    options.KeepTree = ChkKeepTree->isChecked();
+    options.Workers = spinValue(EditWorkers);
+    return options;
+}
+
+bool TSettingsCard::IntoOutputFolder() const
+{
+    return ChkPath_2->isChecked();
+}
+
+bool TSettingsCard::eventFilter(QObject *watched, QEvent *event)
+{
+    // Clicking the version text drops the focus of the window.
+    if (watched == EditInfo && event->type() == QEvent::MouseButtonPress) {
+        if (QWidget *focused = window()->focusWidget())
+            focused->clearFocus();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TSettingsCard::BtnSaveDirClick()
+{
+    QString path = FOutputFolder;
+    if (SelectFolder(path, window())) {
+        SaveSetting(TSettingId::SavePath, path);
+        SetOutputFolder(path);
+    }
+}
+
+void TSettingsCard::SetOutputFolder(const QString &folder)
+{
+    FOutputFolder = folder;
+    ChkPath_2->setText(literalCaption(folder));
+    ChkPath_2->setToolTip(folder);
+}

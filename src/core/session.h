@@ -1,0 +1,120 @@
+#pragma once
+
+#include "conversion.h"
+#include "settings.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class TConversionJob;
+class TFileListModel;
+
+// The counts of one run, kept in one place. Converted + Failed + Cancelled
+// is always Total.
+struct TSessionCounts {
+    int Total = 0;     // the run's rows, and the given paths that added nothing
+    int Converted = 0; // rows written
+    int Failed = 0;    // rows that failed, and given paths that name nothing or no image
+    int Cancelled = 0; // rows a cancel left unfinished (Ready again)
+    int Skipped = 0;   // listed rows the run left alone (a retry, a run that goes on after a cancel)
+};
+
+// What a start request came to.
+enum class TStartResult {
+    Started,
+    NothingToDo,     // no rows to convert, or a run is going on
+    BadOutputFolder, // the output folder is not named, or cannot be made
+};
+
+// How Take() dealt with one given path.
+enum class TIntakeNote {
+    Added,      // a file listed, or a folder with at least one image listed
+    Listed,     // a file that was listed already
+    NotFound,   // names nothing (or is empty): a failure of the next run
+    NotAnImage, // a file that is no supported image: a failure of the next run
+    NoImages,   // a folder without images: only noted
+};
+
+struct TIntakeEntry {
+    QString Given;
+    TIntakeNote Note;
+};
+
+// A conversion session over one file list: turns rows into job items,
+// checks and makes the output folder, runs a TConversionJob, keeps every
+// row's state, counts the outcomes and words the summary. The window,
+// /auto and the command line show what it reports and never count
+// themselves. Lives on the thread of its list.
+class TConversionSession : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TConversionSession(TFileListModel &list, QObject *parent = nullptr);
+    ~TConversionSession() override; // cancels a running job and waits for it
+
+    // The folder ending in '/', made when missing; empty when folder is
+    // blank or cannot be made.
+    static QString PrepareOutputFolder(const QString &folder);
+
+    // Lists the given paths (relative ones below the current folder), each
+    // file once. Paths that name nothing or no image count as failures of
+    // the next run.
+    QList<TIntakeEntry> Take(const QStringList &paths);
+
+    // Converts every row; after a cancelled run only the rows still Ready.
+    // The outputs go to outputFolder (made when missing), or next to their
+    // sources without one; options.SavePath is set from it, and
+    // options.KeepTree keeps the walked folders below it.
+    TStartResult StartAll(ConversionOptions options, const std::optional<QString> &outputFolder);
+    // Converts the failed rows again; the others are left alone.
+    TStartResult RetryFailed(ConversionOptions options, const std::optional<QString> &outputFolder);
+    // Stops the run; rows not finished become Ready, Finished(true) follows.
+    void Cancel();
+
+    bool IsRunning() const { return FJob != nullptr; }
+    // The last run (or the running one) as it stands.
+    TSessionCounts Counts() const { return FCounts; }
+    // Where the last run's outputs went: the output folder, or the folder of
+    // the first output written next to its source; empty when none.
+    QString ResultFolder() const { return FResultFolder; }
+    qint64 ElapsedMs() const;
+    // The window's line: "성공 N · 실패 M · m:ss" translated, with the
+    // cancelled rows ("취소 N") before the time when there are any.
+    QString Summary() const;
+    // The command line's line: "N of M files converted, F failed, C not
+    // converted (interrupted)." with the parts that are not zero.
+    QString Report() const;
+
+signals:
+    // A run started with this many rows (after the rows were set Ready).
+    void Started(int rows);
+    void RowStarted(int row);
+    void RowFinished(int row, const ConversionResult &result);
+    void Progress(int finished, int total);
+    // After the last row; the counts are final, the session idle again.
+    void Finished(bool cancelled);
+
+private:
+    TStartResult start(const QList<int> &rows, bool resetAll, ConversionOptions options,
+                       const std::optional<QString> &outputFolder);
+    void jobRowFinished(int index, const ConversionResult &result);
+    void jobFinished(bool cancelled);
+
+    TFileListModel &FList;
+    TConversionJob *FJob = nullptr; // the running job; null when idle
+    QList<int> FRows;               // list row of each job item
+    TSessionCounts FCounts;
+    int FIntakeFailed = 0; // given paths that added nothing, for the next run
+    QString FResultFolder;
+    QElapsedTimer FTimer;
+    qint64 FElapsed = 0; // the last run's length, once it ended
+    bool FResume = false; // the last run was cancelled: StartAll goes on with Ready rows
+};
+
+// "m:ss", or "h:mm:ss" from an hour on.
+QString DurationText(qint64 ms);

@@ -1,0 +1,217 @@
+#include "settings.h"
+
+#include "common.h"
+#include "config.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+#include <climits>
+
+namespace
+{
+
+TSettingKey textKey(TSettingId id, const char *name, const QString &fallback, TWriteBack writeBack)
+{
+    return {id, QLatin1String(name), TSettingKey::Text, 0, 0, false, fallback, writeBack};
+}
+
+TSettingKey booleanKey(TSettingId id, const char *name, bool fallback)
+{
+    return {id, QLatin1String(name), TSettingKey::Boolean, 0, 1, false, fallback, TWriteBack::WhenChanged};
+}
+
+TSettingKey integerKey(TSettingId id, const char *name, int min, int max, int fallback,
+                       TWriteBack writeBack = TWriteBack::WhenChanged)
+{
+    return {id, QLatin1String(name), TSettingKey::Integer, min, max, false, fallback, writeBack};
+}
+
+// The value of key as the file holds it, pulled into the key's type and range.
+QVariant readKey(const TConfig &config, const TSettingKey &key)
+{
+    switch (key.Kind) {
+    case TSettingKey::Text:
+        return config.ReadString(key.Name, key.Default.toString());
+    case TSettingKey::Boolean:
+        return config.ReadBoolean(key.Name, key.Default.toBool());
+    case TSettingKey::Integer:
+        break;
+    }
+    const int value = config.ReadInteger(key.Name, key.Default.toInt());
+    if (value >= key.Min && value <= key.Max)
+        return value;
+    if (key.OutsideIsDefault)
+        return key.Default;
+    return std::clamp(value, key.Min, key.Max);
+}
+
+void writeKey(const TSettingKey &key, const QVariant &value)
+{
+    TConfig config(SettingsFileName());
+    switch (key.Kind) {
+    case TSettingKey::Text:
+        config.WriteString(key.Name, value.toString());
+        break;
+    case TSettingKey::Boolean:
+        config.WriteBoolean(key.Name, value.toBool());
+        break;
+    case TSettingKey::Integer:
+        config.WriteInteger(key.Name, value.toInt());
+        break;
+    }
+}
+
+bool writtenBack(const TSettingKey &key, const QVariant &value)
+{
+    switch (key.WriteBack) {
+    case TWriteBack::Never:
+        return false;
+    case TWriteBack::Always:
+        return true;
+    case TWriteBack::WhenChanged:
+        return value != key.Default;
+    case TWriteBack::WhenKnownFormat:
+        return FindOutputFormat(value.toString()) != nullptr;
+    }
+    return false;
+}
+
+void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
+{
+    ConversionOptions &options = settings.Options;
+    switch (id) {
+    case TSettingId::SavePath: settings.OutputFolder = value.toString(); break;
+    case TSettingId::ResizeWidth: options.UseWidth = value.toBool(); break;
+    case TSettingId::Width: options.Width = value.toInt(); break;
+    case TSettingId::Quality: options.Quality = value.toInt(); break;
+    case TSettingId::Workers: options.Workers = value.toInt(); break;
+    case TSettingId::KeepMeta: options.KeepMetadata = value.toBool(); break;
+    case TSettingId::KeepTree: options.KeepTree = value.toBool(); break;
+    case TSettingId::Save: settings.IntoOutputFolder = value.toInt() == 2; break;
+    case TSettingId::Format: options.SaveFormat = value.toString(); break;
+    case TSettingId::ToolTimeout: options.TimeoutSeconds = value.toInt(); break;
+    }
+}
+
+// A whole number from min to max, or nothing.
+std::optional<int> parseNumber(const QString &text, int min, int max)
+{
+    bool ok = false;
+    const int number = text.trimmed().toInt(&ok);
+    if (!ok || number < min || number > max)
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+QString SettingsFileName()
+{
+    return QStringLiteral("Zarvelo");
+}
+
+QList<TSettingKey> SettingKeys()
+{
+    using namespace FormatLimits;
+    TSettingKey save = integerKey(TSettingId::Save, "save", 1, 2, 1, TWriteBack::Always);
+    save.OutsideIsDefault = true;
+    // The width box reads 0 when emptied, so the stored width may be 0 too.
+    return {
+        textKey(TSettingId::SavePath, "savepath", GetSpecialFolder(CSIDL_DESKTOP) + QStringLiteral("/Zarvelo"),
+                TWriteBack::Never),
+        booleanKey(TSettingId::ResizeWidth, "resize_w", false),
+        integerKey(TSettingId::Width, "width", 0, MaxWidth, DefaultWidth),
+        integerKey(TSettingId::Quality, "quality", MinQuality, MaxQuality, DefaultQuality),
+        integerKey(TSettingId::Workers, "workers", 0, MaxWindowWorkers, 0),
+        booleanKey(TSettingId::KeepMeta, "keepmeta", true),
+        booleanKey(TSettingId::KeepTree, "keeptree", false),
+        save,
+        textKey(TSettingId::Format, "format", OutputFormats().first().Caption, TWriteBack::WhenKnownFormat),
+        integerKey(TSettingId::ToolTimeout, "tooltimeout", INT_MIN, INT_MAX, 0, TWriteBack::Never),
+    };
+}
+
+TSettingKey SettingKey(TSettingId id)
+{
+    const QList<TSettingKey> keys = SettingKeys();
+    for (const TSettingKey &key : keys) {
+        if (key.Id == id)
+            return key;
+    }
+    Q_UNREACHABLE();
+}
+
+QVariant ReadSetting(TSettingId id)
+{
+    return readKey(TConfig(SettingsFileName()), SettingKey(id));
+}
+
+void SaveSetting(TSettingId id, const QVariant &value)
+{
+    writeKey(SettingKey(id), value);
+}
+
+TStoredSettings LoadSettings()
+{
+    TStoredSettings settings;
+    const QList<TSettingKey> keys = SettingKeys();
+    for (const TSettingKey &key : keys) {
+        const QVariant value = readKey(TConfig(SettingsFileName()), key);
+        applyKey(settings, key.Id, value);
+        if (writtenBack(key, value))
+            writeKey(key, value);
+    }
+    return settings;
+}
+
+QString FormatCaptionsText()
+{
+    QStringList captions = OutputFormatCaptions();
+    const QString last = captions.takeLast();
+    return captions.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
+{
+    using namespace FormatLimits;
+    TCommandLineOptions result;
+    ConversionOptions &options = result.Options;
+    const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    const auto fail = [&result](const QString &message) {
+        result.Error = message;
+        return result;
+    };
+
+    if (!isSet("convert"))
+        return fail(QStringLiteral("--convert FORMAT is missing."));
+    const TOutputFormat *format = ParseOutputFormat(value("convert"));
+    if (!format)
+        return fail(QStringLiteral("unknown format '%1' (%2).").arg(value("convert"), FormatCaptionsText()));
+    options.SaveFormat = format->Caption;
+    if (isSet("width")) {
+        const std::optional<int> width = parseNumber(value("width"), MinWidth, MaxWidth);
+        if (!width)
+            return fail(QStringLiteral("--width needs a number from %1 to %2.").arg(MinWidth).arg(MaxWidth));
+        options.UseWidth = true;
+        options.Width = *width;
+    }
+    if (isSet("quality")) {
+        const std::optional<int> quality = parseNumber(value("quality"), MinQuality, MaxQuality);
+        if (!quality)
+            return fail(QStringLiteral("--quality needs a number from %1 to %2.").arg(MinQuality).arg(MaxQuality));
+        options.Quality = *quality;
+    }
+    if (isSet("workers")) {
+        const std::optional<int> workers = parseNumber(value("workers"), 0, MaxCommandLineWorkers);
+        if (!workers)
+            return fail(QStringLiteral("--workers needs a number from 0 to %1.").arg(MaxCommandLineWorkers));
+        options.Workers = *workers;
+    }
+    if (isSet("keep-metadata") && isSet("strip-metadata"))
+        return fail(QStringLiteral("--keep-metadata and --strip-metadata exclude each other."));
+    options.KeepMetadata = !isSet("strip-metadata");
+    options.KeepTree = isSet("keep-tree");
+    return result;
+}

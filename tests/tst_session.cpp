@@ -1,0 +1,286 @@
+// The conversion session over mixed lists, with the real tools: the counts
+// add up, the window's and the command line's summaries say the same, the
+// output folder is checked, retry and resume keep their rows.
+
+#include "filelist.h"
+#include "session.h"
+#include "testutil.h"
+#include "translate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace
+{
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+void writePng(const QString &path, int width = 40, int height = 30)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(30, 90, 200));
+    QVERIFY(image.save(path));
+}
+
+// Noise the image tool needs a while for: a run that can be cancelled midway.
+void writeNoise(const QString &path)
+{
+    QImage image(2500, 1800, QImage::Format_RGB32);
+    quint32 seed = 11;
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xFF000000u | (seed >> 8);
+        }
+    }
+    QVERIFY(image.save(path, "PNG", 100));
+}
+
+// A two-page PDF made by the interpreter.
+bool writePdf(const QString &path)
+{
+    const QString ps = path + QStringLiteral(".ps");
+    QFile file(ps);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("%!PS\n<< /PageSize [144 108] >> setpagedevice\n"
+               "0.2 0.5 0.8 setrgbcolor 10 10 100 80 rectfill showpage\n"
+               "0.8 0.5 0.2 setrgbcolor 10 10 100 80 rectfill showpage\n");
+    file.close();
+    const bool made = testutil::psToPdf(ps, path);
+    QFile::remove(ps);
+    return made;
+}
+
+// Runs a session's start to its end; cancelAfter > 0 cancels once that many
+// rows have finished.
+bool runToEnd(TConversionSession &session, TStartResult &result, const std::optional<QString> &folder,
+              int cancelAfter = 0, int workers = 0)
+{
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("PNG");
+    options.Workers = workers;
+    QSignalSpy finished(&session, &TConversionSession::Finished);
+    int rows = 0;
+    QObject::connect(&session, &TConversionSession::RowFinished, &session, [&] {
+        if (++rows == cancelAfter)
+            session.Cancel();
+    });
+    result = session.StartAll(options, folder);
+    if (result != TStartResult::Started)
+        return true;
+    return finished.count() > 0 || finished.wait(120000);
+}
+
+struct CliRun {
+    int exitCode = -1;
+    QString lastLine;
+};
+
+CliRun runCommandLine(const QStringList &arguments, const QString &folder)
+{
+    QProcess process;
+    process.setProcessEnvironment(testutil::copiedProgramEnvironment());
+    process.setWorkingDirectory(folder);
+    process.start(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), arguments);
+    CliRun run;
+    if (!process.waitForFinished(120000))
+        return run;
+    run.exitCode = process.exitCode();
+    const QStringList lines =
+        testutil::unixLines(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.lastLine = lines.value(lines.size() - 1);
+    return run;
+}
+
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_files;
+
+private slots:
+    void initTestCase()
+    {
+        InitTranslation();
+        SetCurrentLanguage(QStringLiteral("en"));
+        if (const QString why = testutil::imageToolSkipReason(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QString dir = m_files.path() + QLatin1Char('/');
+        writePng(dir + "good.png");
+        writePng(dir + "[odd] 50% -name.png");
+        writeBytes(dir + "broken.png", "named like a picture, but text");
+        writeBytes(dir + "cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+        writeBytes(dir + "notes.txt", "not an image at all");
+        QVERIFY(QDir().mkpath(dir + "empty"));
+        QVERIFY(writePdf(dir + "doc.pdf"));
+    }
+
+    // The given paths -> the counts and both summaries. The command line
+    // runs the same paths and ends with the same line.
+    void mixedLists_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<int>("converted");
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<QString>("report");
+
+        QTest::newRow("all good") << QStringList{"good.png", "[odd] 50% -name.png"} << 2 << 0
+                                  << "2 of 2 files converted.";
+        QTest::newRow("broken and truncated") << QStringList{"good.png", "broken.png", "cut.png"} << 1 << 2
+                                              << "1 of 3 files converted, 2 failed.";
+        QTest::newRow("missing and no image") << QStringList{"missing.png", "notes.txt", "good.png"} << 1 << 2
+                                              << "1 of 3 files converted, 2 failed.";
+        QTest::newRow("only missing") << QStringList{"missing.png"} << 0 << 1 << "0 of 1 file converted, 1 failed.";
+        QTest::newRow("pdf among pictures") << QStringList{"doc.pdf", "good.png", "cut.png"} << 2 << 1
+                                            << "2 of 3 files converted, 1 failed.";
+        QTest::newRow("empty folder only noted") << QStringList{"empty", "good.png"} << 1 << 0
+                                                 << "1 of 1 file converted.";
+        QTest::newRow("a file given twice") << QStringList{"good.png", "good.png"} << 1 << 0
+                                            << "1 of 1 file converted.";
+    }
+
+    void mixedLists()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(int, converted);
+        QFETCH(int, failed);
+        QFETCH(QString, report);
+
+        const QString out = m_files.path() + QStringLiteral("/out-") + QTest::currentDataTag();
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_files.path()));
+        TFileListModel list;
+        TConversionSession session(list);
+        session.Take(paths);
+        QDir::setCurrent(before);
+        TStartResult result;
+        QVERIFY(runToEnd(session, result, out + QStringLiteral("/session")));
+        QCOMPARE(result, TStartResult::Started);
+        QVERIFY(!session.IsRunning());
+
+        const TSessionCounts counts = session.Counts();
+        QCOMPARE(counts.Converted, converted);
+        QCOMPARE(counts.Failed, failed);
+        QCOMPARE(counts.Cancelled, 0);
+        QCOMPARE(counts.Converted + counts.Failed + counts.Cancelled, counts.Total);
+        QCOMPARE(session.Report(), report);
+        QVERIFY2(session.Summary().startsWith(
+                     QStringLiteral("Success %1 \u00B7 Fail %2 \u00B7 ").arg(converted).arg(failed)),
+                 qPrintable(session.Summary()));
+
+        QStringList arguments{QStringLiteral("--convert"), QStringLiteral("png"), QStringLiteral("--out"),
+                              out + QStringLiteral("/cli"), QStringLiteral("--")};
+        const CliRun cli = runCommandLine(arguments + paths, m_files.path());
+        QCOMPARE(cli.lastLine, report);
+        QCOMPARE(cli.exitCode, failed > 0 ? 1 : 0);
+    }
+
+    // Cancelled midway: the unfinished rows are Ready and counted as
+    // cancelled; a start goes on with them only.
+    void cancelledMidway()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/slow/");
+        writeNoise(dir + "n0.png");
+        QStringList paths{dir + "n0.png"};
+        for (int i = 1; i < 5; ++i) {
+            QVERIFY(QFile::copy(dir + "n0.png", dir + QStringLiteral("n%1.png").arg(i)));
+            paths << dir + QStringLiteral("n%1.png").arg(i);
+        }
+        TFileListModel list;
+        TConversionSession session(list);
+        session.Take(paths);
+        TStartResult result;
+        QVERIFY(runToEnd(session, result, std::nullopt, 1, 1));
+        TSessionCounts counts = session.Counts();
+        QCOMPARE(counts.Total, 5);
+        QCOMPARE(counts.Converted, 1);
+        QCOMPARE(counts.Failed, 0);
+        QCOMPARE(counts.Cancelled, 4);
+        QVERIFY2(session.Summary().startsWith(QStringLiteral("Success 1 \u00B7 Fail 0 \u00B7 Cancel 4 \u00B7 ")),
+                 qPrintable(session.Summary()));
+        QCOMPARE(session.Report(), QStringLiteral("1 of 5 files converted, 4 not converted (interrupted)."));
+        int ready = 0;
+        for (int i = 0; i < list.rowCount(); ++i)
+            ready += list.state(i) == TRowState::Ready ? 1 : 0;
+        QCOMPARE(ready, 4);
+
+        QVERIFY(runToEnd(session, result, std::nullopt));
+        counts = session.Counts();
+        QCOMPARE(counts.Total, 4);
+        QCOMPARE(counts.Converted, 4);
+        QCOMPARE(counts.Skipped, 1);
+        QCOMPARE(testutil::entriesBelow(dir).filter(QStringLiteral("(1)")), QStringList());
+    }
+
+    // Retry: only the failed rows run again.
+    void retryFailed()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/retry/");
+        writePng(dir + "a.png");
+        writeBytes(dir + "b.png", "not yet");
+        TFileListModel list;
+        TConversionSession session(list);
+        session.Take({dir + "a.png", dir + "b.png"});
+        TStartResult result;
+        QVERIFY(runToEnd(session, result, std::nullopt));
+        QCOMPARE(session.Counts().Failed, 1);
+
+        writePng(dir + "b.png");
+        QSignalSpy finished(&session, &TConversionSession::Finished);
+        QCOMPARE(session.RetryFailed(ConversionOptions(), std::nullopt), TStartResult::Started);
+        QVERIFY(finished.wait(120000));
+        const TSessionCounts counts = session.Counts();
+        QCOMPARE(counts.Total, 1);
+        QCOMPARE(counts.Converted, 1);
+        QCOMPARE(counts.Skipped, 1);
+        QCOMPARE(session.ResultFolder() + QLatin1Char('/'), dir);
+        QCOMPARE(session.RetryFailed(ConversionOptions(), std::nullopt), TStartResult::NothingToDo);
+    }
+
+    void outputFolder_data()
+    {
+        QTest::addColumn<QString>("folder"); // below the test folder; "-" for a blank name
+        QTest::addColumn<bool>("made");
+        QTest::newRow("nested, made") << "new/deep er/ü" << true;
+        QTest::newRow("under a file") << "blocker/sub" << false;
+        QTest::newRow("blank") << "-" << false;
+    }
+
+    void outputFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, made);
+        const QString dir = m_files.path() + QStringLiteral("/folders/");
+        writeBytes(dir + "blocker", "a file");
+        writePng(dir + "p.png");
+        const QString wanted = folder == QLatin1String("-") ? QStringLiteral("  ") : dir + folder;
+        TFileListModel list;
+        TConversionSession session(list);
+        session.Take({dir + "p.png"});
+        TStartResult result;
+        QVERIFY(runToEnd(session, result, wanted));
+        QCOMPARE(result, made ? TStartResult::Started : TStartResult::BadOutputFolder);
+        QCOMPARE(list.state(0), made ? TRowState::Success : TRowState::Ready);
+        if (made)
+            QVERIFY(QFile::exists(wanted + QStringLiteral("/p.png")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"

@@ -181,6 +181,28 @@ private slots:
         QCOMPARE(cards->currentIndex(), 0);
     }
 
+    // A bigger window: the list's name column takes the extra width, the
+    // logo stays at the right edge, the start button at the bottom right;
+    // both cards fill the window.
+    void biggerWindow()
+    {
+        testutil::ProgramFolderScope scope;
+        TFrmZarvelo w({});
+        w.setFixedSize(700, 600);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.listFile()->header()->sectionSize(0), 260 + 700 - 429);
+        QCOMPARE(w.listFile()->header()->sectionSize(1), 60);
+        auto *logo = child<QWidget>(w, "ImgLogo");
+        QCOMPARE(logo->size(), QSize(112, 50));
+        QCOMPARE(logo->mapTo(&w, QPoint(0, 0)), QPoint(700 - 120 + 3, w.btnHome()->mapTo(&w, QPoint(0, 0)).y() - 10));
+        QCOMPARE(w.btnStart()->mapTo(&w, QPoint(0, 0)).x() + 120 + 8 + 1 + 3, 700);
+        QVERIFY(w.btnStart()->mapTo(&w, QPoint(0, 35)).y() > 600 - 20);
+        w.btnConfig()->click();
+        auto *group = child<QWidget>(w, "GrpJob");
+        QCOMPARE(group->mapTo(&w, QPoint(group->width(), 0)).x(), 700 - 3 - 8);
+    }
+
     void deleteCommands()
     {
         testutil::ProgramFolderScope scope;

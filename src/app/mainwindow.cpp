@@ -281,7 +281,14 @@ QWidget *TFrmZarvelo::buildHomeCard()
     menuLayout->addWidget(BtnOpenFolder);
     menuLayout->addStretch(1);
 
-    PnlStart = named(new QWidget(menu), QStringLiteral("PnlStart"));
+    menuLayout->addWidget(buildStartPanel(menu));
+    layout->addWidget(menu);
+    return card;
+}
+
+QWidget *TFrmZarvelo::buildStartPanel(QWidget *parent)
+{
+    PnlStart = named(new QWidget(parent), QStringLiteral("PnlStart"));
     PnlStart->setFixedWidth(kStartButtonWidth);
     auto *start = new QVBoxLayout(PnlStart);
     start->setContentsMargins(0, 8, 0, 3);
@@ -294,9 +301,7 @@ QWidget *TFrmZarvelo::buildHomeCard()
     Indicator = named(new TIndicator(PnlStart), QStringLiteral("Indicator"));
     Indicator->move(kIndicatorIdle);
     Indicator->raise();
-    menuLayout->addWidget(PnlStart);
-    layout->addWidget(menu);
-    return card;
+    return PnlStart;
 }
 
 void TFrmZarvelo::buildMenus()

@@ -113,6 +113,7 @@ protected:
 private:
     void buildHeader();
     QWidget *buildHomeCard();
+    QWidget *buildStartPanel(QWidget *parent);
     void buildMenus();
     void connectHandlers();
     void connectSession();

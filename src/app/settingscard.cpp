@@ -102,8 +102,8 @@ QGroupBox *TSettingsCard::buildOutputGroup()
 {
     GrpOutput = named(new QGroupBox(QStringLiteral("저장경로"), this), QStringLiteral("GrpOutput"));
     auto *grid = new QGridLayout(GrpOutput);
-    grid->setContentsMargins(17, 6, 8, 8);
-    grid->setVerticalSpacing(7);
+    grid->setContentsMargins(14, 4, 8, 8);
+    grid->setVerticalSpacing(4);
     ChkPath_1 = named(new QRadioButton(QStringLiteral("원본 파일 폴더"), GrpOutput), QStringLiteral("ChkPath_1"));
     ChkPath_2 = named(new QRadioButton(GrpOutput), QStringLiteral("ChkPath_2"));
     // Any folder fits: a long path is cut rather than widening the card.
@@ -123,9 +123,9 @@ QGroupBox *TSettingsCard::buildOptionGroup()
 {
     GrpOption = named(new QGroupBox(QStringLiteral("변환옵션"), this), QStringLiteral("GrpOption"));
     auto *grid = new QGridLayout(GrpOption);
-    grid->setContentsMargins(16, 10, 8, 10);
+    grid->setContentsMargins(13, 12, 8, 12);
     grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(10);
+    grid->setVerticalSpacing(12);
     auto *formats = new QHBoxLayout;
     formats->setSpacing(6);
     for (const TOutputFormat &format : OutputFormats()) {
@@ -159,7 +159,7 @@ QGroupBox *TSettingsCard::buildJobGroup()
 {
     GrpJob = named(new QGroupBox(QStringLiteral("작업옵션"), this), QStringLiteral("GrpJob"));
     auto *grid = new QGridLayout(GrpJob);
-    grid->setContentsMargins(16, 6, 8, 8);
+    grid->setContentsMargins(13, 9, 8, 8);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(6);
     EditWorkers = spinBox(GrpJob, QStringLiteral("EditWorkers"), 0, MaxWindowWorkers, 64);

@@ -97,6 +97,17 @@ TStartResult TConversionSession::RetryFailed(ConversionOptions options,
     return start(rows, false, std::move(options), outputFolder);
 }
 
+QList<TJobItem> TConversionSession::jobItems(const QList<int> &rows, bool keepTree) const
+{
+    QList<TJobItem> items;
+    items.reserve(rows.size());
+    for (int row : rows) {
+        const TFileInfo &info = FList.fileInfo(row);
+        items.append(TJobItem{info.FileName, info.Format, keepTree ? RelativeFolderOf(info) : QString()});
+    }
+    return items;
+}
+
 TStartResult TConversionSession::start(const QList<int> &rows, bool resetAll, ConversionOptions options,
                                        const std::optional<QString> &outputFolder)
 {
@@ -110,13 +121,7 @@ TStartResult TConversionSession::start(const QList<int> &rows, bool resetAll, Co
     }
     // The job works on a copy of the rows; the views keep the list still
     // while it runs, so that row numbers stay valid for its signals.
-    const bool keepTree = options.KeepTree && !options.SavePath.isEmpty();
-    QList<TJobItem> items;
-    items.reserve(rows.size());
-    for (int row : rows) {
-        const TFileInfo &info = FList.fileInfo(row);
-        items.append(TJobItem{info.FileName, info.Format, keepTree ? RelativeFolderOf(info) : QString()});
-    }
+    const QList<TJobItem> items = jobItems(rows, options.KeepTree && !options.SavePath.isEmpty());
     for (int i = 0; i < FList.rowCount(); ++i) {
         if (resetAll || rows.contains(i))
             FList.setState(i, TRowState::Ready);

@@ -13,6 +13,7 @@
 
 class TConversionJob;
 class TFileListModel;
+struct TJobItem;
 
 // The counts of one run, kept in one place. Converted + Failed + Cancelled
 // is always Total.
@@ -102,6 +103,8 @@ signals:
 private:
     TStartResult start(const QList<int> &rows, bool resetAll, ConversionOptions options,
                        const std::optional<QString> &outputFolder);
+    // The rows as job items; keepTree: each keeps its folder below the walked one.
+    QList<TJobItem> jobItems(const QList<int> &rows, bool keepTree) const;
     void jobRowFinished(int index, const ConversionResult &result);
     void jobFinished(bool cancelled);
 

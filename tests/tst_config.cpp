@@ -5,6 +5,7 @@
 #include "testutil.h"
 #include "version.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringEncoder>
@@ -13,6 +14,7 @@
 #include <climits>
 
 #ifdef Q_OS_UNIX
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -56,6 +58,56 @@ QByteArray fileWithWidth(const QString &stored)
         bytes += "width=" + stored.toUtf8() + "\n";
     return bytes + "[Tail]\nwidth=777\n";
 }
+
+#ifdef Q_OS_LINUX
+// As root, permission bits stop nothing: the current row then runs again in
+// a copy of this program as the unprivileged user "nobody", where they do.
+// False when that cannot be done here (not root, no setpriv, no such user);
+// otherwise the row has been checked there (a failure there fails it here).
+bool rerunUnprivileged()
+{
+    const passwd *user = ::getpwnam("nobody");
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (::geteuid() != 0 || !user || user->pw_uid == 0 || setpriv.isEmpty())
+        return false;
+    // A folder that user can reach, with the program and a home of its own.
+    QTemporaryDir dir;
+    const QFileDevice::Permissions open = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                          QFileDevice::WriteOther | QFileDevice::ExeOther;
+    const QString exe = dir.path() + QStringLiteral("/tst_config");
+    const QString home = dir.path() + QStringLiteral("/home");
+    if (!QFile::setPermissions(dir.path(), open) ||
+        !QFile::copy(QCoreApplication::applicationFilePath(), exe) ||
+        !QFile::setPermissions(exe, open & ~QFileDevice::WriteOther) || !QDir().mkpath(home) ||
+        !QFile::setPermissions(home, open))
+        return false;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "TMPDIR"})
+        env.insert(QLatin1String(name), home);
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setWorkingDirectory(home);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const QString row = QStringLiteral("%1:%2").arg(QLatin1String(QTest::currentTestFunction()),
+                                                    QLatin1String(QTest::currentDataTag()));
+    child.start(setpriv,
+                {QStringLiteral("--reuid=%1").arg(user->pw_uid),
+                 QStringLiteral("--regid=%1").arg(user->pw_gid), QStringLiteral("--clear-groups"), exe, row});
+    const bool ended = child.waitForFinished(60000);
+    const QString printed = QString::fromLocal8Bit(child.readAll());
+    const QString passed =
+        QStringLiteral("PASS   : TestConfig::%1(%2)")
+            .arg(QLatin1String(QTest::currentTestFunction()), QLatin1String(QTest::currentDataTag()));
+    [&] { QVERIFY2(ended && child.exitCode() == 0 && printed.contains(passed), qPrintable(printed)); }();
+    return true;
+}
+#else
+bool rerunUnprivileged()
+{
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -465,6 +517,8 @@ void TestConfig::failedWrites()
     if (place == "missing folder") {
         folder = scope.path() + "no/such/folder/";
     } else if (place == "read-only folder") {
+        if (noLocking && rerunUnprivileged())
+            return;
         if (noLocking)
             QSKIP(noLocking);
         QVERIFY(writeAll(ini, "[Config]\nformat=PNG\n"));
@@ -489,13 +543,17 @@ void TestConfig::failedWrites()
         QVERIFY(file.write("[Config]\nformat=PNG\n") > 0);
         QVERIFY(file.resize(IniMaxFileSize + 1)); // sparse: cheap to make
     } else if (place == "unreadable") {
+        if (noLocking && rerunUnprivileged())
+            return;
         if (noLocking)
             QSKIP(noLocking);
         QVERIFY(writeAll(ini, "[Config]\nformat=PNG\n"));
         QVERIFY(QFile::setPermissions(ini, QFileDevice::WriteOwner));
     }
     SetProgramFolder(folder);
-    const QString userFile = scope.path() + "not-a-folder";
+    // Beside the program folder, which may be read-only by now.
+    QTemporaryDir userDir;
+    const QString userFile = userDir.path() + "/not-a-folder";
     QVERIFY(writeAll(userFile, "decoy"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(userFile));
     // The user's folder cannot be made either: above, its parent is a file;
@@ -565,6 +623,10 @@ void TestConfig::settingsPlace()
         if (QFile probe(folder + "probe"); probe.open(QIODevice::WriteOnly)) {
             probe.remove();
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            const bool checked = rerunUnprivileged();
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
+            if (checked)
+                return;
             QSKIP("permissions do not stop this user from writing here (root, or a read-only attribute that "
                   "folders ignore); run as another user on Linux");
         }

@@ -195,7 +195,8 @@ private slots:
         QCOMPARE(w.listFile()->header()->sectionSize(1), 60);
         auto *logo = child<QWidget>(w, "ImgLogo");
         QCOMPARE(logo->size(), QSize(112, 50));
-        QCOMPARE(logo->mapTo(&w, QPoint(0, 0)), QPoint(700 - 120 + 3, w.btnHome()->mapTo(&w, QPoint(0, 0)).y() - 10));
+        QCOMPARE(logo->mapTo(&w, QPoint(0, 0)),
+                 QPoint(700 - 120 + 3, w.btnHome()->mapTo(&w, QPoint(0, 0)).y() - 10));
         QCOMPARE(w.btnStart()->mapTo(&w, QPoint(0, 0)).x() + 120 + 8 + 1 + 3, 700);
         QVERIFY(w.btnStart()->mapTo(&w, QPoint(0, 35)).y() > 600 - 20);
         w.btnConfig()->click();

@@ -115,7 +115,7 @@ class TestSession : public QObject
 
     QTemporaryDir m_files;
 
-private slots:
+  private slots:
     void initTestCase()
     {
         InitTranslation();
@@ -147,13 +147,14 @@ private slots:
                                               << "1 of 3 files converted, 2 failed.";
         QTest::newRow("missing and no image") << QStringList{"missing.png", "notes.txt", "good.png"} << 1 << 2
                                               << "1 of 3 files converted, 2 failed.";
-        QTest::newRow("only missing") << QStringList{"missing.png"} << 0 << 1 << "0 of 1 file converted, 1 failed.";
-        QTest::newRow("pdf among pictures") << QStringList{"doc.pdf", "good.png", "cut.png"} << 2 << 1
-                                            << "2 of 3 files converted, 1 failed.";
-        QTest::newRow("empty folder only noted") << QStringList{"empty", "good.png"} << 1 << 0
-                                                 << "1 of 1 file converted.";
-        QTest::newRow("a file given twice") << QStringList{"good.png", "good.png"} << 1 << 0
-                                            << "1 of 1 file converted.";
+        QTest::newRow("only missing")
+            << QStringList{"missing.png"} << 0 << 1 << "0 of 1 file converted, 1 failed.";
+        QTest::newRow("pdf among pictures")
+            << QStringList{"doc.pdf", "good.png", "cut.png"} << 2 << 1 << "2 of 3 files converted, 1 failed.";
+        QTest::newRow("empty folder only noted")
+            << QStringList{"empty", "good.png"} << 1 << 0 << "1 of 1 file converted.";
+        QTest::newRow("a file given twice")
+            << QStringList{"good.png", "good.png"} << 1 << 0 << "1 of 1 file converted.";
     }
 
     void mixedLists()
@@ -213,8 +214,9 @@ private slots:
         QCOMPARE(counts.Converted, 1);
         QCOMPARE(counts.Failed, 0);
         QCOMPARE(counts.Cancelled, 4);
-        QVERIFY2(session.Summary().startsWith(QStringLiteral("Success 1 \u00B7 Fail 0 \u00B7 Cancel 4 \u00B7 ")),
-                 qPrintable(session.Summary()));
+        QVERIFY2(
+            session.Summary().startsWith(QStringLiteral("Success 1 \u00B7 Fail 0 \u00B7 Cancel 4 \u00B7 ")),
+            qPrintable(session.Summary()));
         QCOMPARE(session.Report(), QStringLiteral("1 of 5 files converted, 4 not converted (interrupted)."));
         int ready = 0;
         for (int i = 0; i < list.rowCount(); ++i)

@@ -148,11 +148,14 @@ void addOptions(QCommandLineParser &parser)
         return QCommandLineOption(QLatin1String(name), text, QLatin1String(value));
     };
     parser.addOptions({
-        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help and exits.")),
+        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                           QStringLiteral("Shows this help and exits.")),
         QCommandLineOption(QStringLiteral("version"), QStringLiteral("Shows the version and exits.")),
-        valued("convert", QStringLiteral("Output format: %1 (any case).").arg(FormatCaptionsText()), "FORMAT"),
+        valued("convert", QStringLiteral("Output format: %1 (any case).").arg(FormatCaptionsText()),
+               "FORMAT"),
         valued("width",
-               QStringLiteral("Resizes every output to N pixels wide (%1-%2).").arg(MinWidth).arg(MaxWidth), "N"),
+               QStringLiteral("Resizes every output to N pixels wide (%1-%2).").arg(MinWidth).arg(MaxWidth),
+               "N"),
         valued("quality",
                QStringLiteral("Quality of lossy outputs, %1-%2 (default %3).")
                    .arg(MinQuality)
@@ -161,11 +164,13 @@ void addOptions(QCommandLineParser &parser)
                "Q"),
         valued("out", QStringLiteral("Writes the outputs into DIR (made when missing)."), "DIR"),
         valued("workers", QStringLiteral("Converts N files at once (default 0: one per core)."), "N"),
-        QCommandLineOption(QStringLiteral("keep-tree"),
-                           QStringLiteral("With --out, keeps each given folder and its sub-folders below DIR.")),
+        QCommandLineOption(
+            QStringLiteral("keep-tree"),
+            QStringLiteral("With --out, keeps each given folder and its sub-folders below DIR.")),
         QCommandLineOption(QStringLiteral("keep-metadata"),
                            QStringLiteral("Carries EXIF and other metadata over (default).")),
-        QCommandLineOption(QStringLiteral("strip-metadata"), QStringLiteral("Leaves all metadata out of the outputs.")),
+        QCommandLineOption(QStringLiteral("strip-metadata"),
+                           QStringLiteral("Leaves all metadata out of the outputs.")),
     });
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Image files or folders."),
                                  QStringLiteral("PATH..."));

@@ -310,7 +310,8 @@ void TFrmZarvelo::buildMenus()
     for (const TOutputFormat &format : OutputFormats()) {
         QAction *item = PopSave->addAction(format.Caption);
         item->setObjectName(QStringLiteral("Chk") + format.Caption);
-        connect(item, &QAction::triggered, this, [this, caption = format.Caption] { ChooseFormat(caption, true); });
+        connect(item, &QAction::triggered, this,
+                [this, caption = format.Caption] { ChooseFormat(caption, true); });
     }
     PopList = named(new QMenu(this), QStringLiteral("PopList"));
     const auto addItem = [this](const char *name, const char *caption) {
@@ -332,8 +333,10 @@ void TFrmZarvelo::connectHandlers()
             [this](const QPoint &pos) { PopSave->popup(BtnStart->mapToGlobal(pos)); });
     connect(BtnHome, &QAbstractButton::clicked, this, [this] { ShowCard(0); });
     connect(BtnConfig, &QAbstractButton::clicked, this, [this] { ShowCard(1); });
-    connect(BtnDonate, &QAbstractButton::clicked, this, [] { OpenDocument(WebHost() + QStringLiteral("/donate")); });
-    connect(Card, &TSettingsCard::FormatChosen, this, [this](const QString &format) { ChooseFormat(format, false); });
+    connect(BtnDonate, &QAbstractButton::clicked, this,
+            [] { OpenDocument(WebHost() + QStringLiteral("/donate")); });
+    connect(Card, &TSettingsCard::FormatChosen, this,
+            [this](const QString &format) { ChooseFormat(format, false); });
 
     connect(ListFile, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopList->popup(ListFile->viewport()->mapToGlobal(pos)); });
@@ -393,7 +396,8 @@ void TFrmZarvelo::ShowAutoFormatError(const QString &given)
 {
     // Nothing is added, so nothing can be written; the reason goes to
     // standard error and, once the window runs, to a message box.
-    const QString message = Translate(QStringLiteral("%s 는 지원하지 않는 형식입니다.")).replace(QStringLiteral("%s"), given);
+    const QString message =
+        Translate(QStringLiteral("%s 는 지원하지 않는 형식입니다.")).replace(QStringLiteral("%s"), given);
     printError(message);
     QMetaObject::invokeMethod(
         this,
@@ -508,8 +512,8 @@ void TFrmZarvelo::Start(bool failedOnly)
         failedOnly ? FSession->RetryFailed(options, folder) : FSession->StartAll(options, folder);
     if (result != TStartResult::BadOutputFolder)
         return;
-    QMessageBox box(QMessageBox::Critical, windowTitle(), Translate(QStringLiteral("저장될 폴더를 다시 입력해주세요.")),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, windowTitle(),
+                    Translate(QStringLiteral("저장될 폴더를 다시 입력해주세요.")), QMessageBox::Ok, this);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.exec();
 }
@@ -708,7 +712,8 @@ bool TFrmZarvelo::eventFilter(QObject *watched, QEvent *event)
     if (watched == ImgLogo && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton && ImgLogo->rect().contains(mouse->position().toPoint()))
-            OpenDocument(WebHost() + QStringLiteral("/zarvelo?v=") + GetVersionString(QStringLiteral("%d.%d.%d.%d")));
+            OpenDocument(WebHost() + QStringLiteral("/zarvelo?v=") +
+                         GetVersionString(QStringLiteral("%d.%d.%d.%d")));
         return true;
     }
     return QWidget::eventFilter(watched, event);

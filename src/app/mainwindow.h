@@ -88,15 +88,15 @@ public:
     QMenu *popSave() const { return PopSave; }
 
 public slots:
-    // Idle: starts a job (all rows; after a cancelled job the rows still
-    // Ready). Busy: cancels the job. After an /auto run: closes the window.
-    void BtnStartClick();
-    // Converts the failed rows again; the other rows are left alone.
-    void BtnRetryClick();
-    void BtnDeleteClick();
-    void BtnDeleteAllClick();
-    // Stops the running job; unfinished rows return to Ready when it ends.
-    void CancelJob();
+  // Idle: starts a job (all rows; after a cancelled job the rows still
+  // Ready). Busy: cancels the job. After an /auto run: closes the window.
+  void BtnStartClick();
+  // Converts the failed rows again; the other rows are left alone.
+  void BtnRetryClick();
+  void BtnDeleteClick();
+  void BtnDeleteAllClick();
+  // Stops the running job; unfinished rows return to Ready when it ends.
+  void CancelJob();
 
 public:
     // Shows the row's path, state, reason and the tools' output in a dialog
@@ -111,59 +111,59 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildHeader();
-    QWidget *buildHomeCard();
-    QWidget *buildStartPanel(QWidget *parent);
-    void buildMenus();
-    void connectHandlers();
-    void connectSession();
-    void startUp(const QStringList &arguments);
-    // The command-line run ("/auto FORMAT PATH..."): returns true when it
-    // took over the start-up, after which no drop target and no update check
-    // are made.
-    bool StartAutoMode(const QStringList &arguments);
-    void ShowAutoFormatError(const QString &given);
+  void buildHeader();
+  QWidget *buildHomeCard();
+  QWidget *buildStartPanel(QWidget *parent);
+  void buildMenus();
+  void connectHandlers();
+  void connectSession();
+  void startUp(const QStringList &arguments);
+  // The command-line run ("/auto FORMAT PATH..."): returns true when it
+  // took over the start-up, after which no drop target and no update check
+  // are made.
+  bool StartAutoMode(const QStringList &arguments);
+  void ShowAutoFormatError(const QString &given);
 
-    void ShowCard(int index);
-    void ChooseFormat(const QString &format, bool store);
-    void ShowStartCaption();
-    std::optional<QString> WantedOutputFolder() const;
-    void Start(bool failedOnly);
-    void ShowBusy(int rows);
-    void ShowRowFinished(int row, const ConversionResult &result);
-    void ShowProgress(int finished, int total);
-    void ShowFinished(bool cancelled);
+  void ShowCard(int index);
+  void ChooseFormat(const QString &format, bool store);
+  void ShowStartCaption();
+  std::optional<QString> WantedOutputFolder() const;
+  void Start(bool failedOnly);
+  void ShowBusy(int rows);
+  void ShowRowFinished(int row, const ConversionResult &result);
+  void ShowProgress(int finished, int total);
+  void ShowFinished(bool cancelled);
 
-    TFileListModel *FModel = nullptr;
-    TConversionSession *FSession = nullptr;
-    std::unique_ptr<TDragFile> DragFile;
-    QString FSaveFormat;
-    TWindowMode FMode = TWindowMode::Normal;
-    bool FThemed = false;
-    bool FQuitAfterCancel = false; // close once the cancelled job has ended
+  TFileListModel *FModel = nullptr;
+  TConversionSession *FSession = nullptr;
+  std::unique_ptr<TDragFile> DragFile;
+  QString FSaveFormat;
+  TWindowMode FMode = TWindowMode::Normal;
+  bool FThemed = false;
+  bool FQuitAfterCancel = false; // close once the cancelled job has ended
 
-    QWidget *PnlHead = nullptr;
-    QWidget *PnlLogo = nullptr;
-    QWidget *ImgLogo = nullptr;
-    QWidget *BtnHead = nullptr;
-    QButtonGroup *HeadGroup = nullptr;
-    TStyledButton *BtnHome = nullptr;
-    TStyledButton *BtnConfig = nullptr;
-    TStyledButton *BtnDonate = nullptr;
-    QStackedWidget *PnlMain = nullptr;
-    QTreeView *ListFile = nullptr;
-    QWidget *PnlStart = nullptr;
-    TStyledButton *BtnStart = nullptr;
-    QLabel *LblSummary = nullptr;
-    QToolButton *BtnOpenFolder = nullptr;
-    TIndicator *Indicator = nullptr;
-    QProgressBar *ProgressBar = nullptr;
-    TSettingsCard *Card = nullptr;
+  QWidget *PnlHead = nullptr;
+  QWidget *PnlLogo = nullptr;
+  QWidget *ImgLogo = nullptr;
+  QWidget *BtnHead = nullptr;
+  QButtonGroup *HeadGroup = nullptr;
+  TStyledButton *BtnHome = nullptr;
+  TStyledButton *BtnConfig = nullptr;
+  TStyledButton *BtnDonate = nullptr;
+  QStackedWidget *PnlMain = nullptr;
+  QTreeView *ListFile = nullptr;
+  QWidget *PnlStart = nullptr;
+  TStyledButton *BtnStart = nullptr;
+  QLabel *LblSummary = nullptr;
+  QToolButton *BtnOpenFolder = nullptr;
+  TIndicator *Indicator = nullptr;
+  QProgressBar *ProgressBar = nullptr;
+  TSettingsCard *Card = nullptr;
 
-    QMenu *PopSave = nullptr;
-    QMenu *PopList = nullptr;
-    QAction *BtnDetails = nullptr;
-    QAction *BtnRetry = nullptr;
-    QAction *BtnDelete = nullptr;
-    QAction *BtnDeleteAll = nullptr;
+  QMenu *PopSave = nullptr;
+  QMenu *PopList = nullptr;
+  QAction *BtnDetails = nullptr;
+  QAction *BtnRetry = nullptr;
+  QAction *BtnDelete = nullptr;
+  QAction *BtnDeleteAll = nullptr;
 };

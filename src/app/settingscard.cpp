@@ -104,7 +104,8 @@ QGroupBox *TSettingsCard::buildOutputGroup()
     auto *grid = new QGridLayout(GrpOutput);
     grid->setContentsMargins(14, 4, 8, 8);
     grid->setVerticalSpacing(4);
-    ChkPath_1 = named(new QRadioButton(QStringLiteral("원본 파일 폴더"), GrpOutput), QStringLiteral("ChkPath_1"));
+    ChkPath_1 =
+        named(new QRadioButton(QStringLiteral("원본 파일 폴더"), GrpOutput), QStringLiteral("ChkPath_1"));
     ChkPath_2 = named(new QRadioButton(GrpOutput), QStringLiteral("ChkPath_2"));
     // Any folder fits: a long path is cut rather than widening the card.
     ChkPath_2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -129,7 +130,8 @@ QGroupBox *TSettingsCard::buildOptionGroup()
     auto *formats = new QHBoxLayout;
     formats->setSpacing(6);
     for (const TOutputFormat &format : OutputFormats()) {
-        auto *radio = named(new QRadioButton(format.Caption, GrpOption), QStringLiteral("Btn") + format.Caption);
+        auto *radio =
+            named(new QRadioButton(format.Caption, GrpOption), QStringLiteral("Btn") + format.Caption);
         formats->addWidget(radio);
         FormatButtons.append(radio);
     }
@@ -138,18 +140,21 @@ QGroupBox *TSettingsCard::buildOptionGroup()
     EditWidth = spinBox(GrpOption, QStringLiteral("EditWidth"), 0, FormatLimits::MaxWidth, 65);
     EditWidth->setValue(FormatLimits::DefaultWidth);
     EditWidth->setEnabled(false);
-    EditQuality =
-        spinBox(GrpOption, QStringLiteral("EditQuality"), FormatLimits::MinQuality, FormatLimits::MaxQuality, 54);
+    EditQuality = spinBox(GrpOption, QStringLiteral("EditQuality"), FormatLimits::MinQuality,
+                          FormatLimits::MaxQuality, 54);
     EditQuality->setValue(FormatLimits::DefaultQuality);
     EditQuality->setToolTip(QStringLiteral("손실 압축시 적용"));
     FWidthText = EditWidth->text();
     FQualityText = EditQuality->text();
 
-    grid->addWidget(named(new QLabel(QStringLiteral("저장형식 :"), GrpOption), QStringLiteral("Label1")), 0, 0);
+    grid->addWidget(named(new QLabel(QStringLiteral("저장형식 :"), GrpOption), QStringLiteral("Label1")), 0,
+                    0);
     grid->addLayout(formats, 0, 1);
-    grid->addWidget(named(new QLabel(QStringLiteral("크기조정 :"), GrpOption), QStringLiteral("LblResize")), 1, 0);
+    grid->addWidget(named(new QLabel(QStringLiteral("크기조정 :"), GrpOption), QStringLiteral("LblResize")),
+                    1, 0);
     grid->addLayout(leftRow({ChkWidth, EditWidth}), 1, 1);
-    grid->addWidget(named(new QLabel(QStringLiteral("품질조정 :"), GrpOption), QStringLiteral("LblQuality")), 2, 0);
+    grid->addWidget(named(new QLabel(QStringLiteral("품질조정 :"), GrpOption), QStringLiteral("LblQuality")),
+                    2, 0);
     grid->addLayout(leftRow({EditQuality}), 2, 1);
     grid->setColumnStretch(1, 1);
     return GrpOption;
@@ -166,10 +171,13 @@ QGroupBox *TSettingsCard::buildJobGroup()
     // 0: one worker per core.
     EditWorkers->setSpecialValueText(QStringLiteral("자동"));
     EditWorkers->setValue(0);
-    ChkKeepMeta = named(new QCheckBox(QStringLiteral("메타데이터 유지"), GrpJob), QStringLiteral("ChkKeepMeta"));
+    ChkKeepMeta =
+        named(new QCheckBox(QStringLiteral("메타데이터 유지"), GrpJob), QStringLiteral("ChkKeepMeta"));
     ChkKeepMeta->setChecked(true);
-    ChkKeepTree = named(new QCheckBox(QStringLiteral("폴더 구조 유지"), GrpJob), QStringLiteral("ChkKeepTree"));
-    grid->addWidget(named(new QLabel(QStringLiteral("동시 작업 :"), GrpJob), QStringLiteral("LblWorkers")), 0, 0);
+    ChkKeepTree =
+        named(new QCheckBox(QStringLiteral("폴더 구조 유지"), GrpJob), QStringLiteral("ChkKeepTree"));
+    grid->addWidget(named(new QLabel(QStringLiteral("동시 작업 :"), GrpJob), QStringLiteral("LblWorkers")), 0,
+                    0);
     grid->addLayout(leftRow({EditWorkers}), 0, 1);
     grid->addWidget(ChkKeepMeta, 1, 0, 1, 2);
     grid->addWidget(ChkKeepTree, 2, 0, 1, 2);
@@ -219,9 +227,12 @@ void TSettingsCard::connectControls()
     connectSpinBox(EditWidth, &FWidthText, TSettingId::Width);
     connectSpinBox(EditQuality, &FQualityText, TSettingId::Quality);
     connect(BtnSaveDir, &QAbstractButton::clicked, this, &TSettingsCard::BtnSaveDirClick);
-    connect(EditWorkers, &QSpinBox::valueChanged, this, [](int value) { SaveSetting(TSettingId::Workers, value); });
-    connect(ChkKeepMeta, &QAbstractButton::toggled, this, [](bool on) { SaveSetting(TSettingId::KeepMeta, on); });
-    connect(ChkKeepTree, &QAbstractButton::toggled, this, [](bool on) { SaveSetting(TSettingId::KeepTree, on); });
+    connect(EditWorkers, &QSpinBox::valueChanged, this,
+            [](int value) { SaveSetting(TSettingId::Workers, value); });
+    connect(ChkKeepMeta, &QAbstractButton::toggled, this,
+            [](bool on) { SaveSetting(TSettingId::KeepMeta, on); });
+    connect(ChkKeepTree, &QAbstractButton::toggled, this,
+            [](bool on) { SaveSetting(TSettingId::KeepTree, on); });
 }
 
 void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
@@ -241,8 +252,8 @@ void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
 
 void TSettingsCard::Show(const TStoredSettings &settings)
 {
-    const QList<QWidget *> controls{ChkPath_1, ChkPath_2, ChkWidth, EditWidth, EditQuality, EditWorkers,
-                                    ChkKeepMeta, ChkKeepTree};
+    const QList<QWidget *> controls{ChkPath_1,   ChkPath_2,   ChkWidth,    EditWidth,
+                                    EditQuality, EditWorkers, ChkKeepMeta, ChkKeepTree};
     QList<std::shared_ptr<QSignalBlocker>> blockers;
     for (QWidget *control : controls)
         blockers.append(std::make_shared<QSignalBlocker>(control));

@@ -24,7 +24,7 @@ bool SelectFolder(QString &path, QWidget *parent = nullptr);
 class TSettingsCard : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit TSettingsCard(QWidget *parent = nullptr);
 
     // Sets every control from loaded settings; nothing is stored.
@@ -45,14 +45,14 @@ public:
 
     QRadioButton *chkPath2() const { return ChkPath_2; }
 
-signals:
+  signals:
     // The user picked a format on the card (already stored).
     void FormatChosen(const QString &format);
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     QGroupBox *buildOutputGroup();
     QGroupBox *buildOptionGroup();
     QGroupBox *buildJobGroup();

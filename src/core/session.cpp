@@ -16,7 +16,9 @@ QString DurationText(qint64 ms)
                  : QStringLiteral("%1:%2").arg(m).arg(two(sec));
 }
 
-TConversionSession::TConversionSession(TFileListModel &list, QObject *parent) : QObject(parent), FList(list) {}
+TConversionSession::TConversionSession(TFileListModel &list, QObject *parent) : QObject(parent), FList(list)
+{
+}
 
 TConversionSession::~TConversionSession()
 {
@@ -43,7 +45,8 @@ QList<TIntakeEntry> TConversionSession::Take(const QStringList &paths)
 {
     QList<TIntakeEntry> entries;
     for (const QString &given : paths) {
-        const QString path = given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given));
+        const QString path =
+            given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given));
         const QFileInfo info(path);
         TIntakeNote note = TIntakeNote::NotFound;
         if (!path.isEmpty() && info.exists()) {
@@ -63,7 +66,8 @@ QList<TIntakeEntry> TConversionSession::Take(const QStringList &paths)
     return entries;
 }
 
-TStartResult TConversionSession::StartAll(ConversionOptions options, const std::optional<QString> &outputFolder)
+TStartResult TConversionSession::StartAll(ConversionOptions options,
+                                          const std::optional<QString> &outputFolder)
 {
     if (IsRunning())
         return TStartResult::NothingToDo;
@@ -211,10 +215,12 @@ qint64 TConversionSession::ElapsedMs() const
 QString TConversionSession::Summary() const
 {
     const QString dot = QStringLiteral(" \u00B7 ");
-    QString text = Translate(QStringLiteral("성공")) + QLatin1Char(' ') + QString::number(FCounts.Converted) + dot +
-                   Translate(QStringLiteral("실패")) + QLatin1Char(' ') + QString::number(FCounts.Failed) + dot;
+    QString text = Translate(QStringLiteral("성공")) + QLatin1Char(' ') + QString::number(FCounts.Converted) +
+                   dot + Translate(QStringLiteral("실패")) + QLatin1Char(' ') +
+                   QString::number(FCounts.Failed) + dot;
     if (FCounts.Cancelled > 0)
-        text += Translate(QStringLiteral("취소")) + QLatin1Char(' ') + QString::number(FCounts.Cancelled) + dot;
+        text +=
+            Translate(QStringLiteral("취소")) + QLatin1Char(' ') + QString::number(FCounts.Cancelled) + dot;
     return text + DurationText(ElapsedMs());
 }
 

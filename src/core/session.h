@@ -54,7 +54,7 @@ struct TIntakeEntry {
 class TConversionSession : public QObject
 {
     Q_OBJECT
-public:
+  public:
     explicit TConversionSession(TFileListModel &list, QObject *parent = nullptr);
     ~TConversionSession() override; // cancels a running job and waits for it
 
@@ -91,7 +91,7 @@ public:
     // converted (interrupted)." with the parts that are not zero.
     QString Report() const;
 
-signals:
+  signals:
     // A run started with this many rows (after the rows were set Ready).
     void Started(int rows);
     void RowStarted(int row);
@@ -100,7 +100,7 @@ signals:
     // After the last row; the counts are final, the session idle again.
     void Finished(bool cancelled);
 
-private:
+  private:
     TStartResult start(const QList<int> &rows, bool resetAll, ConversionOptions options,
                        const std::optional<QString> &outputFolder);
     // The rows as job items; keepTree: each keeps its folder below the walked one.
@@ -115,7 +115,7 @@ private:
     int FIntakeFailed = 0; // given paths that added nothing, for the next run
     QString FResultFolder;
     QElapsedTimer FTimer;
-    qint64 FElapsed = 0; // the last run's length, once it ended
+    qint64 FElapsed = 0;  // the last run's length, once it ended
     bool FResume = false; // the last run was cancelled: StartAll goes on with Ready rows
 };
 

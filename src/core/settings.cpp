@@ -81,16 +81,36 @@ void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
 {
     ConversionOptions &options = settings.Options;
     switch (id) {
-    case TSettingId::SavePath: settings.OutputFolder = value.toString(); break;
-    case TSettingId::ResizeWidth: options.UseWidth = value.toBool(); break;
-    case TSettingId::Width: options.Width = value.toInt(); break;
-    case TSettingId::Quality: options.Quality = value.toInt(); break;
-    case TSettingId::Workers: options.Workers = value.toInt(); break;
-    case TSettingId::KeepMeta: options.KeepMetadata = value.toBool(); break;
-    case TSettingId::KeepTree: options.KeepTree = value.toBool(); break;
-    case TSettingId::Save: settings.IntoOutputFolder = value.toInt() == 2; break;
-    case TSettingId::Format: options.SaveFormat = value.toString(); break;
-    case TSettingId::ToolTimeout: options.TimeoutSeconds = value.toInt(); break;
+    case TSettingId::SavePath:
+        settings.OutputFolder = value.toString();
+        break;
+    case TSettingId::ResizeWidth:
+        options.UseWidth = value.toBool();
+        break;
+    case TSettingId::Width:
+        options.Width = value.toInt();
+        break;
+    case TSettingId::Quality:
+        options.Quality = value.toInt();
+        break;
+    case TSettingId::Workers:
+        options.Workers = value.toInt();
+        break;
+    case TSettingId::KeepMeta:
+        options.KeepMetadata = value.toBool();
+        break;
+    case TSettingId::KeepTree:
+        options.KeepTree = value.toBool();
+        break;
+    case TSettingId::Save:
+        settings.IntoOutputFolder = value.toInt() == 2;
+        break;
+    case TSettingId::Format:
+        options.SaveFormat = value.toString();
+        break;
+    case TSettingId::ToolTimeout:
+        options.TimeoutSeconds = value.toInt();
+        break;
     }
 }
 
@@ -118,8 +138,8 @@ QList<TSettingKey> SettingKeys()
     save.OutsideIsDefault = true;
     // The width box reads 0 when emptied, so the stored width may be 0 too.
     return {
-        textKey(TSettingId::SavePath, "savepath", GetSpecialFolder(CSIDL_DESKTOP) + QStringLiteral("/Zarvelo"),
-                TWriteBack::Never),
+        textKey(TSettingId::SavePath, "savepath",
+                GetSpecialFolder(CSIDL_DESKTOP) + QStringLiteral("/Zarvelo"), TWriteBack::Never),
         booleanKey(TSettingId::ResizeWidth, "resize_w", false),
         integerKey(TSettingId::Width, "width", 0, MaxWidth, DefaultWidth),
         integerKey(TSettingId::Quality, "quality", MinQuality, MaxQuality, DefaultQuality),
@@ -200,7 +220,8 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
     if (isSet("quality")) {
         const std::optional<int> quality = parseNumber(value("quality"), MinQuality, MaxQuality);
         if (!quality)
-            return fail(QStringLiteral("--quality needs a number from %1 to %2.").arg(MinQuality).arg(MaxQuality));
+            return fail(
+                QStringLiteral("--quality needs a number from %1 to %2.").arg(MinQuality).arg(MaxQuality));
         options.Quality = *quality;
     }
     if (isSet("workers")) {

@@ -27,7 +27,18 @@ struct ConversionOptions {
 };
 
 // The keys of the settings file (section "Config" of SettingsFileName).
-enum class TSettingId { SavePath, ResizeWidth, Width, Quality, Workers, KeepMeta, KeepTree, Save, Format, ToolTimeout };
+enum class TSettingId {
+    SavePath,
+    ResizeWidth,
+    Width,
+    Quality,
+    Workers,
+    KeepMeta,
+    KeepTree,
+    Save,
+    Format,
+    ToolTimeout
+};
 
 // What loading the file writes straight back for a key.
 enum class TWriteBack {
@@ -65,8 +76,8 @@ constexpr int MaxCommandLineWorkers = 256;
 
 // Everything the settings file holds, as the window shows it.
 struct TStoredSettings {
-    ConversionOptions Options; // SavePath left empty: that is decided when a job starts
-    QString OutputFolder;      // the chosen output folder (no trailing separator)
+    ConversionOptions Options;     // SavePath left empty: that is decided when a job starts
+    QString OutputFolder;          // the chosen output folder (no trailing separator)
     bool IntoOutputFolder = false; // the outputs go to OutputFolder, not next to their sources
 };
 

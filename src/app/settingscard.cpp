@@ -204,13 +204,14 @@ QWidget *TSettingsCard::buildInfo()
 
 void TSettingsCard::connectControls()
 {
-    for (QRadioButton *radio : std::as_const(FormatButtons)) {
-        connect(radio, &QAbstractButton::toggled, this, [this, radio](bool on) {
-            if (!on)
-                return;
-            SaveSetting(TSettingId::Format, radio->text());
-            emit FormatChosen(radio->text());
-        });
+    for (qsizetype i = 0; i < FormatButtons.size(); ++i) {
+        connect(FormatButtons[i], &QAbstractButton::toggled, this,
+                [this, caption = OutputFormats()[i].Caption](bool on) {
+                    if (!on)
+                        return;
+                    SaveSetting(TSettingId::Format, caption);
+                    emit FormatChosen(caption);
+                });
     }
     connect(ChkPath_1, &QAbstractButton::toggled, this, [](bool on) {
         if (on)
@@ -278,10 +279,10 @@ void TSettingsCard::Show(const TStoredSettings &settings)
 
 void TSettingsCard::ShowFormat(const QString &format)
 {
-    for (QRadioButton *radio : std::as_const(FormatButtons)) {
-        if (radio->text() == format) {
-            const QSignalBlocker blocker(radio);
-            radio->setChecked(true);
+    for (qsizetype i = 0; i < FormatButtons.size(); ++i) {
+        if (OutputFormats()[i].Caption == format) {
+            const QSignalBlocker blocker(FormatButtons[i]);
+            FormatButtons[i]->setChecked(true);
         }
     }
 }

@@ -14,8 +14,8 @@ class QCommandLineParser;
 // settings file or built from the command line. A job takes one copy when it
 // starts; nothing in it changes while the job runs.
 struct ConversionOptions {
-    QString SaveFormat =
-        QStringLiteral("JPG"); // "JPG", "PNG", ... or any text from /auto or the settings file
+    QString SaveFormat = OutputFormats().first().Caption; // a caption of the format table, or any text
+                                                          // from /auto or the settings file
     QString SavePath;          // output folder ending in '/', or empty: next to each source
     bool UseWidth = false;     // resize every output to Width
     int Width = FormatLimits::DefaultWidth;     // pixels (at least 1)

@@ -1,0 +1,192 @@
+// The settings value: the keys loaded from the file (with the values loading
+// writes straight back), one key saved, and the options of a --convert
+// command line, all without a window.
+
+#include "common.h"
+#include "platform.h"
+#include "settings.h"
+#include "testutil.h"
+
+#include <QCommandLineParser>
+#include <QTest>
+
+namespace
+{
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().replace(NativeLineBreak(), "\n") : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A parser knowing the command line's options, after parsing arguments.
+struct Parsed {
+    QCommandLineParser parser;
+    explicit Parsed(const QStringList &arguments)
+    {
+        for (const char *name : {"convert", "width", "quality", "out", "workers"})
+            parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("V")));
+        for (const char *name : {"keep-tree", "keep-metadata", "strip-metadata"})
+            parser.addOption(QCommandLineOption(QLatin1String(name)));
+        parser.parse(QStringList{QStringLiteral("zarvelo")} + arguments);
+    }
+};
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    // Stored text -> the loaded value -> what the file holds afterwards.
+    void load_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("into");
+        QTest::addColumn<bool>("useWidth");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<QByteArray>("written");
+
+        const QByteArray h("[Config]\n");
+        QTest::newRow("first start") << QByteArray() << "JPG" << false << false << 540 << 75 << 0
+                                     << h + "save=1\nformat=JPG\n";
+        QTest::newRow("all set") << h + "format=GIF\nsave=2\nresize_w=1\nwidth=800\nquality=90\nworkers=4\n"
+                                 << "GIF" << true << true << 800 << 90 << 4
+                                 << h + "format=GIF\nsave=2\nresize_w=1\nwidth=800\nquality=90\nworkers=4\n";
+        QTest::newRow("out of range") << h + "quality=7\nwidth=99999\nworkers=500\nsave=9\n"
+                                      << "JPG" << false << false << 65535 << 40 << 64
+                                      << h + "quality=40\nwidth=65535\nworkers=64\nsave=1\nformat=JPG\n";
+        QTest::newRow("not numbers") << h + "quality=high\nwidth=\nresize_w=yes\n"
+                                     << "JPG" << false << false << 540 << 75 << 0
+                                     << h + "quality=high\nwidth=\nresize_w=yes\nsave=1\nformat=JPG\n";
+        QTest::newRow("format outside the table kept, not written")
+            << h + "format=bmp\n"
+            << "bmp" << false << false << 540 << 75 << 0 << h + "format=bmp\nsave=1\n";
+        QTest::newRow("hex width, odd boolean") << h + "width=$400\nresize_w=7\n"
+                                                << "JPG" << false << true << 1024 << 75 << 0
+                                                << h + "width=1024\nresize_w=1\nsave=1\nformat=JPG\n";
+    }
+
+    void load()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, format);
+        QFETCH(bool, into);
+        QFETCH(bool, useWidth);
+        QFETCH(int, width);
+        QFETCH(int, quality);
+        QFETCH(int, workers);
+        QFETCH(QByteArray, written);
+
+        testutil::ProgramFolderScope scope;
+        if (!stored.isEmpty())
+            QVERIFY(writeAll(scope.iniPath(), stored));
+        const TStoredSettings settings = LoadSettings();
+        QCOMPARE(settings.Options.SaveFormat, format);
+        QCOMPARE(settings.IntoOutputFolder, into);
+        QCOMPARE(settings.Options.UseWidth, useWidth);
+        QCOMPARE(settings.Options.Width, width);
+        QCOMPARE(settings.Options.Quality, quality);
+        QCOMPARE(settings.Options.Workers, workers);
+        QVERIFY(settings.Options.SavePath.isEmpty());
+        QCOMPARE(settings.OutputFolder, GetSpecialFolder(CSIDL_DESKTOP) + QStringLiteral("/Zarvelo"));
+        QCOMPARE(readAll(scope.iniPath()), written);
+        // A second load finds nothing more to write.
+        LoadSettings();
+        QCOMPARE(readAll(scope.iniPath()), written);
+    }
+
+    // Every key of the table saves and reads back under its own name.
+    void saveAndRead()
+    {
+        testutil::ProgramFolderScope scope;
+        SaveSetting(TSettingId::Quality, 55);
+        SaveSetting(TSettingId::KeepTree, true);
+        SaveSetting(TSettingId::SavePath, QStringLiteral("/tmp/[a] 50% \"b\""));
+        QCOMPARE(readAll(scope.iniPath()),
+                 QByteArray("[Config]\nquality=55\nkeeptree=1\nsavepath=/tmp/[a] 50% \"b\"\n"));
+        QCOMPARE(ReadSetting(TSettingId::Quality).toInt(), 55);
+        QCOMPARE(ReadSetting(TSettingId::KeepTree).toBool(), true);
+        QCOMPARE(ReadSetting(TSettingId::SavePath).toString(), QStringLiteral("/tmp/[a] 50% \"b\""));
+        QCOMPARE(ReadSetting(TSettingId::ToolTimeout).toInt(), 0);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error"); // the start of the error, empty when usable
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("width"); // 0: UseWidth off
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<bool>("keepMeta");
+
+        QTest::newRow("format only") << QStringList{"--convert", "png"} << ""
+                                     << "PNG" << 0 << 75 << 0 << true;
+        QTest::newRow("jpeg, all set")
+            << QStringList{"--convert", "JPEG", "--width",         "1", "--quality", "100",
+                           "--workers", "256",  "--strip-metadata"}
+            << ""
+            << "JPG" << 1 << 100 << 256 << false;
+        QTest::newRow("tif") << QStringList{"--convert", " tif ", "--width", "65535"} << ""
+                             << "TIFF" << 65535 << 75 << 0 << true;
+        QTest::newRow("no format") << QStringList{"--width", "5"} << "--convert FORMAT is missing"
+                                   << "" << 0 << 0 << 0 << true;
+        QTest::newRow("unknown format")
+            << QStringList{"--convert", "bmp"} << "unknown format 'bmp' (JPG, PNG, GIF, WEBP or TIFF)"
+            << "" << 0 << 0 << 0 << true;
+        QTest::newRow("width 0") << QStringList{"--convert", "png", "--width", "0"}
+                                 << "--width needs a number from 1 to 65535"
+                                 << "" << 0 << 0 << 0 << true;
+        QTest::newRow("quality 39") << QStringList{"--convert", "png", "--quality", "39"}
+                                    << "--quality needs a number from 40 to 100"
+                                    << "" << 0 << 0 << 0 << true;
+        QTest::newRow("workers 257") << QStringList{"--convert", "png", "--workers", "257"}
+                                     << "--workers needs a number from 0 to 256"
+                                     << "" << 0 << 0 << 0 << true;
+        QTest::newRow("both metadata")
+            << QStringList{"--convert", "png", "--keep-metadata", "--strip-metadata"}
+            << "--keep-metadata and --strip-metadata"
+            << "" << 0 << 0 << 0 << true;
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        QFETCH(QString, format);
+        QFETCH(int, width);
+        QFETCH(int, quality);
+        QFETCH(int, workers);
+        QFETCH(bool, keepMeta);
+
+        const Parsed parsed(arguments);
+        const TCommandLineOptions result = OptionsFromCommandLine(parsed.parser);
+        if (!error.isEmpty()) {
+            QVERIFY2(result.Error.startsWith(error), qPrintable(result.Error));
+            return;
+        }
+        QCOMPARE(result.Error, QString());
+        QCOMPARE(result.Options.SaveFormat, format);
+        QCOMPARE(result.Options.UseWidth, width > 0);
+        if (width > 0)
+            QCOMPARE(result.Options.Width, width);
+        QCOMPARE(result.Options.Quality, quality);
+        QCOMPARE(result.Options.Workers, workers);
+        QCOMPARE(result.Options.KeepMetadata, keepMeta);
+        QVERIFY(result.Options.SavePath.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"

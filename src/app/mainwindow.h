@@ -63,7 +63,6 @@ public:
     // The output format: one of the table's captions, or any stored or
     // command-line text.
     QString SaveFormat() const { return FSaveFormat; }
-    TWindowMode Mode() const { return FMode; }
     bool IsAutoMode() const { return FMode != TWindowMode::Normal; }
     // Whether a job runs (until its Finished signal has been handled).
     bool IsBusy() const;
@@ -73,7 +72,6 @@ public:
     // The folder of the last job's outputs, as the open-folder button opens it.
     QString ResultFolder() const;
 
-    TConversionSession *session() const { return FSession; }
     TFileListModel *fileList() const { return FModel; }
     QTreeView *listFile() const { return ListFile; }
     TStyledButton *btnStart() const { return BtnStart; }

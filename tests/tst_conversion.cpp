@@ -215,13 +215,16 @@ QByteArray exifSegment(quint16 orientation)
 }
 
 // A JPEG made by the image tool, 60×40, red on the left and blue on the
-// right, with the Exif segment put after its JFIF header.
-bool writeExifJpeg(const QString &path, quint16 orientation)
+// right (with the colour profile at profile, when given), with the Exif
+// segment put after its JFIF header.
+bool writeExifJpeg(const QString &path, quint16 orientation, const QString &profile = QString())
 {
-    runTool(QStringLiteral("magick"),
-            {QStringLiteral("-size"), QStringLiteral("30x40"), QStringLiteral("xc:red"),
-             QStringLiteral("-size"), QStringLiteral("30x40"), QStringLiteral("xc:blue"),
-             QStringLiteral("+append"), path});
+    QStringList arguments = {QStringLiteral("-size"),  QStringLiteral("30x40"), QStringLiteral("xc:red"),
+                             QStringLiteral("-size"),  QStringLiteral("30x40"), QStringLiteral("xc:blue"),
+                             QStringLiteral("+append")};
+    if (!profile.isEmpty())
+        arguments << QStringLiteral("-profile") << profile;
+    runTool(QStringLiteral("magick"), arguments << path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -280,6 +283,7 @@ class TestConversion : public QObject
     void truncatedSourceFails();
     void greyPictureWithRgbProfile_data();
     void greyPictureWithRgbProfile();
+    void missingTools_data();
     void missingTools();
     void hostileNames_data();
     void hostileNames();
@@ -346,53 +350,80 @@ void TestConversion::makeOutputPath_data()
     QTest::addColumn<QString>("savePath");     // "@OUT" stands for a second folder
     QTest::addColumn<QStringList>("existing"); // names made first; a trailing '/' makes a folder
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("next"); // the name a file appearing under expected pushes the output to
 
     QTest::newRow("free name") << "photo.jpg"
                                << "PNG"
-                               << "" << QStringList{} << "photo.png";
+                               << "" << QStringList{} << "photo.png"
+                               << "photo (1).png";
     QTest::newRow("first collision") << "photo.jpg"
                                      << "PNG"
-                                     << "" << QStringList{"photo.png"} << "photo (1).png";
+                                     << "" << QStringList{"photo.png"} << "photo (1).png"
+                                     << "photo (2).png";
     QTest::newRow("second collision") << "photo.jpg"
                                       << "PNG"
-                                      << "" << QStringList{"photo.png", "photo (1).png"} << "photo (2).png";
+                                      << "" << QStringList{"photo.png", "photo (1).png"} << "photo (2).png"
+                                      << "photo (3).png";
     QTest::newRow("gap is not reused") << "photo.jpg"
                                        << "PNG"
-                                       << "" << QStringList{"photo.png", "photo (2).png"} << "photo (1).png";
+                                       << "" << QStringList{"photo.png", "photo (2).png"} << "photo (1).png"
+                                       << "photo (3).png";
     QTest::newRow("last extension only") << "a.b.jpg"
                                          << "PNG"
-                                         << "" << QStringList{} << "a.b.png";
+                                         << "" << QStringList{} << "a.b.png"
+                                         << "a.b (1).png";
     QTest::newRow("no extension") << "noext"
                                   << "GIF"
-                                  << "" << QStringList{} << "noext.gif";
+                                  << "" << QStringList{} << "noext.gif"
+                                  << "noext (1).gif";
     QTest::newRow("TIFF lower case") << "photo.jpg"
                                      << "TIFF"
-                                     << "" << QStringList{} << "photo.tiff";
+                                     << "" << QStringList{} << "photo.tiff"
+                                     << "photo (1).tiff";
     QTest::newRow("WEBP lower case") << "photo.jpg"
                                      << "WEBP"
-                                     << "" << QStringList{} << "photo.webp";
+                                     << "" << QStringList{} << "photo.webp"
+                                     << "photo (1).webp";
     QTest::newRow("folder does not count") << "photo.jpg"
                                            << "PNG"
-                                           << "" << QStringList{"photo.png/"} << "photo.png";
+                                           << "" << QStringList{"photo.png/"} << "photo.png"
+                                           << "photo (1).png";
     // "?" marks the name expected where the file system tells case apart,
     // the one after it where it does not (Windows): there "photo.png" is
     // photo.PNG and would replace it.
     QTest::newRow("same name other case") << "photo.jpg"
                                           << "PNG"
-                                          << "" << QStringList{"photo.PNG"} << "photo.png?photo (1).png";
+                                          << "" << QStringList{"photo.PNG"} << "photo.png?photo (1).png"
+                                          << "photo (1).png?photo (2).png";
     QTest::newRow("save folder without slash") << "photo.jpg"
                                                << "PNG"
-                                               << "@OUT" << QStringList{} << "@OUT/photo.png";
+                                               << "@OUT" << QStringList{} << "@OUT/photo.png"
+                                               << "@OUT/photo (1).png";
     QTest::newRow("save folder with slash")
         << "photo.jpg"
         << "PNG"
-        << "@OUT/" << QStringList{"@OUT/photo.png"} << "@OUT/photo (1).png";
+        << "@OUT/" << QStringList{"@OUT/photo.png"} << "@OUT/photo (1).png"
+        << "@OUT/photo (2).png";
     QTest::newRow("taken beside source only") << "photo.jpg"
                                               << "PNG"
-                                              << "@OUT/" << QStringList{"photo.png"} << "@OUT/photo.png";
+                                              << "@OUT/" << QStringList{"photo.png"} << "@OUT/photo.png"
+                                              << "@OUT/photo (1).png";
     QTest::newRow("dangling link is taken") << "photo.jpg"
                                             << "PNG"
-                                            << "" << QStringList{"photo.png@"} << "photo (1).png";
+                                            << "" << QStringList{"photo.png@"} << "photo (1).png"
+                                            << "photo (2).png";
+    // The same rule for the next name: a folder leaves it free, a file or a
+    // dangling link takes it.
+    QTest::newRow("next: folder does not count")
+        << "photo.jpg"
+        << "PNG"
+        << "" << QStringList{"photo (1).png/", "photo (2).png"} << "photo.png"
+        << "photo (1).png";
+    QTest::newRow("next: file and link are taken")
+        << "photo.jpg"
+        << "PNG"
+        << "" << QStringList{"photo (1).png", "photo (2).png@"} << "photo.png"
+        << "photo (3).png";
 }
 
 void TestConversion::makeOutputPath()
@@ -402,6 +433,7 @@ void TestConversion::makeOutputPath()
     QFETCH(QString, savePath);
     QFETCH(QStringList, existing);
     QFETCH(QString, expected);
+    QFETCH(QString, next);
 
     QTemporaryDir sourceDir;
     QTemporaryDir outDir;
@@ -419,12 +451,17 @@ void TestConversion::makeOutputPath()
             QVERIFY(writeFile(resolve(name), "x"));
     }
     if (expected.contains(QLatin1Char('?'))) {
-        const bool foldsCase = QFileInfo::exists(resolve(existing.first().toLower()));
-        expected = expected.section(QLatin1Char('?'), foldsCase ? 1 : 0, foldsCase ? 1 : 0);
+        const int choice = QFileInfo::exists(resolve(existing.first().toLower())) ? 1 : 0;
+        expected = expected.section(QLatin1Char('?'), choice, choice);
+        next = next.section(QLatin1Char('?'), choice, choice);
     }
     ConversionOptions options = optionsFor(format);
     options.SavePath = savePath.isEmpty() ? QString() : resolve(savePath);
     QCOMPARE(MakeOutputPath(options, resolve(source), format), resolve(expected));
+    // A job's names follow the same rule.
+    TOutputNames names;
+    QCOMPARE(names.Reserve(options, resolve(source), format), resolve(expected));
+    QCOMPARE(names.ReserveNext(resolve(expected)), resolve(next));
 }
 
 void TestConversion::parameterTexts_data()
@@ -913,34 +950,85 @@ void TestConversion::greyPictureWithRgbProfile()
     QVERIFY(!QImage(outDir.path() + QLatin1Char('/') + outputs.first()).isNull());
 }
 
+void TestConversion::missingTools_data()
+{
+    QTest::addColumn<QStringList>("present"); // the tools in the vendor folder
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("none: picture") << QStringList{} << "photo.png"
+                                   << "PNG"
+                                   << "PNG"
+                                   << "image tool missing";
+    QTest::newRow("none: picture to JPG") << QStringList{} << "photo.png"
+                                          << "PNG"
+                                          << "JPG"
+                                          << "image tool missing";
+    QTest::newRow("none: PDF") << QStringList{} << "doc.pdf"
+                               << "PDF"
+                               << "PNG"
+                               << "PostScript interpreter missing";
+    QTest::newRow("none: Illustrator") << QStringList{} << "doc.ai"
+                                       << "AI"
+                                       << "PNG"
+                                       << "PostScript interpreter missing";
+    QTest::newRow("no encoder") << QStringList{"magick", "gs"} << "photo.png"
+                                << "PNG"
+                                << "JPG"
+                                << "JPEG encoder missing";
+    QTest::newRow("no image tool for the pages") << QStringList{"gs", "cjpeg"} << "doc.pdf"
+                                                 << "PDF"
+                                                 << "PNG"
+                                                 << "pages 1, 2, 3 of 3 failed: image tool missing";
+    QTest::newRow("no image tool after the render") << QStringList{"gs"} << "doc.ai"
+                                                    << "AI"
+                                                    << "PNG"
+                                                    << "image tool missing";
+}
+
+// A tool that is not there fails the conversion with a reason that names
+// it, writes nothing and leaves no scratch folder.
 void TestConversion::missingTools()
 {
-    QTemporaryDir emptyProgramFolder;
+    QFETCH(QStringList, present);
+    QFETCH(QString, source);
+    QFETCH(QString, type);
+    QFETCH(QString, format);
+    QFETCH(QString, reason);
+
+    QTemporaryDir programFolder;
     QTemporaryDir sourceDir;
-    for (const char *name : {"photo.png", "doc.pdf", "doc.ai"})
-        QVERIFY(QFile::copy(fixture(QLatin1String(name)),
-                            sourceDir.path() + QLatin1Char('/') + QLatin1String(name)));
-    const QStringList sourcesBefore = entries(sourceDir.path());
+    const QString vendor = programFolder.path() + QStringLiteral("/vendor/");
+    QVERIFY(QDir().mkpath(vendor));
+    for (const QString &tool : present) {
+        const QString name = QFileInfo(vendorTool(tool)).fileName();
+        QVERIFY(QFile::link(vendorTool(tool), vendor + name) || QFile::copy(vendorTool(tool), vendor + name));
+    }
+    const QString path = sourceDir.path() + QLatin1Char('/') + source;
+    QVERIFY(QFile::copy(fixture(source), path));
+    const QStringList programBefore = testutil::entriesBelow(programFolder.path());
     const QStringList cacheBefore = entries(cacheFolder());
 
-    // No vendor folder and no tools on PATH either (the lookup is made once,
-    // here: no other test of this program runs without vendor/).
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(emptyProgramFolder.path()));
-    SetProgramFolder(emptyProgramFolder.path());
-    const QString folder = sourceDir.path() + QLatin1Char('/');
-    for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG")}) {
-        const ConversionOptions options = optionsFor(format);
-        QVERIFY(!ConvertRaster(options, folder + QStringLiteral("photo.png"), QStringLiteral("PNG"), 0,
-                               QString()));
-        QVERIFY(!ConvertPdf(options, folder + QStringLiteral("doc.pdf")));
-        QVERIFY(!ConvertAi(options, folder + QStringLiteral("doc.ai")));
-    }
+    // No tools on PATH either (the system's programs are looked up once, in
+    // this test: no other test of this program runs without them in vendor/).
+    const QByteArray systemPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(programFolder.path()));
+    SetProgramFolder(programFolder.path());
+    ConversionOptions options = optionsFor(format);
+    options.SavePath = sourceDir.path() + QStringLiteral("/out/");
+    QVERIFY(QDir().mkpath(options.SavePath));
+    const ConversionResult result = ConvertFile(options, path, type);
     SetProgramFolder(QString());
-    qputenv("PATH", path);
+    qputenv("PATH", systemPath);
 
-    QCOMPARE(entries(sourceDir.path()), sourcesBefore);
-    QCOMPARE(entries(emptyProgramFolder.path()), QStringList());
+    QVERIFY(!result.Success);
+    QVERIFY(!result.Cancelled);
+    QCOMPARE(result.Reason, reason);
+    QCOMPARE(result.Outputs, QStringList());
+    QCOMPARE(entries(options.SavePath), QStringList());
+    QCOMPARE(testutil::entriesBelow(programFolder.path()), programBefore);
     QCOMPARE(entries(cacheFolder()), cacheBefore);
 }
 
@@ -1160,21 +1248,31 @@ void TestConversion::exifCarriedOrientationNormal()
 void TestConversion::keepMetadataOffStrips_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::addColumn<bool>("carried"); // whether the route carries EXIF data when kept
-    QTest::newRow("JPG") << "JPG" << true;
-    QTest::newRow("jpg (direct)") << "jpg" << true;
-    QTest::newRow("PNG") << "PNG" << true;
-    QTest::newRow("WEBP") << "WEBP" << false;
-    QTest::newRow("TIFF") << "TIFF" << false;
+    QTest::addColumn<bool>("exifKept");    // whether the route carries EXIF data when kept
+    QTest::addColumn<bool>("profileKept"); // whether it carries the colour profile when kept
+    // The JPG route turns the pixels into sRGB and writes no profile.
+    QTest::newRow("JPG") << "JPG" << true << false;
+    QTest::newRow("jpg (direct)") << "jpg" << true << true;
+    QTest::newRow("PNG") << "PNG" << true << true;
+    QTest::newRow("GIF") << "GIF" << false << true;
+    QTest::newRow("WEBP") << "WEBP" << false << true;
+    QTest::newRow("TIFF") << "TIFF" << false << true;
 }
 
+// Kept, the output holds what its route carries of the source's EXIF data
+// and colour profile; stripped, it holds neither.
 void TestConversion::keepMetadataOffStrips()
 {
     QFETCH(QString, format);
-    QFETCH(bool, carried);
+    QFETCH(bool, exifKept);
+    QFETCH(bool, profileKept);
+    const QString icc = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
+    if (!QFile::exists(icc))
+        QSKIP("no sRGB profile on this machine");
     QTemporaryDir work;
     const QString source = work.path() + QStringLiteral("/meta.jpg");
-    QVERIFY(writeExifJpeg(source, 1));
+    QVERIFY(writeExifJpeg(source, 1, icc));
+    QCOMPARE(imageProperty(source, QStringLiteral("%[profiles]")), QStringLiteral("exif,icc"));
     for (const bool keep : {true, false}) {
         ConversionOptions options = optionsFor(format);
         options.KeepMetadata = keep;
@@ -1185,7 +1283,12 @@ void TestConversion::keepMetadataOffStrips()
         const QString output = result.Outputs.value(0);
         QCOMPARE(imageProperty(output, QStringLiteral("%[EXIF:DateTime]")) ==
                      QLatin1String("2021:05:06 07:08:09"),
-                 keep && carried);
+                 keep && exifKept);
+        // The tool lists the profiles by name ("exif,icc"), and warns when there is none.
+        QCOMPARE(imageProperty(output, QStringLiteral("%[profiles]"))
+                     .split(QLatin1Char(','))
+                     .contains(QStringLiteral("icc")),
+                 keep && profileKept);
     }
 }
 

@@ -96,6 +96,46 @@ JobRun runJob(const QList<TJobItem> &items, const ConversionOptions &options, in
     return run;
 }
 
+// Every signal of a job, delivered to the test's thread as the window gets
+// them; the job is destroyed before the log is returned.
+struct SignalLog {
+    QList<int> started;
+    QList<int> rows;
+    QStringList reasons;
+    QList<int> progress;
+    QList<bool> finished;
+    int workers = 0;
+    bool runningAtEnd = false; // IsRunning() after the end (or, unstarted, before the job went)
+};
+
+// Runs a job to its end when start is set, else only makes and destroys it;
+// then waits a moment for stray signals.
+SignalLog logJob(const QList<TJobItem> &items, const ConversionOptions &options, int workers, bool start)
+{
+    SignalLog log;
+    QObject receiver;
+    {
+        TConversionJob job(items, options, workers);
+        log.workers = job.WorkerCount();
+        QObject::connect(&job, &TConversionJob::RowStarted, &receiver, [&](int i) { log.started << i; });
+        QObject::connect(&job, &TConversionJob::RowFinished, &receiver,
+                         [&](int i, const ConversionResult &r) {
+                             log.rows << i;
+                             log.reasons << r.Reason;
+                         });
+        QObject::connect(&job, &TConversionJob::Progress, &receiver, [&](int n, int) { log.progress << n; });
+        QObject::connect(&job, &TConversionJob::Finished, &receiver, [&](bool c) { log.finished << c; });
+        if (start) {
+            job.Start();
+            if (!QTest::qWaitFor([&] { return !log.finished.isEmpty(); }, 60000))
+                qWarning("job did not finish");
+        }
+        log.runningAtEnd = job.IsRunning();
+    }
+    QTest::qWait(100);
+    return log;
+}
+
 } // namespace
 
 class TestJobCore : public QObject
@@ -191,18 +231,40 @@ class TestJobCore : public QObject
         }
     }
 
-    // An empty job ends at once, not cancelled; a job never started ends with
-    // its object; more workers than items start no idle threads' signals.
+    // An empty job ends at once, not cancelled, with no row or progress
+    // signal; a job never started ends with its object, silent and having
+    // written nothing; more workers than items send the signals of one
+    // worker, none from the idle ones.
     void emptyAndUnstarted()
     {
-        const JobRun run = runJob({}, ConversionOptions(), 4);
-        QVERIFY(run.finished);
-        QVERIFY(!run.cancelled);
-        QVERIFY(run.results.isEmpty());
+        const SignalLog empty = logJob({}, ConversionOptions(), 4, true);
+        QCOMPARE(empty.finished, QList<bool>{false});
+        QCOMPARE(empty.started, QList<int>());
+        QCOMPARE(empty.progress, QList<int>());
+        QVERIFY(empty.rows.isEmpty());
+        QVERIFY(!empty.runningAtEnd);
 
-        TConversionJob never({{m_mixed + "a.png", "PNG", {}}}, ConversionOptions(), 0);
-        QVERIFY(never.WorkerCount() >= 1);
-        QVERIFY(!never.IsRunning());
+        QTemporaryDir out;
+        ConversionOptions options;
+        options.SavePath = out.path() + QLatin1Char('/');
+        const SignalLog never = logJob({{m_mixed + "a.png", "PNG", {}}}, options, 0, false);
+        QVERIFY(never.workers >= 1);
+        QVERIFY(!never.runningAtEnd);
+        QCOMPARE(never.finished, QList<bool>());
+        QCOMPARE(never.started, QList<int>());
+        QVERIFY(never.rows.isEmpty());
+        QCOMPARE(testutil::entriesBelow(options.SavePath), QStringList());
+
+        // An item without a type fails without a tool.
+        const SignalLog one = logJob({{m_mixed + "a.png", "", {}}}, options, 4, true);
+        QCOMPARE(one.workers, 4);
+        QCOMPARE(one.started, QList<int>{0});
+        QCOMPARE(one.rows, QList<int>{0});
+        QCOMPARE(one.reasons, QStringList{QStringLiteral("not a supported image")});
+        QCOMPARE(one.progress, QList<int>{1});
+        QCOMPARE(one.finished, QList<bool>{false});
+        QVERIFY(!one.runningAtEnd);
+        QCOMPARE(testutil::entriesBelow(options.SavePath), QStringList());
     }
 
     // Cancel after the first finished item: finished outputs stay, no other

@@ -1,10 +1,8 @@
 #pragma once
 
+#include "engine/outputnames.h"
 #include "settings.h"
 
-#include <QHash>
-#include <QMutex>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -12,12 +10,12 @@
 #include <memory>
 
 class TCancelFlag;
-class TOutputNames;
 class TTaskGroup;
 
 // What one run needs besides the user's choices: the job's cancel request,
 // its output-name reservations and its idle workers. The job owns it; a
-// conversion called alone gets a fresh one.
+// conversion called alone gets a fresh one. The engine reaches the job
+// through nothing else.
 struct TRunContext {
     int ToolThreads = 0;                 // threads each image tool run may use; 0: the tool's own choice
     const TCancelFlag *Cancel = nullptr; // a cancel request that stops the running tools
@@ -38,33 +36,6 @@ struct ConversionResult {
     explicit operator bool() const { return Success; }
 };
 
-// Output names handed out to the conversions of one job. A name is free when
-// no entry exists under it and no conversion of the job holds it. Thread-safe.
-class TOutputNames
-{
-  public:
-    // The output name for sourcePath in format: the one reserved for it
-    // earlier, else the first free name ("name.ext", "name (1).ext", ...),
-    // which is then held for it.
-    QString Reserve(const ConversionOptions &options, const QString &sourcePath, const QString &format);
-    // The next free " (n)" name after path, held from now on (used when a
-    // file appeared under a reserved name meanwhile).
-    QString ReserveNext(const QString &path);
-
-  private:
-    // The first " (n)" name after path that no entry has and nobody holds;
-    // call with FMutex held.
-    QString nextFree(const QString &path) const;
-
-    QMutex FMutex;
-    QSet<QString> FHeld;
-    QHash<QString, QString> FBySource;
-};
-
-// A path for the output of sourcePath in format (lower-cased as extension)
-// that names no existing entry: "name.ext", then "name (1).ext", ...
-QString MakeOutputPath(const ConversionOptions &options, const QString &sourcePath, const QString &format);
-
 // Converts one image with the image tool (and the JPEG encoder for "JPG").
 // imageType is the source's type text; scalePercent a resize used only when
 // UseWidth is off (0: none); readFrom, when not empty, is read instead of
@@ -83,7 +54,7 @@ ConversionResult ConvertAi(const ConversionOptions &options, const QString &sour
 ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath,
                             const TRunContext &run = TRunContext());
 
-// The conversion of one listed file: the pipeline chosen by its type text
-// ("PDF", "AI", else raster; an empty type fails without running a tool).
+// The conversion of one listed file: the route chosen by the input kind of
+// its type text (InputKindOf; an empty type fails without running a tool).
 ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type,
                              const TRunContext &run = TRunContext());

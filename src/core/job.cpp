@@ -33,7 +33,74 @@ struct TConversionJob::Private {
     int busy = 0;
     std::deque<std::shared_ptr<TTaskGroup>> shared;
     QWaitCondition wake;
+
+    // What a worker does next: help with shared work, convert an item, or
+    // (neither set) end.
+    struct Next {
+        std::shared_ptr<TTaskGroup> help;
+        int index = -1;
+        ConversionOptions options;
+    };
+    // Waits for the next thing to do; call with mutex held.
+    Next take();
+    // Takes item index with the options it is converted with, its output
+    // name reserved; call with mutex held.
+    ConversionOptions startItem(int index);
+    // Converts item index; an unexpected error fails it, the job goes on.
+    ConversionResult convert(int index, const ConversionOptions &itemOptions) const;
 };
+
+TConversionJob::Private::Next TConversionJob::Private::take()
+{
+    // Shared parts of started items first; with no item left, a worker
+    // waits for parts while other items are converted.
+    for (;;) {
+        while (!shared.empty() && !shared.front()->HasWork())
+            shared.pop_front();
+        if (!shared.empty() || cancel.IsCancelled() || next < items.size() || busy == 0)
+            break;
+        wake.wait(&mutex);
+    }
+    Next what;
+    if (!shared.empty())
+        what.help = shared.front();
+    else if (!cancel.IsCancelled() && next < items.size()) {
+        what.index = next++;
+        what.options = startItem(what.index);
+    }
+    return what;
+}
+
+ConversionOptions TConversionJob::Private::startItem(int index)
+{
+    ++busy;
+    const TJobItem &item = items.at(index);
+    ConversionOptions itemOptions = options;
+    if (!itemOptions.SavePath.isEmpty() && !item.RelativeFolder.isEmpty()) {
+        itemOptions.SavePath += item.RelativeFolder + QLatin1Char('/');
+        QDir().mkpath(itemOptions.SavePath);
+    }
+    // Taking the item and reserving its output name happen under one lock,
+    // in item order: a name is held before any later item can ask for one,
+    // as in a one-worker run. A PDF writes only page files, whose names its
+    // pages reserve in page order; a name of its own would only push a
+    // later "name.ext" to "name (1).ext".
+    const InputKind kind = InputKindOf(item.Type);
+    if (kind != InputKind::None && kind != InputKind::Pdf)
+        run.Names->Reserve(itemOptions, item.FileName, itemOptions.SaveFormat);
+    return itemOptions;
+}
+
+ConversionResult TConversionJob::Private::convert(int index, const ConversionOptions &itemOptions) const
+{
+    try {
+        return ConvertFile(itemOptions, items.at(index).FileName, items.at(index).Type, run);
+    } catch (...) {
+        ConversionResult result;
+        result.Reason = QStringLiteral("unexpected error");
+        return result;
+    }
+}
 
 TConversionJob::TConversionJob(QList<TJobItem> items, ConversionOptions options, int workers, QObject *parent)
     : QObject(parent), d(new Private)
@@ -81,57 +148,19 @@ void TConversionJob::Start()
 
     const auto work = [this, total] {
         for (;;) {
-            ConversionOptions options;
-            int index = -1;
-            std::shared_ptr<TTaskGroup> help;
+            Private::Next next;
             {
-                // Taking the next item and reserving its output name happen
-                // under one lock, in item order: a name is held before any
-                // later item can ask for one, as in a one-worker run.
                 QMutexLocker lock(&d->mutex);
-                // Shared parts of started items first; with no item left, a
-                // worker waits for parts while other items are converted.
-                for (;;) {
-                    while (!d->shared.empty() && !d->shared.front()->HasWork())
-                        d->shared.pop_front();
-                    if (!d->shared.empty() || d->cancel.IsCancelled() || d->next < total || d->busy == 0)
-                        break;
-                    d->wake.wait(&d->mutex);
-                }
-                if (!d->shared.empty()) {
-                    help = d->shared.front();
-                } else {
-                    if (d->cancel.IsCancelled() || d->next >= total)
-                        break;
-                    index = d->next++;
-                    ++d->busy;
-                    const TJobItem &item = d->items.at(index);
-                    options = d->options;
-                    if (!options.SavePath.isEmpty() && !item.RelativeFolder.isEmpty()) {
-                        options.SavePath += item.RelativeFolder + QLatin1Char('/');
-                        QDir().mkpath(options.SavePath);
-                    }
-                    // A PDF writes only page files, whose names its pages
-                    // reserve in page order; a name of its own would only
-                    // push a later "name.ext" to "name (1).ext".
-                    if (const InputKind kind = InputKindOf(item.Type); kind != InputKind::None && kind != InputKind::Pdf)
-                        d->run.Names->Reserve(options, item.FileName, options.SaveFormat);
-                }
+                next = d->take();
             }
-            if (help) {
-                help->Help();
+            if (next.help) {
+                next.help->Help();
                 continue;
             }
-            emit RowStarted(index);
-
-            ConversionResult result;
-            try {
-                result = ConvertFile(options, d->items.at(index).FileName, d->items.at(index).Type, d->run);
-            } catch (...) {
-                // An unexpected error fails this item; the job goes on.
-                result = ConversionResult();
-                result.Reason = QStringLiteral("unexpected error");
-            }
+            if (next.index < 0)
+                break;
+            emit RowStarted(next.index);
+            const ConversionResult result = d->convert(next.index, next.options);
             QMutexLocker lock(&d->mutex);
             --d->busy;
             d->wake.wakeAll();
@@ -139,7 +168,7 @@ void TConversionJob::Start()
             // reported by no signal and stays to be converted another time.
             if (result.Cancelled || (!result.Success && d->cancel.IsCancelled()))
                 continue;
-            emit RowFinished(index, result);
+            emit RowFinished(next.index, result);
             emit Progress(++d->finished, total);
         }
 

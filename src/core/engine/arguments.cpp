@@ -1,0 +1,163 @@
+#include "arguments.h"
+
+#include "formats.h"
+#include "pathparts.h"
+#include "pdfplan.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Engine
+{
+namespace
+{
+// The input, the turn and the resize: what both routes start with.
+QStringList readAndResize(const ConversionOptions &options, const TImageFacts &facts, bool jpegRoute)
+{
+    const bool svg = InputKindOf(facts.InputType) == InputKind::Svg;
+    const TOutputFormat *known = FindOutputFormat(options.SaveFormat);
+    // Formats that hold an animation keep every frame; others take the first.
+    const bool allFrames = known && known->HoldsFrames;
+    QStringList arguments;
+    if (facts.ToolThreads > 0)
+        arguments << QStringLiteral("-limit") << QStringLiteral("thread")
+                  << QString::number(facts.ToolThreads);
+    if (svg)
+        arguments << QStringLiteral("-background") << QStringLiteral("none");
+    if (svg && options.UseWidth && facts.SvgDensity > 0)
+        arguments << QStringLiteral("-density") << QString::number(facts.SvgDensity, 'f', 0);
+    arguments << (allFrames ? facts.InputName : facts.InputName + QStringLiteral("[0]"));
+    arguments << QStringLiteral("-auto-orient");
+    if (options.UseWidth)
+        arguments << QStringLiteral("-resize") << QString::number(options.Width) + QLatin1Char('x');
+    else if (facts.ScalePercent > 0)
+        arguments << QStringLiteral("-resize") << QString::number(facts.ScalePercent) + QLatin1Char('%');
+    if (!options.KeepMetadata && !jpegRoute)
+        arguments << QStringLiteral("-strip");
+    return arguments;
+}
+} // namespace
+
+bool UsesJpegRoute(const QString &saveFormat)
+{
+    const TOutputFormat *known = FindOutputFormat(saveFormat);
+    return known && known->JpegRoute;
+}
+
+QString ScratchOutputExtension(const QString &saveFormat)
+{
+    return UsesJpegRoute(saveFormat) ? saveFormat : saveFormat.toLower();
+}
+
+QString OptionsProblem(const ConversionOptions &options, qint64 toolWidthLimit)
+{
+    const QString &format = options.SaveFormat;
+    if (!IsPlainWord(format))
+        return QStringLiteral("unknown output format \"%1\"").arg(format);
+    if (!options.UseWidth)
+        return QString();
+    if (options.Width < 1)
+        return QStringLiteral("width must be at least 1 pixel");
+    // A format named in any case ("webp" from a settings file) keeps its limit.
+    const TOutputFormat *known = ParseOutputFormat(format);
+    const qint64 formatLimit = known ? known->WidthLimit : 0;
+    if (formatLimit > 0 && options.Width > formatLimit)
+        return QStringLiteral("width %1 is above the %2 limit of %3 pixels")
+            .arg(options.Width)
+            .arg(format)
+            .arg(formatLimit);
+    if (options.Width > toolWidthLimit)
+        return QStringLiteral("width %1 is above the image tool's limit of %2 pixels")
+            .arg(options.Width)
+            .arg(toolWidthLimit);
+    return QString();
+}
+
+QStringList SvgMeasureArguments(const QString &inputName)
+{
+    return {QStringLiteral("-background"), QStringLiteral("none"),        inputName + QStringLiteral("[0]"),
+            QStringLiteral("-format"),     QStringLiteral("%w %x %U\\n"), QStringLiteral("info:")};
+}
+
+double SvgDensity(const QString &measured, int width)
+{
+    const QStringList parts = FirstLine(measured).split(QLatin1Char(' '));
+    const double naturalWidth = parts.value(0).toDouble();
+    double density = parts.value(1).toDouble();
+    if (parts.value(2) == QLatin1String("PixelsPerCentimeter"))
+        density *= 2.54;
+    if (density <= 0)
+        density = 72;
+    if (naturalWidth <= 0)
+        return 0;
+    return std::max(1.0, std::ceil(density * width / naturalWidth));
+}
+
+TImageArguments ImageArguments(const ConversionOptions &options, const TImageFacts &facts)
+{
+    const bool jpegRoute = UsesJpegRoute(options.SaveFormat);
+    TImageArguments lists;
+    lists.ImageTool = readAndResize(options, facts, jpegRoute);
+    if (!jpegRoute) {
+        if (InputTypeTakesQuality(facts.InputType))
+            lists.ImageTool << QStringLiteral("-quality") << QString::number(options.Quality);
+        lists.ImageTool << facts.OutputName;
+        return lists;
+    }
+    // An uncompressed 24-bit bitmap in sRGB (pixels with a colour profile
+    // converted first) for the encoder. "-type TrueColor" keeps it at 24
+    // bits: for an image of few colours the tool would otherwise write a 1-
+    // or 4-bit bitmap the encoder cannot read. It carries nothing but pixels:
+    // the tool would append the profile after them, which the encoder never
+    // reads (and, through the pipe, would then write to a reader that has
+    // gone).
+    if (!facts.Profile.isEmpty())
+        lists.ImageTool << QStringLiteral("-profile") << facts.Profile;
+    lists.ImageTool << QStringLiteral("-strip") << QStringLiteral("-type") << QStringLiteral("TrueColor")
+                    << QStringLiteral("-colorspace") << QStringLiteral("sRGB") << QStringLiteral("-compress")
+                    << QStringLiteral("none") << QStringLiteral("BMP3:-");
+    lists.Encoder = {QStringLiteral("-quality"), QString::number(options.Quality), QStringLiteral("-outfile"),
+                     facts.OutputName};
+    return lists;
+}
+
+QStringList InterpreterSafeArguments(const QString &entry)
+{
+    return {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
+            QStringLiteral("-dBATCH"), QStringLiteral("-dNOPROMPT"),
+            QStringLiteral("-dQUIET"), QStringLiteral("--permit-file-read=") + entry};
+}
+
+QStringList AiRenderArguments(const QString &entry, const QString &rendered)
+{
+    return InterpreterSafeArguments(entry) + QStringList{QStringLiteral("-sDEVICE=pngalpha"),
+                                                         QStringLiteral("-r96"),
+                                                         QStringLiteral("-sOutputFile=") + rendered, entry};
+}
+
+QStringList PdfInfoArguments(const QString &entry)
+{
+    return QStringList{QStringLiteral("-dNODISPLAY")} + InterpreterSafeArguments(entry) +
+           QStringList{QStringLiteral("-dPDFINFO"), entry};
+}
+
+QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder, int first, int last,
+                               const QString &stem)
+{
+    return InterpreterSafeArguments(entry) +
+           QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder,
+                       QStringLiteral("-dTextAlphaBits=4"),
+                       QStringLiteral("-dGraphicsAlphaBits=4"),
+                       QStringLiteral("-sDEVICE=bmp16m"),
+                       QStringLiteral("-r%1").arg(PdfDpi),
+                       QStringLiteral("-dFirstPage=%1").arg(first),
+                       QStringLiteral("-dLastPage=%1").arg(last),
+                       QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.bmp"),
+                       entry};
+}
+
+QStringList ResourceListArguments()
+{
+    return {QStringLiteral("-list"), QStringLiteral("resource")};
+}
+} // namespace Engine

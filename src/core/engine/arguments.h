@@ -1,0 +1,70 @@
+#pragma once
+
+#include "settings.h"
+
+#include <QString>
+#include <QStringList>
+
+// The argument lists of every tool run of a conversion, made from the user's
+// choices and from what is known about the input. Pure: no file is looked
+// at and no tool runs here. Tools see only the plain scratch names given.
+namespace Engine
+{
+// What an image tool conversion needs besides the user's choices.
+struct TImageFacts {
+    QString InputType;     // the source's type text ("PNG", "SVG", ...)
+    QString InputName;     // the input's plain name in the scratch folder
+    QString OutputName;    // the plain name the last tool writes
+    int ScalePercent = 0;  // a resize used only when UseWidth is off; 0: none
+    int ToolThreads = 0;   // threads the image tool may use; 0: its own choice
+    double SvgDensity = 0; // the density a drawing is read at (SvgDensity()); 0: none
+    QString Profile;       // the sRGB profile for the JPEG route; empty: none
+};
+
+// The image tool's list, and for the JPEG route the encoder's list that
+// reads the image tool's bitmap through a pipe (empty on the direct route).
+struct TImageArguments {
+    QStringList ImageTool;
+    QStringList Encoder;
+};
+
+// Whether the output format is written by the JPEG encoder from the image
+// tool's bitmap (the caption exactly "JPG"); any other text is written by
+// the image tool itself.
+bool UsesJpegRoute(const QString &saveFormat);
+
+// The extension of the scratch file the last tool writes for saveFormat.
+QString ScratchOutputExtension(const QString &saveFormat);
+
+// Why options cannot be honoured for any picture, or empty: a format name
+// that is not a plain word, or a width below 1 or above the format's or the
+// image tool's limit (toolWidthLimit).
+QString OptionsProblem(const ConversionOptions &options, qint64 toolWidthLimit);
+
+// The run that reads a drawing's own size and density ("%w %x %U").
+QStringList SvgMeasureArguments(const QString &inputName);
+
+// The density at which a drawing comes out about width pixels wide, from
+// the measuring run's first line; 0 when the drawing's size is unreadable.
+double SvgDensity(const QString &measured, int width);
+
+// The conversion of one picture.
+TImageArguments ImageArguments(const ConversionOptions &options, const TImageFacts &facts);
+
+// The interpreter's options that confine it to reading the entry.
+QStringList InterpreterSafeArguments(const QString &entry);
+
+// Renders an Illustrator document entry to the PNG rendered.
+QStringList AiRenderArguments(const QString &entry, const QString &rendered);
+
+// Prints the page count and sizes of the PDF entry.
+QStringList PdfInfoArguments(const QString &entry);
+
+// Renders pages first to last of the PDF entry to bitmaps named
+// stem + "001.bmp", stem + "002.bmp", ...
+QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder, int first, int last,
+                               const QString &stem);
+
+// Prints the image tool's resource limits.
+QStringList ResourceListArguments();
+} // namespace Engine

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// The routes of one conversion; each records its failure in the call.
+namespace Engine
+{
+class TCall;
+
+// Converts one picture that is reachable in the call's scratch folder as
+// inputName (of inputBytes bytes) to the output format, named after
+// nameSource: through the image tool alone, or, for JPG, through the image
+// tool and the JPEG encoder joined by a pipe. imageType is the source's
+// type text; scalePercent a resize used only when UseWidth is off (0: none).
+bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
+                  const QString &imageType, int scalePercent);
+
+// Renders the Illustrator document at sourcePath with the PostScript
+// interpreter and converts the picture.
+bool ConvertIllustrator(TCall &call, const QString &sourcePath);
+
+// Renders the pages of the PDF at sourcePath a few at a time and converts
+// each page; pages are shared with the job's idle workers. Succeeds only
+// when every page was written; a failed page is named in the reason.
+bool ConvertPdfPages(TCall &call, const QString &sourcePath);
+} // namespace Engine

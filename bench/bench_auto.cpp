@@ -12,7 +12,6 @@
 #include "mainwindow.h"
 #include "theme.h"
 #include "translate.h"
-#include "update.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -80,7 +79,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     InitTranslation();
-    InitUpdateModule();
     InitTheme();
     const QStringList args = app.arguments();
     const int count = args.size() > 1 ? args[1].toInt() : 40;

@@ -212,12 +212,12 @@ TFrmZarvelo::TFrmZarvelo(const QStringList &arguments, QWidget *parent) : QWidge
     AddFile(ExistingPaths(arguments));
     const QPointer<TFrmZarvelo> self(this);
     CheckUpdate(
-        ConfiguredUpdateEndpoint(),
+        this, ConfiguredUpdateConfig(),
         [self](bool accepted, const QString &) {
             if (accepted && self)
                 self->close();
         },
-        10, UpdateDialog);
+        10);
 }
 
 TFrmZarvelo::~TFrmZarvelo()
@@ -227,7 +227,7 @@ TFrmZarvelo::~TFrmZarvelo()
         FJob->disconnect(this);
         delete FJob;
     }
-    StopUpdateChecks();
+    StopUpdateChecks(this);
     DragFile.reset();
 }
 
@@ -928,7 +928,7 @@ void TFrmZarvelo::closeEvent(QCloseEvent *event)
     }
     FModel->clear();
     DragFile.reset();
-    StopUpdateChecks();
+    StopUpdateChecks(this);
     event->accept();
 }
 

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -133,6 +134,132 @@ QStringList normalised(QStringList texts)
     return texts;
 }
 
+// Whether the files at a and b hold the same bytes (and both exist).
+bool sameBytes(const QString &a, const QString &b)
+{
+    QFile first(a);
+    QFile second(b);
+    return first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly) &&
+           first.readAll() == second.readAll();
+}
+
+// The side-by-side tally of one output format.
+struct FormatTally {
+    qint64 engineNs = 0;
+    qint64 directNs = 0;
+    int engineOk = 0;
+    int directOk = 0;
+    int textMismatches = 0;
+    int byteMismatches = 0;
+};
+
+// Converts source both ways, the engine first when engineFirst, and adds the
+// times, the outputs made and any difference in texts or bytes to tally.
+void compareOne(const QString &format, const QString &source, const QString &directOutput,
+                const QString &engineOut, const QString &scratch, bool engineFirst, FormatTally &tally)
+{
+    ConversionOptions options;
+    options.SaveFormat = format;
+    options.SavePath = engineOut;
+    options.Quality = 75;
+    QStringList engineTexts;
+    TRunContext run;
+    run.ToolObserver = [&engineTexts](const QString &program, const QString &parameters) {
+        engineTexts << program.mid(ProgramFolder().size() + 7) + QStringLiteral(": ") + parameters;
+    };
+    QStringList directTexts;
+    QString engineOutput;
+    QElapsedTimer timer;
+    const auto runEngine = [&] {
+        timer.start();
+        const ConversionResult result =
+            ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString(), run);
+        tally.engineNs += timer.nsecsElapsed();
+        tally.engineOk += result ? 1 : 0;
+        engineOutput = result.Outputs.value(0);
+    };
+    const auto runDirectSide = [&] {
+        timer.start();
+        directTexts = convertSameSteps(format, options.Quality, source, directOutput, scratch);
+        tally.directNs += timer.nsecsElapsed();
+        tally.directOk += QFile::exists(directOutput) ? 1 : 0;
+    };
+    if (engineFirst) {
+        runEngine();
+        runDirectSide();
+    } else {
+        runDirectSide();
+        runEngine();
+    }
+    engineTexts.removeAll(QStringLiteral("magick: -list resource"));
+    if (normalised(engineTexts) != normalised(directTexts)) {
+        if (tally.textMismatches++ == 0)
+            std::printf("differing texts:\n  %s\n  %s\n", qPrintable(engineTexts.join(QStringLiteral(" | "))),
+                        qPrintable(directTexts.join(QStringLiteral(" | "))));
+    }
+    // The same tools with the same arguments write the same bytes.
+    if (!sameBytes(engineOutput, directOutput) && tally.byteMismatches++ == 0)
+        std::printf("differing outputs: %s and %s\n", qPrintable(engineOutput), qPrintable(directOutput));
+}
+
+// Both ways for every photo in one format; prints the line of the format and
+// returns its tally.
+FormatTally benchFormat(const QString &format, const QStringList &photos, const QString &work,
+                        const QString &scratch)
+{
+    const QString engineOut = work + QStringLiteral("/engine-") + format + QLatin1Char('/');
+    const QString directOut = work + QStringLiteral("/direct-") + format + QLatin1Char('/');
+    QDir().mkpath(engineOut);
+    QDir().mkpath(directOut);
+
+    // One unmeasured round of each, so that both start warm.
+    convertSameSteps(format, 75, photos.first(), scratch + QStringLiteral("warm.out"), scratch);
+    ConversionOptions warm;
+    warm.SaveFormat = format;
+    warm.SavePath = scratch;
+    warm.Quality = 75;
+    ConvertRaster(warm, photos.first(), QStringLiteral("PNG"), 0, QString());
+
+    FormatTally tally;
+    for (int i = 0; i < photos.size(); ++i) {
+        const QString directOutput =
+            directOut + QFileInfo(photos[i]).completeBaseName() + QLatin1Char('.') + format.toLower();
+        compareOne(format, photos[i], directOutput, engineOut, scratch, i % 2 == 0, tally);
+    }
+    const double engineS = tally.engineNs / 1e9;
+    const double directS = tally.directNs / 1e9;
+    std::printf("PNG -> %-4s  %d images  engine %8.2f s (%d ok)  direct %8.2f s (%d ok)  "
+                "ratio engine/direct %.3f  parameter texts differing: %d  outputs differing: %d\n",
+                qPrintable(format), int(photos.size()), engineS, tally.engineOk, directS, tally.directOk,
+                engineS / directS, tally.textMismatches, tally.byteMismatches);
+    std::fflush(stdout);
+    return tally;
+}
+
+// The fixed cost of one program start, on a tool that does almost nothing.
+void benchStarts(const QString &scratch)
+{
+    const QString encoder = ProgramFolder() + QStringLiteral("vendor/cjpeg");
+    constexpr int starts = 200;
+    QElapsedTimer timer;
+    timer.start();
+    ToolRequest request;
+    request.Program = encoder;
+    request.Arguments = {QStringLiteral("-version")};
+    request.ScratchFolder = scratch.chopped(1);
+    request.WorkingFolder = request.ScratchFolder;
+    request.TimeoutMs = 60000;
+    for (int i = 0; i < starts; ++i)
+        RunTool(request);
+    const double runToolMs = timer.nsecsElapsed() / 1e6 / starts;
+    timer.start();
+    for (int i = 0; i < starts; ++i)
+        runDirect(encoder, QStringLiteral("-version"));
+    const double spawnMs = timer.nsecsElapsed() / 1e6 / starts;
+    std::printf("one start of \"cjpeg -version\": RunTool %.2f ms, posix_spawn %.2f ms\n", runToolMs,
+                spawnMs);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -165,110 +292,23 @@ int main(int argc, char *argv[])
         photos << path;
     }
 
-    QStringList engineTexts;
-    SetToolRunObserver([&engineTexts](const QString &program, const QString &parameters) {
-        engineTexts << program.mid(ProgramFolder().size() + 7) + QStringLiteral(": ") + parameters;
-    });
-
     double totalEngine = 0;
     double totalDirect = 0;
+    bool faulty = false;
     for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("WEBP")}) {
-        const QString engineOut = work.path() + QStringLiteral("/engine-") + format + QLatin1Char('/');
-        const QString directOut = work.path() + QStringLiteral("/direct-") + format + QLatin1Char('/');
-        QDir().mkpath(engineOut);
-        QDir().mkpath(directOut);
-        ConversionOptions directOptions;
-        directOptions.SaveFormat = format;
-        directOptions.SavePath = directOut;
-        ConversionOptions options;
-        options.SaveFormat = format;
-        options.SavePath = engineOut;
-        options.Quality = 75;
-
-        // One unmeasured round of each, so that both start warm.
-        convertSameSteps(format, options.Quality, photos.first(), scratch + QStringLiteral("warm.out"),
-                         scratch);
-        ConversionOptions warm = options;
-        warm.SavePath = scratch;
-        ConvertRaster(warm, photos.first(), QStringLiteral("PNG"), 0, QString());
-
-        qint64 engineNs = 0;
-        qint64 directNs = 0;
-        int engineOk = 0;
-        int directOk = 0;
-        int textMismatches = 0;
-        for (int i = 0; i < count; ++i) {
-            const QString source = photos[i];
-            const QString directOutput = MakeOutputPath(directOptions, source, format);
-            QStringList directTexts;
-            engineTexts.clear();
-            QElapsedTimer timer;
-            const auto runEngine = [&] {
-                timer.start();
-                engineOk += ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString()) ? 1 : 0;
-                engineNs += timer.nsecsElapsed();
-            };
-            const auto runDirectSide = [&] {
-                timer.start();
-                directTexts = convertSameSteps(format, options.Quality, source, directOutput, scratch);
-                directNs += timer.nsecsElapsed();
-                directOk += QFile::exists(directOutput) ? 1 : 0;
-            };
-            if (i % 2 == 0) {
-                runEngine();
-                runDirectSide();
-            } else {
-                runDirectSide();
-                runEngine();
-            }
-            engineTexts.removeAll(QStringLiteral("magick: -list resource"));
-            if (normalised(engineTexts) != normalised(directTexts)) {
-                if (textMismatches == 0)
-                    std::printf("differing texts:\n  %s\n  %s\n",
-                                qPrintable(engineTexts.join(QStringLiteral(" | "))),
-                                qPrintable(directTexts.join(QStringLiteral(" | "))));
-                ++textMismatches;
-            }
-        }
-        const double engineS = engineNs / 1e9;
-        const double directS = directNs / 1e9;
-        totalEngine += engineS;
-        totalDirect += directS;
-        std::printf("PNG -> %-4s  %d images  engine %8.2f s (%d ok)  direct %8.2f s (%d ok)  "
-                    "ratio engine/direct %.3f  parameter texts differing: %d\n",
-                    qPrintable(format), count, engineS, engineOk, directS, directOk, engineS / directS,
-                    textMismatches);
-        std::fflush(stdout);
+        const FormatTally tally = benchFormat(format, photos, work.path(), scratch);
+        totalEngine += tally.engineNs / 1e9;
+        totalDirect += tally.directNs / 1e9;
+        faulty = faulty || tally.engineOk < count || tally.directOk < count || tally.textMismatches > 0 ||
+                 tally.byteMismatches > 0;
     }
-    SetToolRunObserver({});
-
-    // The fixed cost of one program start, on a tool that does almost nothing.
-    const QString encoder = ProgramFolder() + QStringLiteral("vendor/cjpeg");
-    constexpr int starts = 200;
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < starts; ++i)
-        RunAndCapture(encoder, QStringLiteral("-version"));
-    const double runnerMs = timer.nsecsElapsed() / 1e6 / starts;
-    timer.start();
-    ToolRequest request;
-    request.Program = encoder;
-    request.Arguments = {QStringLiteral("-version")};
-    request.ScratchFolder = scratch.chopped(1);
-    request.WorkingFolder = request.ScratchFolder;
-    request.TimeoutMs = 60000;
-    for (int i = 0; i < starts; ++i)
-        RunTool(request);
-    const double runToolMs = timer.nsecsElapsed() / 1e6 / starts;
-    timer.start();
-    for (int i = 0; i < starts; ++i)
-        runDirect(encoder, QStringLiteral("-version"));
-    const double spawnMs = timer.nsecsElapsed() / 1e6 / starts;
-    std::printf(
-        "one start of \"cjpeg -version\": RunAndCapture %.2f ms, RunTool %.2f ms, posix_spawn %.2f ms\n",
-        runnerMs, runToolMs, spawnMs);
+    benchStarts(scratch);
 
     std::printf("all formats: engine %.2f s, direct %.2f s, ratio engine/direct %.3f (target <= 1.05)\n",
                 totalEngine, totalDirect, totalEngine / totalDirect);
+    if (faulty) {
+        std::printf("FAILED: an output is missing, or the two sides differ\n");
+        return 1;
+    }
     return 0;
 }

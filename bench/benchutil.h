@@ -3,6 +3,7 @@
 // Pieces shared by the benchmarks: photo-like test images and the plain
 // "direct" loop that runs the external tools without the program.
 
+#include "commandline.h"
 #include "common.h"
 #include "tools.h"
 
@@ -47,7 +48,7 @@ inline void runDirect(const QString &program, const QString &parameters)
 {
     const QByteArray path = QFile::encodeName(program);
     std::vector<QByteArray> storage{path};
-    for (const QString &argument : SplitCommandLine(parameters))
+    for (const QString &argument : testutil::splitCommandLine(parameters))
         storage.push_back(QFile::encodeName(argument));
     std::vector<char *> argv;
     for (QByteArray &argument : storage)
@@ -79,8 +80,8 @@ inline QString timestamp()
 
 // The same work as the engine for a PNG source, written out plainly: returns
 // the parameter texts it ran, "<tool>: <text>" per line.
-inline QStringList convertDirect(const QString &format, int quality, const QString &source, const QString &output,
-                          const QString &scratch)
+inline QStringList convertDirect(const QString &format, int quality, const QString &source,
+                                 const QString &output, const QString &scratch)
 {
     const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
     QStringList texts;

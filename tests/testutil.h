@@ -2,9 +2,11 @@
 
 // Shared helpers of the Qt Test executables.
 
+#include "commandline.h"
 #include "common.h"
 #include "conversion.h"
 #include "platform.h"
+#include "tools.h"
 #include "update.h"
 
 #include <QCoreApplication>
@@ -13,6 +15,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -38,9 +43,58 @@
 namespace testutil
 {
 
-// No test reaches a name server or a service outside this machine: update
-// checks started by a window under test only go to loopback addresses.
-inline const bool kUpdateLoopbackOnly = (SetUpdateLoopbackOnly(true), true);
+namespace detail
+{
+// Sends every request for a host that is not this machine to a proxy on a
+// closed local port, where it fails without asking a name server; requests
+// to this machine go straight.
+class LoopbackOnlyProxies : public QNetworkProxyFactory
+{
+  public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        const QString host = query.peerHostName();
+        if (host == QLatin1String("localhost") || QHostAddress(host).isLoopback())
+            return {QNetworkProxy(QNetworkProxy::NoProxy)};
+        return {QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9)};
+    }
+};
+} // namespace detail
+
+// No test reaches a name server or a service outside this machine: requests
+// (the update check of a window under test) only go to loopback addresses.
+inline const bool kUpdateLoopbackOnly =
+    (QNetworkProxyFactory::setApplicationProxyFactory(new detail::LoopbackOnlyProxies), true);
+
+// Suffix of executable files: ".exe" on Windows, empty elsewhere.
+inline QString executableSuffix()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral(".exe");
+#else
+    return QString();
+#endif
+}
+
+// Makes link a symbolic link to the folder target (a relative target counts
+// from link's folder). On Windows it asks for a link that needs no elevation
+// (developer mode). True only when the link now leads to a folder.
+inline bool makeFolderLink(const QString &target, const QString &link)
+{
+#ifdef Q_OS_WIN
+    constexpr DWORD AllowUnprivilegedCreate = 0x2;
+    const QString from = QDir::toNativeSeparators(QDir::cleanPath(link));
+    const QString to = QDir::toNativeSeparators(QDir::cleanPath(target));
+    if (!CreateSymbolicLinkW(reinterpret_cast<const wchar_t *>(from.utf16()),
+                             reinterpret_cast<const wchar_t *>(to.utf16()),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY | AllowUnprivilegedCreate))
+        return false;
+    // Some systems report success without making the link.
+    return QFileInfo(link).isDir();
+#else
+    return QFile::link(target, link) && QFileInfo(link).isDir();
+#endif
+}
 
 // The folder of the test executables; the build puts vendor/ there.
 inline QString binFolder()
@@ -51,7 +105,7 @@ inline QString binFolder()
 // A program's file name on this system: name.exe on Windows.
 inline QString exeName(const QString &name)
 {
-    return name + ExecutableSuffix();
+    return name + executableSuffix();
 }
 
 // The environment for a copy of a program of this build started from another
@@ -60,7 +114,7 @@ inline QString exeName(const QString &name)
 inline QProcessEnvironment copiedProgramEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!ExecutableSuffix().isEmpty()) {
+    if (!executableSuffix().isEmpty()) {
         const QString bin = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
         env.insert(QStringLiteral("PATH"), bin + QDir::listSeparator() + env.value(QStringLiteral("PATH")));
         env.insert(QStringLiteral("QT_PLUGIN_PATH"), bin);
@@ -90,7 +144,7 @@ inline bool copyFiles(const QString &from, const QString &to)
 // checks report.
 inline QString missingToolReason(ExternalTool tool)
 {
-    if (ExecutableSuffix().isEmpty())
+    if (executableSuffix().isEmpty())
         return QString();
     const QString path = binFolder() + QStringLiteral("vendor/") + ExternalToolName(tool);
     if (QFileInfo(path).isFile())
@@ -124,6 +178,17 @@ inline QString toolLabel(const QString &programPath)
         if (name == QFileInfo(vendorTool(label)).fileName())
             return label;
     return name;
+}
+
+// What program printed (standard output and error merged) when run by the
+// tool runner with the parameter text split into arguments; empty when it
+// did not start.
+inline QString runPrinted(const QString &program, const QString &parameters)
+{
+    ToolRequest request;
+    request.Program = program;
+    request.Arguments = splitCommandLine(parameters);
+    return RunTool(request).Printed;
 }
 
 // A program's output with Windows line ends (CR LF) turned into LF.
@@ -228,7 +293,7 @@ class ProgramFolderScope
     {
         const QString vendor = binFolder() + QStringLiteral("vendor");
         const QString own = m_dir.path() + QStringLiteral("/vendor");
-        if (!MakeFolderLink(vendor, own)) {
+        if (!makeFolderLink(vendor, own)) {
             QFile::remove(own);
             copyFiles(vendor, own);
         }

@@ -3,6 +3,7 @@
 
 #include "filelist.h"
 #include "platform.h"
+#include "testutil.h"
 #include "translate.h"
 
 #include <QDir>
@@ -133,10 +134,10 @@ private slots:
         writeFile(root + "/x.png", kPng);
         writeFile(root + "/inner/y.png", kPng);
         writeFile(root + "/other/z.png", kPng);
-        if (!MakeFolderLink(root, root + "/inner/up")) // cycle to the root
+        if (!testutil::makeFolderLink(root, root + "/inner/up")) // cycle to the root
             QSKIP("this system (or this user) cannot make folder links");
-        QVERIFY(MakeFolderLink(root + "/inner", root + "/self")); // not an ancestor of itself
-        QVERIFY(MakeFolderLink(".", root + "/other/dot"));        // cycle to itself
+        QVERIFY(testutil::makeFolderLink(root + "/inner", root + "/self")); // not an ancestor of itself
+        QVERIFY(testutil::makeFolderLink(".", root + "/other/dot"));        // cycle to itself
 
         TFileListModel list;
         AddPath(list, root);

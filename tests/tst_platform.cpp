@@ -51,7 +51,7 @@ QStringList shownArguments(const QStringList &arguments, const QString &rawComma
 
 bool onWindows()
 {
-    return ExecutableSuffix() == QLatin1String(".exe");
+    return testutil::executableSuffix() == QLatin1String(".exe");
 }
 
 } // namespace

@@ -455,6 +455,7 @@ class TCall
         request.WorkingFolder = request.ScratchFolder;
         request.TimeoutMs = timeoutMs;
         request.Cancel = FRun.Cancel;
+        request.Observer = FRun.ToolObserver;
         return request;
     }
 

@@ -5,6 +5,7 @@
 #include "commandline.h"
 #include "common.h"
 #include "conversion.h"
+#include "filelist.h"
 #include "platform.h"
 #include "tools.h"
 #include "update.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QImage>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QObject>
@@ -24,6 +26,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <memory>
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -336,6 +340,60 @@ class BrowserStandIn : public QObject
   private:
     QStringList m_schemes;
 };
+
+// Writes bytes as the whole file at path, making its folders; true when all
+// of them were written.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// The whole file at path; empty when it cannot be read.
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes a PNG of random-looking pixels (the same for the same seed), which
+// the image tools take a while for: about a second at 3000x2000. True when
+// it was written.
+inline bool writeNoisyPng(const QString &path, int width, int height, quint32 seed)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xFF000000u | (seed >> 8);
+        }
+    }
+    return image.save(path, "PNG", 100);
+}
+
+// The FileName of every row of list, in row order.
+inline QStringList fileNames(const TFileListModel *list)
+{
+    QStringList names;
+    for (int i = 0; i < list->rowCount(); ++i)
+        names << list->fileInfo(i).FileName;
+    return names;
+}
+
+// Stops an update checker of a test and forgets it; false when it still had
+// a request or a wait on its way after the stop.
+inline bool endUpdateChecker(std::unique_ptr<TUpdateChecker> &checker)
+{
+    if (!checker)
+        return true;
+    checker->Stop();
+    const bool idle = !checker->IsBusy();
+    checker.reset();
+    return idle;
+}
 
 // Every entry below folder (hidden ones too), relative to it, sorted.
 inline QStringList entriesBelow(const QString &folder)

@@ -212,9 +212,7 @@ void TestGuiUpdateDialog::init()
 
 void TestGuiUpdateDialog::cleanup()
 {
-    m_checker->Stop();
-    QVERIFY(!m_checker->IsBusy());
-    m_checker.reset();
+    QVERIFY(testutil::endUpdateChecker(m_checker));
 }
 
 void TestGuiUpdateDialog::scaleToDpi_data()

@@ -166,11 +166,7 @@ void TestUpdate::init()
 
 void TestUpdate::cleanup()
 {
-    if (m_checker) {
-        m_checker->Stop();
-        QVERIFY(!m_checker->IsBusy());
-    }
-    m_checker.reset();
+    QVERIFY(testutil::endUpdateChecker(m_checker));
 }
 
 void TestUpdate::extractBetween_data()

@@ -7,6 +7,9 @@
 // user's paths and copies the result. The two runs
 // alternate which goes first. Prints the times and the ratio engine/direct.
 //
+// Exits 1 when a side wrote fewer files than it was given, or the two sides
+// ran different parameter texts or wrote different bytes.
+//
 // Usage: bench_engine [images=40] [width=3000] [height=2000]
 
 #include "common.h"
@@ -32,96 +35,6 @@
 namespace
 {
 using namespace benchutil;
-
-// Starts program with its standard input and output on the given descriptors
-// (-1: /dev/null); returns its process id or 0.
-pid_t spawnWith(const QString &program, const QStringList &arguments, int input, int output)
-{
-    const QByteArray path = QFile::encodeName(program);
-    std::vector<QByteArray> storage{path};
-    for (const QString &argument : arguments)
-        storage.push_back(QFile::encodeName(argument));
-    std::vector<char *> argv;
-    for (QByteArray &argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input >= 0)
-        posix_spawn_file_actions_adddup2(&actions, input, 0);
-    else
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (output >= 0)
-        posix_spawn_file_actions_adddup2(&actions, output, 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) != 0)
-        pid = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void spawnList(const QString &program, const QStringList &arguments)
-{
-    const pid_t pid = spawnWith(program, arguments, -1, -1);
-    int status = 0;
-    if (pid > 0)
-        waitpid(pid, &status, 0);
-}
-
-// first | second, like a shell pipe.
-void spawnPipe(const QString &first, const QStringList &firstArguments, const QString &second,
-               const QStringList &secondArguments)
-{
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
-        return;
-    const pid_t producer = spawnWith(first, firstArguments, -1, ends[1]);
-    const pid_t consumer = spawnWith(second, secondArguments, ends[0], -1);
-    close(ends[0]);
-    close(ends[1]);
-    int status = 0;
-    if (producer > 0)
-        waitpid(producer, &status, 0);
-    if (consumer > 0)
-        waitpid(consumer, &status, 0);
-}
-
-// The engine's tool steps for a PNG source, run plainly on the given paths:
-// returns the texts it ran, "<tool>: <arguments>" per line.
-QStringList convertSameSteps(const QString &format, int quality, const QString &source, const QString &output,
-                             const QString &scratch)
-{
-    const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
-    QStringList texts;
-    if (format == QLatin1String("JPG")) {
-        const QStringList first = {
-            source + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
-            QStringLiteral("-profile"),     QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
-            QStringLiteral("-strip"),       QStringLiteral("-type"),
-            QStringLiteral("TrueColor"),    QStringLiteral("-colorspace"),
-            QStringLiteral("sRGB"),         QStringLiteral("-compress"),
-            QStringLiteral("none"),         QStringLiteral("BMP3:-")};
-        const QString encoded = scratch + QStringLiteral("out.JPG");
-        const QStringList second = {QStringLiteral("-quality"), QString::number(quality),
-                                    QStringLiteral("-outfile"), encoded};
-        spawnPipe(magick, first, ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
-        QFile::copy(encoded, output);
-        QFile::remove(encoded);
-        texts << QStringLiteral("magick: ") + JoinArguments(first)
-              << QStringLiteral("cjpeg: ") + JoinArguments(second);
-    } else {
-        const QString frame = format == QLatin1String("WEBP") || format == QLatin1String("GIF")
-                                  ? QString()
-                                  : QStringLiteral("[0]");
-        const QStringList arguments = {source + frame, QStringLiteral("-auto-orient"), output};
-        spawnList(magick, arguments);
-        texts << QStringLiteral("magick: ") + JoinArguments(arguments);
-    }
-    return texts;
-}
 
 // Makes texts of both sides comparable: every file argument (a path on the
 // direct side, a plain scratch name on the engine's) becomes "<file>".

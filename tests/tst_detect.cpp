@@ -66,35 +66,13 @@ QString detectAsNobody(const QString &folder, const QString &path, QString *why)
 
 Q_DECLARE_METATYPE(Kind)
 
-class TestDetect : public QObject
+namespace
 {
-    Q_OBJECT
 
-  private slots:
-    void supportedExtensions();
-    void detect_data();
-    void detect();
-    void headerSizes_data();
-    void headerSizes();
-    void noFileLeftOpen();
-};
-
-void TestDetect::supportedExtensions()
+// Every signature row, in table order, in a file whose extension is not
+// supported: the bytes alone decide.
+void addSignatureRows()
 {
-    const QStringList expected{"AI",  "JPG", "PNG", "GIF",  "BMP",  "RAW", "PSD",
-                               "PDF", "SVG", "TGA", "JPEG", "WEBP", "HEIC"};
-    QCOMPARE(SupportedExtensions(), expected);
-}
-
-void TestDetect::detect_data()
-{
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("expected");
-
-    // Every signature row, in table order, in a file whose extension is not
-    // supported: the bytes alone decide.
     const struct {
         int offset;
         const char *hex;
@@ -122,6 +100,38 @@ void TestDetect::detect_data()
             << Kind::File << "x.bin" << headerWith(row.offset, QByteArray::fromHex(row.hex))
             << QString::fromLatin1(row.type);
     }
+}
+
+} // namespace
+
+class TestDetect : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void supportedExtensions();
+    void detect_data();
+    void detect();
+    void headerSizes_data();
+    void headerSizes();
+    void noFileLeftOpen();
+};
+
+void TestDetect::supportedExtensions()
+{
+    const QStringList expected{"AI",  "JPG", "PNG", "GIF",  "BMP",  "RAW", "PSD",
+                               "PDF", "SVG", "TGA", "JPEG", "WEBP", "HEIC"};
+    QCOMPARE(SupportedExtensions(), expected);
+}
+
+void TestDetect::detect_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expected");
+
+    addSignatureRows();
 
     const QByteArray png = QByteArray::fromHex("89504E470D0A1A0A0000000D49484452");
     const QByteArray jpeg12 = QByteArray::fromHex("FFD8FFE000104A4649460001");

@@ -23,6 +23,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -67,8 +68,16 @@ class LoopbackOnlyProxies : public QNetworkProxyFactory
 
 // No test reaches a name server or a service outside this machine: requests
 // (the update check of a window under test) only go to loopback addresses.
+// Nor does a test leave an installation identifier in the user's settings:
+// the user's store of this process lies in the test's cache folder (which
+// CTest gives each test) instead. On Windows the store is the registry.
 inline const bool kUpdateLoopbackOnly =
-    (QNetworkProxyFactory::setApplicationProxyFactory(new detail::LoopbackOnlyProxies), true);
+    (QNetworkProxyFactory::setApplicationProxyFactory(new detail::LoopbackOnlyProxies),
+     QSettings::setPath(
+         QSettings::NativeFormat, QSettings::UserScope,
+         qEnvironmentVariable("XDG_CACHE_HOME", QDir::tempPath() + QStringLiteral("/zarvelo-tests")) +
+             QStringLiteral("/user-settings")),
+     true);
 
 // Suffix of executable files: ".exe" on Windows, empty elsewhere.
 inline QString executableSuffix()

@@ -7,6 +7,9 @@
 // user's paths and copies the result. The two runs
 // alternate which goes first. Prints the times and the ratio engine/direct.
 //
+// Exits 1 when a side wrote fewer files than it was given, or the two sides
+// ran different parameter texts or wrote different bytes.
+//
 // Usage: bench_engine [images=40] [width=3000] [height=2000]
 
 #include "common.h"
@@ -19,6 +22,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -32,96 +36,6 @@ namespace
 {
 using namespace benchutil;
 
-// Starts program with its standard input and output on the given descriptors
-// (-1: /dev/null); returns its process id or 0.
-pid_t spawnWith(const QString &program, const QStringList &arguments, int input, int output)
-{
-    const QByteArray path = QFile::encodeName(program);
-    std::vector<QByteArray> storage{path};
-    for (const QString &argument : arguments)
-        storage.push_back(QFile::encodeName(argument));
-    std::vector<char *> argv;
-    for (QByteArray &argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input >= 0)
-        posix_spawn_file_actions_adddup2(&actions, input, 0);
-    else
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (output >= 0)
-        posix_spawn_file_actions_adddup2(&actions, output, 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) != 0)
-        pid = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void spawnList(const QString &program, const QStringList &arguments)
-{
-    const pid_t pid = spawnWith(program, arguments, -1, -1);
-    int status = 0;
-    if (pid > 0)
-        waitpid(pid, &status, 0);
-}
-
-// first | second, like a shell pipe.
-void spawnPipe(const QString &first, const QStringList &firstArguments, const QString &second,
-               const QStringList &secondArguments)
-{
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
-        return;
-    const pid_t producer = spawnWith(first, firstArguments, -1, ends[1]);
-    const pid_t consumer = spawnWith(second, secondArguments, ends[0], -1);
-    close(ends[0]);
-    close(ends[1]);
-    int status = 0;
-    if (producer > 0)
-        waitpid(producer, &status, 0);
-    if (consumer > 0)
-        waitpid(consumer, &status, 0);
-}
-
-// The engine's tool steps for a PNG source, run plainly on the given paths:
-// returns the texts it ran, "<tool>: <arguments>" per line.
-QStringList convertSameSteps(const QString &format, int quality, const QString &source, const QString &output,
-                             const QString &scratch)
-{
-    const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
-    QStringList texts;
-    if (format == QLatin1String("JPG")) {
-        const QStringList first = {
-            source + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
-            QStringLiteral("-profile"),     QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
-            QStringLiteral("-strip"),       QStringLiteral("-type"),
-            QStringLiteral("TrueColor"),    QStringLiteral("-colorspace"),
-            QStringLiteral("sRGB"),         QStringLiteral("-compress"),
-            QStringLiteral("none"),         QStringLiteral("BMP3:-")};
-        const QString encoded = scratch + QStringLiteral("out.JPG");
-        const QStringList second = {QStringLiteral("-quality"), QString::number(quality),
-                                    QStringLiteral("-outfile"), encoded};
-        spawnPipe(magick, first, ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
-        QFile::copy(encoded, output);
-        QFile::remove(encoded);
-        texts << QStringLiteral("magick: ") + JoinArguments(first)
-              << QStringLiteral("cjpeg: ") + JoinArguments(second);
-    } else {
-        const QString frame = format == QLatin1String("WEBP") || format == QLatin1String("GIF")
-                                  ? QString()
-                                  : QStringLiteral("[0]");
-        const QStringList arguments = {source + frame, QStringLiteral("-auto-orient"), output};
-        spawnList(magick, arguments);
-        texts << QStringLiteral("magick: ") + JoinArguments(arguments);
-    }
-    return texts;
-}
-
 // Makes texts of both sides comparable: every file argument (a path on the
 // direct side, a plain scratch name on the engine's) becomes "<file>".
 QStringList normalised(QStringList texts)
@@ -131,6 +45,132 @@ QStringList normalised(QStringList texts)
     for (QString &text : texts)
         text.replace(file, QStringLiteral("\\1\\2<file>"));
     return texts;
+}
+
+// Whether the files at a and b hold the same bytes (and both exist).
+bool sameBytes(const QString &a, const QString &b)
+{
+    QFile first(a);
+    QFile second(b);
+    return first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly) &&
+           first.readAll() == second.readAll();
+}
+
+// The side-by-side tally of one output format.
+struct FormatTally {
+    qint64 engineNs = 0;
+    qint64 directNs = 0;
+    int engineOk = 0;
+    int directOk = 0;
+    int textMismatches = 0;
+    int byteMismatches = 0;
+};
+
+// Converts source both ways, the engine first when engineFirst, and adds the
+// times, the outputs made and any difference in texts or bytes to tally.
+void compareOne(const QString &format, const QString &source, const QString &directOutput,
+                const QString &engineOut, const QString &scratch, bool engineFirst, FormatTally &tally)
+{
+    ConversionOptions options;
+    options.SaveFormat = format;
+    options.SavePath = engineOut;
+    options.Quality = 75;
+    QStringList engineTexts;
+    TRunContext run;
+    run.ToolObserver = [&engineTexts](const QString &program, const QString &parameters) {
+        engineTexts << program.mid(ProgramFolder().size() + 7) + QStringLiteral(": ") + parameters;
+    };
+    QStringList directTexts;
+    QString engineOutput;
+    QElapsedTimer timer;
+    const auto runEngine = [&] {
+        timer.start();
+        const ConversionResult result =
+            ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString(), run);
+        tally.engineNs += timer.nsecsElapsed();
+        tally.engineOk += result ? 1 : 0;
+        engineOutput = result.Outputs.value(0);
+    };
+    const auto runDirectSide = [&] {
+        timer.start();
+        directTexts = convertSameSteps(format, options.Quality, source, directOutput, scratch);
+        tally.directNs += timer.nsecsElapsed();
+        tally.directOk += QFile::exists(directOutput) ? 1 : 0;
+    };
+    if (engineFirst) {
+        runEngine();
+        runDirectSide();
+    } else {
+        runDirectSide();
+        runEngine();
+    }
+    engineTexts.removeAll(QStringLiteral("magick: -list resource"));
+    if (normalised(engineTexts) != normalised(directTexts)) {
+        if (tally.textMismatches++ == 0)
+            std::printf("differing texts:\n  %s\n  %s\n", qPrintable(engineTexts.join(QStringLiteral(" | "))),
+                        qPrintable(directTexts.join(QStringLiteral(" | "))));
+    }
+    // The same tools with the same arguments write the same bytes.
+    if (!sameBytes(engineOutput, directOutput) && tally.byteMismatches++ == 0)
+        std::printf("differing outputs: %s and %s\n", qPrintable(engineOutput), qPrintable(directOutput));
+}
+
+// Both ways for every photo in one format; prints the line of the format and
+// returns its tally.
+FormatTally benchFormat(const QString &format, const QStringList &photos, const QString &work,
+                        const QString &scratch)
+{
+    const QString engineOut = work + QStringLiteral("/engine-") + format + QLatin1Char('/');
+    const QString directOut = work + QStringLiteral("/direct-") + format + QLatin1Char('/');
+    QDir().mkpath(engineOut);
+    QDir().mkpath(directOut);
+
+    // One unmeasured round of each, so that both start warm.
+    convertSameSteps(format, 75, photos.first(), scratch + QStringLiteral("warm.out"), scratch);
+    ConversionOptions warm;
+    warm.SaveFormat = format;
+    warm.SavePath = scratch;
+    warm.Quality = 75;
+    ConvertRaster(warm, photos.first(), QStringLiteral("PNG"), 0, QString());
+
+    FormatTally tally;
+    for (int i = 0; i < photos.size(); ++i) {
+        const QString directOutput =
+            directOut + QFileInfo(photos[i]).completeBaseName() + QLatin1Char('.') + format.toLower();
+        compareOne(format, photos[i], directOutput, engineOut, scratch, i % 2 == 0, tally);
+    }
+    const double engineS = tally.engineNs / 1e9;
+    const double directS = tally.directNs / 1e9;
+    std::printf("PNG -> %-4s  %d images  engine %8.2f s (%d ok)  direct %8.2f s (%d ok)  "
+                "ratio engine/direct %.3f  parameter texts differing: %d  outputs differing: %d\n",
+                qPrintable(format), int(photos.size()), engineS, tally.engineOk, directS, tally.directOk,
+                engineS / directS, tally.textMismatches, tally.byteMismatches);
+    std::fflush(stdout);
+    return tally;
+}
+
+// The fixed cost of one program start, on a tool that does almost nothing.
+void benchStarts(const QString &scratch)
+{
+    const QString encoder = ProgramFolder() + QStringLiteral("vendor/cjpeg");
+    constexpr int starts = 200;
+    QElapsedTimer timer;
+    timer.start();
+    ToolRequest request;
+    request.Program = encoder;
+    request.Arguments = {QStringLiteral("-version")};
+    request.ScratchFolder = scratch.chopped(1);
+    request.WorkingFolder = request.ScratchFolder;
+    request.TimeoutMs = 60000;
+    for (int i = 0; i < starts; ++i)
+        RunTool(request);
+    const double runToolMs = timer.nsecsElapsed() / 1e6 / starts;
+    timer.start();
+    for (int i = 0; i < starts; ++i)
+        runDirect(encoder, QStringLiteral("-version"));
+    const double spawnMs = timer.nsecsElapsed() / 1e6 / starts;
+    std::printf("one start of \"cjpeg -version\": RunTool %.2f ms, posix_spawn %.2f ms\n", runToolMs,
+                spawnMs);
 }
 
 } // namespace
@@ -165,110 +205,23 @@ int main(int argc, char *argv[])
         photos << path;
     }
 
-    QStringList engineTexts;
-    SetToolRunObserver([&engineTexts](const QString &program, const QString &parameters) {
-        engineTexts << program.mid(ProgramFolder().size() + 7) + QStringLiteral(": ") + parameters;
-    });
-
     double totalEngine = 0;
     double totalDirect = 0;
+    bool faulty = false;
     for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("WEBP")}) {
-        const QString engineOut = work.path() + QStringLiteral("/engine-") + format + QLatin1Char('/');
-        const QString directOut = work.path() + QStringLiteral("/direct-") + format + QLatin1Char('/');
-        QDir().mkpath(engineOut);
-        QDir().mkpath(directOut);
-        ConversionOptions directOptions;
-        directOptions.SaveFormat = format;
-        directOptions.SavePath = directOut;
-        ConversionOptions options;
-        options.SaveFormat = format;
-        options.SavePath = engineOut;
-        options.Quality = 75;
-
-        // One unmeasured round of each, so that both start warm.
-        convertSameSteps(format, options.Quality, photos.first(), scratch + QStringLiteral("warm.out"),
-                         scratch);
-        ConversionOptions warm = options;
-        warm.SavePath = scratch;
-        ConvertRaster(warm, photos.first(), QStringLiteral("PNG"), 0, QString());
-
-        qint64 engineNs = 0;
-        qint64 directNs = 0;
-        int engineOk = 0;
-        int directOk = 0;
-        int textMismatches = 0;
-        for (int i = 0; i < count; ++i) {
-            const QString source = photos[i];
-            const QString directOutput = MakeOutputPath(directOptions, source, format);
-            QStringList directTexts;
-            engineTexts.clear();
-            QElapsedTimer timer;
-            const auto runEngine = [&] {
-                timer.start();
-                engineOk += ConvertRaster(options, source, QStringLiteral("PNG"), 0, QString()) ? 1 : 0;
-                engineNs += timer.nsecsElapsed();
-            };
-            const auto runDirectSide = [&] {
-                timer.start();
-                directTexts = convertSameSteps(format, options.Quality, source, directOutput, scratch);
-                directNs += timer.nsecsElapsed();
-                directOk += QFile::exists(directOutput) ? 1 : 0;
-            };
-            if (i % 2 == 0) {
-                runEngine();
-                runDirectSide();
-            } else {
-                runDirectSide();
-                runEngine();
-            }
-            engineTexts.removeAll(QStringLiteral("magick: -list resource"));
-            if (normalised(engineTexts) != normalised(directTexts)) {
-                if (textMismatches == 0)
-                    std::printf("differing texts:\n  %s\n  %s\n",
-                                qPrintable(engineTexts.join(QStringLiteral(" | "))),
-                                qPrintable(directTexts.join(QStringLiteral(" | "))));
-                ++textMismatches;
-            }
-        }
-        const double engineS = engineNs / 1e9;
-        const double directS = directNs / 1e9;
-        totalEngine += engineS;
-        totalDirect += directS;
-        std::printf("PNG -> %-4s  %d images  engine %8.2f s (%d ok)  direct %8.2f s (%d ok)  "
-                    "ratio engine/direct %.3f  parameter texts differing: %d\n",
-                    qPrintable(format), count, engineS, engineOk, directS, directOk, engineS / directS,
-                    textMismatches);
-        std::fflush(stdout);
+        const FormatTally tally = benchFormat(format, photos, work.path(), scratch);
+        totalEngine += tally.engineNs / 1e9;
+        totalDirect += tally.directNs / 1e9;
+        faulty = faulty || tally.engineOk < count || tally.directOk < count || tally.textMismatches > 0 ||
+                 tally.byteMismatches > 0;
     }
-    SetToolRunObserver({});
-
-    // The fixed cost of one program start, on a tool that does almost nothing.
-    const QString encoder = ProgramFolder() + QStringLiteral("vendor/cjpeg");
-    constexpr int starts = 200;
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < starts; ++i)
-        RunAndCapture(encoder, QStringLiteral("-version"));
-    const double runnerMs = timer.nsecsElapsed() / 1e6 / starts;
-    timer.start();
-    ToolRequest request;
-    request.Program = encoder;
-    request.Arguments = {QStringLiteral("-version")};
-    request.ScratchFolder = scratch.chopped(1);
-    request.WorkingFolder = request.ScratchFolder;
-    request.TimeoutMs = 60000;
-    for (int i = 0; i < starts; ++i)
-        RunTool(request);
-    const double runToolMs = timer.nsecsElapsed() / 1e6 / starts;
-    timer.start();
-    for (int i = 0; i < starts; ++i)
-        runDirect(encoder, QStringLiteral("-version"));
-    const double spawnMs = timer.nsecsElapsed() / 1e6 / starts;
-    std::printf(
-        "one start of \"cjpeg -version\": RunAndCapture %.2f ms, RunTool %.2f ms, posix_spawn %.2f ms\n",
-        runnerMs, runToolMs, spawnMs);
+    benchStarts(scratch);
 
     std::printf("all formats: engine %.2f s, direct %.2f s, ratio engine/direct %.3f (target <= 1.05)\n",
                 totalEngine, totalDirect, totalEngine / totalDirect);
+    if (faulty) {
+        std::printf("FAILED: an output is missing, or the two sides differ\n");
+        return 1;
+    }
     return 0;
 }

@@ -1,7 +1,8 @@
 // Intake of a large folder tree: AddPath into the list model against a bare
 // walk that only opens each file and reads its first 12 bytes, measured side
 // by side in one run (alternating, three rounds, the best of each counts, so
-// both meet warm caches), and the memory the rows take.
+// both meet warm caches), and the memory the rows take. Exits 1 when the
+// bare walk missed a file or a list did not get every image once.
 //
 // bench_intake [files]   (default 100000)
 
@@ -24,7 +25,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr int kFilesPerFolder = 500;
 
@@ -53,12 +55,24 @@ void makeTree(const QString &root, int count)
             QDir().mkpath(dir);
         const QByteArray base = QFile::encodeName(dir) + "/file" + QByteArray::number(i);
         switch (i % 6) {
-        case 0: writeSmallFile(base + ".png", png); break;
-        case 1: writeSmallFile(base, jpeg); break;                  // signature, no extension
-        case 2: writeSmallFile(base + ".jpg", text); break;         // extension only
-        case 3: writeSmallFile(base + ".webp", QByteArray()); break; // extension only, empty
-        case 4: writeSmallFile(base + ".txt", text); break;
-        default: writeSmallFile(base + ".dat", QByteArray(64, 'x')); break;
+        case 0:
+            writeSmallFile(base + ".png", png);
+            break;
+        case 1:
+            writeSmallFile(base, jpeg);
+            break; // signature, no extension
+        case 2:
+            writeSmallFile(base + ".jpg", text);
+            break; // extension only
+        case 3:
+            writeSmallFile(base + ".webp", QByteArray());
+            break; // extension only, empty
+        case 4:
+            writeSmallFile(base + ".txt", text);
+            break;
+        default:
+            writeSmallFile(base + ".dat", QByteArray(64, 'x'));
+            break;
         }
     }
 }
@@ -111,6 +125,66 @@ std::pair<double, double> cpuTimes()
     return {ms(usage.ru_utime), ms(usage.ru_stime)};
 }
 
+// How many of the first count files of makeTree are images.
+int imagesIn(int count)
+{
+    int images = 0;
+    for (int i = 0; i < count; ++i)
+        images += i % 6 < 4 ? 1 : 0;
+    return images;
+}
+
+// The best times of the rounds, in ms.
+struct Best {
+    double bare = 1e300, intake = 1e300, again = 1e300, viewed = 1e300;
+};
+
+// One round of the four walks over root; true when the bare walk saw every
+// file and each walk into an empty list listed every image once.
+bool intakeRound(int round, const QString &root, int count, Best &best)
+{
+    QElapsedTimer timer;
+    auto cpu0 = cpuTimes();
+    timer.start();
+    const long seen = bareWalk(QFile::encodeName(root));
+    best.bare = std::min(best.bare, timer.nsecsElapsed() / 1e6);
+    auto cpu1 = cpuTimes();
+    std::printf("  bare walk: user %.0f ms, system %.0f ms\n", cpu1.first - cpu0.first,
+                cpu1.second - cpu0.second);
+
+    TFileListModel list;
+    cpu0 = cpuTimes();
+    timer.restart();
+    AddPath(list, root);
+    best.intake = std::min(best.intake, timer.nsecsElapsed() / 1e6);
+    const int listed = list.rowCount();
+    cpu1 = cpuTimes();
+    std::printf("  AddPath:   user %.0f ms, system %.0f ms\n", cpu1.first - cpu0.first,
+                cpu1.second - cpu0.second);
+
+    // A list that already holds every file under another spelling of the
+    // folder: each file now meets the duplicate test.
+    timer.restart();
+    AddPath(list, QFileInfo(root).path() + QStringLiteral("//tree"));
+    best.again = std::min(best.again, timer.nsecsElapsed() / 1e6);
+
+    TFileListModel shown;
+    QTreeView view;
+    view.setUniformRowHeights(true);
+    view.setRootIsDecorated(false);
+    view.setModel(&shown);
+    view.resize(400, 300);
+    view.show();
+    timer.restart();
+    AddPath(shown, root);
+    QCoreApplication::processEvents();
+    best.viewed = std::min(best.viewed, timer.nsecsElapsed() / 1e6);
+
+    std::printf("round %d: bare walk %ld files, list %d rows\n", round + 1, seen, list.rowCount());
+    const int images = imagesIn(count);
+    return seen == count && listed == images && shown.rowCount() == images;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -141,47 +215,19 @@ int main(int argc, char *argv[])
                 rows, (after - before) / 1024.0, perRow, perRow * 100000 / 1048576.0);
     kept.reset();
 
-    double bare = 1e300, intake = 1e300, again = 1e300, viewed = 1e300;
-    for (int round = 0; round < 3; ++round) {
-        auto cpu0 = cpuTimes();
-        timer.restart();
-        const long seen = bareWalk(QFile::encodeName(root));
-        bare = std::min(bare, timer.nsecsElapsed() / 1e6);
-        auto cpu1 = cpuTimes();
-        std::printf("  bare walk: user %.0f ms, system %.0f ms\n", cpu1.first - cpu0.first, cpu1.second - cpu0.second);
-
-        TFileListModel list;
-        cpu0 = cpuTimes();
-        timer.restart();
-        AddPath(list, root);
-        intake = std::min(intake, timer.nsecsElapsed() / 1e6);
-        cpu1 = cpuTimes();
-        std::printf("  AddPath:   user %.0f ms, system %.0f ms\n", cpu1.first - cpu0.first, cpu1.second - cpu0.second);
-
-        // A list that already holds every file under another spelling of
-        // the folder: each file now meets the duplicate test.
-        const QString otherSpelling = dir.path() + QStringLiteral("//tree");
-        timer.restart();
-        AddPath(list, otherSpelling);
-        again = std::min(again, timer.nsecsElapsed() / 1e6);
-
-        TFileListModel shown;
-        QTreeView view;
-        view.setUniformRowHeights(true);
-        view.setRootIsDecorated(false);
-        view.setModel(&shown);
-        view.resize(400, 300);
-        view.show();
-        timer.restart();
-        AddPath(shown, root);
-        QCoreApplication::processEvents();
-        viewed = std::min(viewed, timer.nsecsElapsed() / 1e6);
-
-        std::printf("round %d: bare walk %ld files, list %d rows\n", round + 1, seen, list.rowCount());
-    }
+    Best best;
+    bool complete = rows == imagesIn(count);
+    for (int round = 0; round < 3; ++round)
+        complete = intakeRound(round, root, count, best) && complete;
+    const double bare = best.bare, intake = best.intake, again = best.again, viewed = best.viewed;
     std::printf("bare walk:             %8.1f ms\n", bare);
     std::printf("AddPath into the list: %8.1f ms   ratio %.2f (target <= 1.5)\n", intake, intake / bare);
     std::printf("same, list not empty:  %8.1f ms   ratio %.2f\n", again, again / bare);
     std::printf("same, list view shown: %8.1f ms   ratio %.2f\n", viewed, viewed / bare);
+    if (!complete) {
+        std::printf("FAILED: a walk missed files, or a list did not get every image once (%d expected)\n",
+                    imagesIn(count));
+        return 1;
+    }
     return 0;
 }

@@ -6,6 +6,9 @@
 // reports the program's peak memory and the cost per file against the
 // parallel tool loop.
 //
+// Exits 1 when a side wrote fewer files than it was given (the three use
+// different tools, so their bytes are not compared).
+//
 // Usage: bench_parallel [photos=40] [width=3000] [height=2000] [tiny=100000] [rounds=2]
 
 #include "benchutil.h"
@@ -13,7 +16,6 @@
 #include "mainwindow.h"
 #include "theme.h"
 #include "translate.h"
-#include "update.h"
 
 #include <QApplication>
 #include <QDir>
@@ -53,7 +55,13 @@ int outputsIn(const QString &dir, const QString &format)
     return written;
 }
 
-double runJob(const QString &format, const QString &dir, int count)
+// How long a side took, and whether it wrote every file.
+struct Timed {
+    double seconds = 0;
+    bool complete = false;
+};
+
+Timed runJob(const QString &format, const QString &dir, int count)
 {
     QElapsedTimer timer;
     timer.start();
@@ -61,13 +69,14 @@ double runJob(const QString &format, const QString &dir, int count)
     while (window.IsBusy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = timer.nsecsElapsed() / 1e9;
-    if (outputsIn(dir, format) != count)
-        std::printf("  job wrote %d of %d files\n", outputsIn(dir, format), count);
-    return seconds;
+    const int written = outputsIn(dir, format);
+    if (written != count)
+        std::printf("  job wrote %d of %d files\n", written, count);
+    return {seconds, written == count};
 }
 
-double runShell(const QString &program, const QStringList &arguments, const QString &outDir,
-                const QString &format, int count)
+Timed runShell(const QString &program, const QStringList &arguments, const QString &outDir,
+               const QString &format, int count)
 {
     QDir().mkpath(outDir);
     QElapsedTimer timer;
@@ -78,13 +87,13 @@ double runShell(const QString &program, const QStringList &arguments, const QStr
     process.start(program, arguments);
     process.waitForFinished(-1);
     const double seconds = timer.nsecsElapsed() / 1e9;
-    if (outputsIn(outDir, format) != count)
-        std::printf("  %s wrote %d of %d files\n", qPrintable(QFileInfo(program).fileName()),
-                    outputsIn(outDir, format), count);
-    return seconds;
+    const int written = outputsIn(outDir, format);
+    if (written != count)
+        std::printf("  %s wrote %d of %d files\n", qPrintable(QFileInfo(program).fileName()), written, count);
+    return {seconds, written == count};
 }
 
-double runMogrify(const QString &format, const QString &dir, const QString &outDir, int count)
+Timed runMogrify(const QString &format, const QString &dir, const QString &outDir, int count)
 {
     QStringList arguments{QStringLiteral("-path"),    outDir,
                           QStringLiteral("-format"),  format.toLower(),
@@ -94,7 +103,7 @@ double runMogrify(const QString &format, const QString &dir, const QString &outD
     return runShell(kMogrify, arguments, outDir, format, count);
 }
 
-double runXargs(const QString &format, const QString &dir, const QString &outDir, int count, int workers)
+Timed runXargs(const QString &format, const QString &dir, const QString &outDir, int count, int workers)
 {
     // One NUL-separated name list, then <workers> tool runs at a time.
     const QString script = QStringLiteral("cd \"$1\" && find . -maxdepth 1 -type l -printf '%f\\0' | "
@@ -117,13 +126,90 @@ qint64 peakKiB()
     return -1;
 }
 
+// Photos of width x height, in the three formats, rounds times each way.
+// False when a side came up short (or the photos could not be made).
+bool benchPhotos(const QString &work, int count, int width, int height, int rounds, int cores)
+{
+    std::printf("generating %d PNG photos of %dx%d ...\n", count, width, height);
+    std::fflush(stdout);
+    QStringList photos;
+    QDir().mkpath(work + QStringLiteral("/photos"));
+    for (int i = 0; i < count; ++i) {
+        const QString path = work + QStringLiteral("/photos/photo-%1.png").arg(i, 3, 10, QLatin1Char('0'));
+        if (!writePhoto(path, width, height, quint32(3000 + i))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return false;
+        }
+        photos << path;
+    }
+    bool complete = true;
+    int run = 0;
+    for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("WEBP")}) {
+        double seconds[3] = {};
+        for (int round = 0; round < rounds; ++round) {
+            const QString base = work + QStringLiteral("/run-%1").arg(run++);
+            const QString jobDir = stageSources(base, QStringLiteral("job"), photos);
+            const QString src = stageSources(base, QStringLiteral("src"), photos);
+            // Rotate the order so that no side always runs first.
+            for (int k = 0; k < 3; ++k) {
+                const int side = (round + k) % 3;
+                const Timed timed =
+                    side == 0   ? runJob(format, jobDir, count)
+                    : side == 1 ? runMogrify(format, src, base + QStringLiteral("/mogrify"), count)
+                                : runXargs(format, src, base + QStringLiteral("/xargs"), count, cores);
+                seconds[side] += timed.seconds;
+                complete = complete && timed.complete;
+            }
+            QDir(base).removeRecursively();
+        }
+        const double job = seconds[0], mogrify = seconds[1], xargs = seconds[2];
+        std::printf("%-4s %d photos x%d  job %7.2f s  mogrify %7.2f s  xargs -P%d %7.2f s  "
+                    "mogrify/job %.2f (target >= 1.8)  job/xargs %.3f (target <= 1.05)\n",
+                    qPrintable(format), count, rounds, job, mogrify, cores, xargs, mogrify / job,
+                    job / xargs);
+        std::fflush(stdout);
+    }
+    return complete;
+}
+
+// The job over many tiny images against the parallel tool loop, and the
+// program's memory per row. False when a side came up short.
+bool benchTiny(const QString &work, int tiny, int cores)
+{
+    std::printf("generating %d tiny images ...\n", tiny);
+    std::fflush(stdout);
+    const QString one = work + QStringLiteral("/tiny.png");
+    writePhoto(one, 16, 12, 7);
+    const QString base = work + QStringLiteral("/tiny");
+    QStringList sources;
+    const QString pool = base + QStringLiteral("/pool/");
+    QDir().mkpath(pool);
+    for (int i = 0; i < tiny; ++i) {
+        const QString path = pool + QStringLiteral("t%1.png").arg(i, 6, 10, QLatin1Char('0'));
+        QFile::copy(one, path);
+        sources << path;
+    }
+    const QString jobDir = stageSources(base, QStringLiteral("job"), sources);
+    const QString src = stageSources(base, QStringLiteral("src"), sources);
+    const qint64 before = peakKiB();
+    const Timed job = runJob(QStringLiteral("PNG"), jobDir, tiny);
+    const qint64 after = peakKiB();
+    const Timed xargs = runXargs(QStringLiteral("PNG"), src, base + QStringLiteral("/xargs"), tiny, cores);
+    std::printf("tiny PNG->PNG %d files  job %.2f s (%.2f ms/file)  xargs -P%d %.2f s (%.2f ms/file)  "
+                "job/xargs %.3f\n",
+                tiny, job.seconds, job.seconds * 1000 / tiny, cores, xargs.seconds,
+                xargs.seconds * 1000 / tiny, job.seconds / xargs.seconds);
+    std::printf("peak memory of the program: %lld KiB before the tiny job, %lld KiB after (%lld B per row)\n",
+                before, after, (after - before) * 1024 / qMax(1, tiny));
+    return job.complete && xargs.complete;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     InitTranslation();
-    InitUpdateModule();
     InitTheme();
     const QStringList args = app.arguments();
     const int count = args.size() > 1 ? args[1].toInt() : 40;
@@ -141,80 +227,15 @@ int main(int argc, char *argv[])
     QFile::link(ProgramFolder() + QStringLiteral("vendor"), work.path() + QStringLiteral("/vendor"));
     SetProgramFolder(work.path());
     std::printf("cores %d; peak memory before the first job %lld KiB\n", cores, peakKiB());
-
-    if (count > 0) {
-        std::printf("generating %d PNG photos of %dx%d ...\n", count, width, height);
-        std::fflush(stdout);
-        QStringList photos;
-        QDir().mkpath(work.path() + QStringLiteral("/photos"));
-        for (int i = 0; i < count; ++i) {
-            const QString path =
-                work.path() + QStringLiteral("/photos/photo-%1.png").arg(i, 3, 10, QLatin1Char('0'));
-            if (!writePhoto(path, width, height, quint32(3000 + i))) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-                return 1;
-            }
-            photos << path;
-        }
-        int run = 0;
-        for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("WEBP")}) {
-            double job = 0, mogrify = 0, xargs = 0;
-            for (int round = 0; round < rounds; ++round) {
-                const QString base = work.path() + QStringLiteral("/run-%1").arg(run++);
-                const QString jobDir = stageSources(base, QStringLiteral("job"), photos);
-                const QString src = stageSources(base, QStringLiteral("src"), photos);
-                // Rotate the order so that no side always runs first.
-                for (int k = 0; k < 3; ++k) {
-                    switch ((round + k) % 3) {
-                    case 0:
-                        job += runJob(format, jobDir, count);
-                        break;
-                    case 1:
-                        mogrify += runMogrify(format, src, base + QStringLiteral("/mogrify"), count);
-                        break;
-                    default:
-                        xargs += runXargs(format, src, base + QStringLiteral("/xargs"), count, cores);
-                        break;
-                    }
-                }
-                QDir(base).removeRecursively();
-            }
-            std::printf("%-4s %d photos x%d  job %7.2f s  mogrify %7.2f s  xargs -P%d %7.2f s  "
-                        "mogrify/job %.2f (target >= 1.8)  job/xargs %.3f (target <= 1.05)\n",
-                        qPrintable(format), count, rounds, job, mogrify, cores, xargs, mogrify / job,
-                        job / xargs);
-            std::fflush(stdout);
-        }
-    }
-
-    if (tiny > 0) {
-        std::printf("generating %d tiny images ...\n", tiny);
-        std::fflush(stdout);
-        const QString one = work.path() + QStringLiteral("/tiny.png");
-        writePhoto(one, 16, 12, 7);
-        const QString base = work.path() + QStringLiteral("/tiny");
-        QStringList sources;
-        const QString pool = base + QStringLiteral("/pool/");
-        QDir().mkpath(pool);
-        for (int i = 0; i < tiny; ++i) {
-            const QString path = pool + QStringLiteral("t%1.png").arg(i, 6, 10, QLatin1Char('0'));
-            QFile::copy(one, path);
-            sources << path;
-        }
-        const QString jobDir = stageSources(base, QStringLiteral("job"), sources);
-        const QString src = stageSources(base, QStringLiteral("src"), sources);
-        const qint64 before = peakKiB();
-        const double job = runJob(QStringLiteral("PNG"), jobDir, tiny);
-        const qint64 after = peakKiB();
-        const double xargs =
-            runXargs(QStringLiteral("PNG"), src, base + QStringLiteral("/xargs"), tiny, cores);
-        std::printf("tiny PNG->PNG %d files  job %.2f s (%.2f ms/file)  xargs -P%d %.2f s (%.2f ms/file)  "
-                    "job/xargs %.3f\n",
-                    tiny, job, job * 1000 / tiny, cores, xargs, xargs * 1000 / tiny, job / xargs);
-        std::printf(
-            "peak memory of the program: %lld KiB before the tiny job, %lld KiB after (%lld B per row)\n",
-            before, after, (after - before) * 1024 / qMax(1, tiny));
-    }
+    bool complete = true;
+    if (count > 0)
+        complete = benchPhotos(work.path(), count, width, height, rounds, cores) && complete;
+    if (tiny > 0)
+        complete = benchTiny(work.path(), tiny, cores) && complete;
     SetProgramFolder(QString());
+    if (!complete) {
+        std::printf("FAILED: a side did not write every file\n");
+        return 1;
+    }
     return 0;
 }

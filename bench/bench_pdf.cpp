@@ -11,6 +11,9 @@
 // and every tool it waited for), the ratios, the peak scratch disk of both
 // engine runs and the machine's load; then how each grows with the page count.
 //
+// Exits 1 when a way failed or wrote fewer pages than the PDF has, or when
+// the job, ConvertPdf and the script's steps wrote different bytes.
+//
 // Usage: bench_pdf [--rounds N] [pages...]   (default: 3 rounds of 40 pages)
 
 #include "common.h"
@@ -136,8 +139,7 @@ struct Measured {
 
 // Runs work while sampling the bytes under folder (entries matching pattern)
 // every 10 ms.
-template <typename Work>
-Measured measure(const QString &folder, const QString &pattern, Work work)
+template <typename Work> Measured measure(const QString &folder, const QString &pattern, Work work)
 {
     const double cpuBefore = cpuSeconds();
     std::atomic<bool> done{false};
@@ -165,17 +167,196 @@ QString stepsScript(const QString &pdf, const QString &out, int cores)
 {
     const auto quoted = [](const QString &path) { return QLatin1Char('\'') + path + QLatin1Char('\''); };
     const QString profile = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
-    const QString profileArgs =
-        QFileInfo::exists(profile) ? QStringLiteral("-profile ") + quoted(profile) + QLatin1Char(' ') : QString();
-    return QStringLiteral("set -e; cd ") + quoted(out) + QStringLiteral("; ") + quoted(vendor(QStringLiteral("gs"))) +
-           QStringLiteral(" -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -dTextAlphaBits=4 -dGraphicsAlphaBits=4"
-                          " -sDEVICE=bmp16m -r384 -sOutputFile=page-%03d.bmp ") +
+    const QString profileArgs = QFileInfo::exists(profile)
+                                    ? QStringLiteral("-profile ") + quoted(profile) + QLatin1Char(' ')
+                                    : QString();
+    return QStringLiteral("set -e; cd ") + quoted(out) + QStringLiteral("; ") +
+           quoted(vendor(QStringLiteral("gs"))) +
+           QStringLiteral(
+               " -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET -dTextAlphaBits=4 -dGraphicsAlphaBits=4"
+               " -sDEVICE=bmp16m -r384 -sOutputFile=page-%03d.bmp ") +
            quoted(pdf) + QStringLiteral("; ls page-*.bmp | xargs -P ") + QString::number(cores) +
            QStringLiteral(" -I{} sh -c \"") + quoted(vendor(QStringLiteral("magick"))) +
            QStringLiteral(" '{}[0]' -auto-orient -resize 25% ") + profileArgs +
            QStringLiteral("-strip -type TrueColor -colorspace sRGB -compress none BMP3:- | ") +
-           quoted(vendor(QStringLiteral("cjpeg"))) + QStringLiteral(" -quality 75 -outfile '{}.jpg' && rm '{}'\"");
+           quoted(vendor(QStringLiteral("cjpeg"))) +
+           QStringLiteral(" -quality 75 -outfile '{}.jpg' && rm '{}'\"");
 }
+
+enum Way { Job, Single, Steps, Alone, Ways };
+const char *const kNames[Ways] = {"job", "ConvertPdf", "steps", "gs -r96"};
+
+// The medians of one page count.
+struct Row {
+    int pages = 0;
+    double seconds[Ways] = {};
+    double cpu[Ways] = {};
+    qint64 peak[Ways] = {};
+};
+
+// What the rounds of one page count measured.
+struct Samples {
+    QList<double> times[Ways];
+    QList<double> cpus[Ways];
+    qint64 peaks[Ways] = {};
+};
+
+QString okOr(bool ok, const QString &reason)
+{
+    return ok ? QStringLiteral("ok") : reason;
+}
+
+// The job with every worker, over the one PDF.
+void runJob(const QString &pdf, const ConversionOptions &options, QString &state)
+{
+    TConversionJob conversion({TJobItem{pdf, QStringLiteral("PDF"), QString()}}, options, 0);
+    QEventLoop loop;
+    QObject::connect(&conversion, &TConversionJob::RowFinished, &loop,
+                     [&](int, const ConversionResult &r) { state = okOr(r.Success, r.Reason); });
+    QObject::connect(&conversion, &TConversionJob::Finished, &loop, &QEventLoop::quit);
+    conversion.Start();
+    loop.exec();
+}
+
+// Converts pdf one way into out; state becomes "ok" or why not.
+Measured runWay(int way, const QString &pdf, const QString &out, int cores, QString &state)
+{
+    const QString cache = GetSpecialFolder(CSIDL_INTERNET_CACHE);
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("JPG");
+    options.SavePath = out;
+    switch (way) {
+    case Job:
+        return measure(cache, QStringLiteral("zarvelo-*"), [&] { runJob(pdf, options, state); });
+    case Single:
+        return measure(cache, QStringLiteral("zarvelo-*"), [&] {
+            const ConversionResult r = ConvertPdf(options, pdf);
+            state = okOr(r.Success, r.Reason);
+        });
+    case Steps:
+        return measure(out, QStringLiteral("*"), [&] {
+            state = okOr(
+                runQuiet(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), stepsScript(pdf, out, cores)}),
+                QStringLiteral("FAILED"));
+        });
+    default:
+        return measure(out, QStringLiteral("*"), [&] {
+            state = okOr(
+                runQuiet(vendor(QStringLiteral("gs")),
+                         {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                          QStringLiteral("-dQUIET"), QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
+                          QStringLiteral("-sOutputFile=") + out + QStringLiteral("p-%03d.jpg"), pdf}),
+                QStringLiteral("FAILED"));
+        });
+    }
+}
+
+QStringList pagesIn(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+}
+
+// Whether the two folders hold as many pages as expected, byte for byte the same.
+bool samePages(const QString &a, const QString &b, int pages)
+{
+    const QStringList first = pagesIn(a);
+    const QStringList second = pagesIn(b);
+    bool same = first.size() == pages && second.size() == pages;
+    for (qsizetype i = 0; same && i < first.size(); ++i) {
+        QFile x(a + first[i]), y(b + second[i]);
+        same = x.open(QIODevice::ReadOnly) && y.open(QIODevice::ReadOnly) && x.readAll() == y.readAll();
+    }
+    return same;
+}
+
+// One round of every way, starting with way `turn`; adds to samples and
+// returns whether every way wrote every page, the engine's two ways and the
+// script's steps the same bytes.
+bool runRound(int round, int turn, const QString &pdf, int pages, const QString &work, int cores,
+              Samples &samples)
+{
+    QString outs[Ways], states[Ways];
+    for (int way = 0; way < Ways; ++way) {
+        outs[way] = work + QStringLiteral("/out%1/").arg(way);
+        QDir().mkpath(outs[way]);
+    }
+    for (int k = 0; k < Ways; ++k) {
+        const int way = (turn + k) % Ways;
+        const Measured m = runWay(way, pdf, outs[way], cores, states[way]);
+        samples.times[way] << m.Seconds;
+        samples.cpus[way] << m.Cpu;
+        samples.peaks[way] = std::max(samples.peaks[way], m.Peak);
+    }
+    bool complete = true;
+    std::printf("  round %d:", round);
+    for (int way = 0; way < Ways; ++way) {
+        const int files = int(pagesIn(outs[way]).size());
+        complete = complete && states[way] == QLatin1String("ok") && files == pages;
+        std::printf("  %s %.2f s (%s, %d files)", kNames[way], samples.times[way].last(),
+                    qPrintable(states[way]), files);
+    }
+    // The script's pages must be the engine's, byte for byte, for the
+    // comparison to mean anything.
+    const bool same = samePages(outs[Job], outs[Steps], pages) && samePages(outs[Job], outs[Single], pages);
+    std::printf("  (steps' and ConvertPdf's pages %s the job's)\n",
+                same ? "are byte for byte" : "DIFFER from");
+    std::fflush(stdout);
+    for (const QString &folder : outs)
+        QDir(folder).removeRecursively();
+    return complete && same;
+}
+
+void printRow(const Row &row)
+{
+    std::printf("%4d pages, medians:", row.pages);
+    for (int way = 0; way < Ways; ++way)
+        std::printf("  %s %.2f s (%.1f cpu-s)", kNames[way], row.seconds[way], row.cpu[way]);
+    std::printf("\n           job/gs %.1f (target <= 8)  steps/gs %.1f  job/steps %.2f  ConvertPdf/job %.2f\n"
+                "           scratch peak: job %.1f MB  ConvertPdf %.1f MB; load after: %s\n",
+                row.seconds[Job] / row.seconds[Alone], row.seconds[Steps] / row.seconds[Alone],
+                row.seconds[Job] / row.seconds[Steps], row.seconds[Single] / row.seconds[Job],
+                row.peak[Job] / 1048576.0, row.peak[Single] / 1048576.0, qPrintable(loadAverage()));
+    std::fflush(stdout);
+}
+
+// Every round for one page count; the medians go to row. False when a round
+// came up short or its outputs differed (or the PDF could not be made).
+bool benchPages(int pages, int rounds, const QString &work, int cores, int &turn, Row &row)
+{
+    const QString pdf = work + QStringLiteral("/doc%1.pdf").arg(pages);
+    if (!writePdf(pdf, pages)) {
+        std::fprintf(stderr, "cannot write the PDF\n");
+        return false;
+    }
+    std::printf("%d pages (%.1f KB PDF), %d workers, load before: %s\n", pages,
+                QFileInfo(pdf).size() / 1024.0, cores, qPrintable(loadAverage()));
+    std::fflush(stdout);
+    Samples samples;
+    bool good = true;
+    for (int round = 0; round < rounds; ++round)
+        good = runRound(round, turn++, pdf, pages, work, cores, samples) && good;
+    row.pages = pages;
+    for (int way = 0; way < Ways; ++way) {
+        row.seconds[way] = median(samples.times[way]);
+        row.cpu[way] = median(samples.cpus[way]);
+        row.peak[way] = samples.peaks[way];
+    }
+    printRow(row);
+    return good;
+}
+
+void printGrowth(const QList<Row> &rows)
+{
+    for (qsizetype i = 1; i < rows.size(); ++i) {
+        const Row &a = rows[i - 1];
+        const Row &b = rows[i];
+        std::printf("%d -> %d pages (x%.1f): job time x%.2f, gs time x%.2f, job scratch peak x%.2f\n",
+                    a.pages, b.pages, double(b.pages) / a.pages, b.seconds[Job] / a.seconds[Job],
+                    b.seconds[Alone] / a.seconds[Alone],
+                    double(b.peak[Job]) / double(std::max<qint64>(1, a.peak[Job])));
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -195,127 +376,18 @@ int main(int argc, char *argv[])
     const int cores = qMax(1, QThread::idealThreadCount());
 
     QTemporaryDir work;
-    const QString cache = GetSpecialFolder(CSIDL_INTERNET_CACHE);
-    enum Way { Job, Single, Steps, Alone, Ways };
-    const char *names[Ways] = {"job", "ConvertPdf", "steps", "gs -r96"};
-    struct Row {
-        int pages;
-        double seconds[Ways];
-        double cpu[Ways];
-        qint64 peak[Ways];
-    };
     QList<Row> rows;
     int turn = 0;
+    bool good = true;
     for (const int pages : std::as_const(counts)) {
-        const QString pdf = work.path() + QStringLiteral("/doc%1.pdf").arg(pages);
-        if (!writePdf(pdf, pages)) {
-            std::fprintf(stderr, "cannot write the PDF\n");
-            return 1;
-        }
-        std::printf("%d pages (%.1f KB PDF), %d workers, load before: %s\n", pages,
-                    QFileInfo(pdf).size() / 1024.0, cores, qPrintable(loadAverage()));
-        std::fflush(stdout);
-        QList<double> times[Ways], cpus[Ways];
-        qint64 peaks[Ways] = {};
-        for (int round = 0; round < rounds; ++round) {
-            QString outs[Ways], states[Ways];
-            for (int way = 0; way < Ways; ++way) {
-                outs[way] = work.path() + QStringLiteral("/out%1/").arg(way);
-                QDir().mkpath(outs[way]);
-            }
-            ConversionOptions options;
-            options.SaveFormat = QStringLiteral("JPG");
-            const auto run = [&](int way) {
-                Measured m;
-                if (way == Job) {
-                    options.SavePath = outs[way];
-                    m = measure(cache, QStringLiteral("zarvelo-*"), [&] {
-                        TConversionJob conversion({TJobItem{pdf, QStringLiteral("PDF"), QString()}}, options, 0);
-                        QEventLoop loop;
-                        QObject::connect(&conversion, &TConversionJob::RowFinished, &loop,
-                                         [&](int, const ConversionResult &r) {
-                                             states[way] = r.Success ? QStringLiteral("ok") : r.Reason;
-                                         });
-                        QObject::connect(&conversion, &TConversionJob::Finished, &loop, &QEventLoop::quit);
-                        conversion.Start();
-                        loop.exec();
-                    });
-                } else if (way == Single) {
-                    options.SavePath = outs[way];
-                    m = measure(cache, QStringLiteral("zarvelo-*"), [&] {
-                        const ConversionResult r = ConvertPdf(options, pdf);
-                        states[way] = r.Success ? QStringLiteral("ok") : r.Reason;
-                    });
-                } else if (way == Steps) {
-                    m = measure(outs[way], QStringLiteral("*"), [&] {
-                        states[way] = runQuiet(QStringLiteral("/bin/sh"),
-                                               {QStringLiteral("-c"), stepsScript(pdf, outs[way], cores)})
-                                          ? QStringLiteral("ok")
-                                          : QStringLiteral("FAILED");
-                    });
-                } else {
-                    m = measure(outs[way], QStringLiteral("*"), [&] {
-                        states[way] =
-                            runQuiet(vendor(QStringLiteral("gs")),
-                                     {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
-                                      QStringLiteral("-dBATCH"), QStringLiteral("-dQUIET"),
-                                      QStringLiteral("-sDEVICE=jpeg"), QStringLiteral("-r96"),
-                                      QStringLiteral("-sOutputFile=") + outs[way] + QStringLiteral("p-%03d.jpg"),
-                                      pdf})
-                                ? QStringLiteral("ok")
-                                : QStringLiteral("FAILED");
-                    });
-                }
-                times[way] << m.Seconds;
-                cpus[way] << m.Cpu;
-                peaks[way] = std::max(peaks[way], m.Peak);
-            };
-            for (int k = 0; k < Ways; ++k)
-                run((turn + k) % Ways);
-            ++turn;
-            std::printf("  round %d:", round);
-            for (int way = 0; way < Ways; ++way)
-                std::printf("  %s %.2f s (%s, %d files)", names[way], times[way].last(), qPrintable(states[way]),
-                            int(QDir(outs[way]).entryList({QStringLiteral("*.jpg")}, QDir::Files).size()));
-            // The script's pages must be the engine's, byte for byte, for the
-            // comparison to mean anything.
-            const QStringList jobPages = QDir(outs[Job]).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
-            const QStringList stepPages =
-                QDir(outs[Steps]).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
-            bool same = jobPages.size() == stepPages.size() && !jobPages.isEmpty();
-            for (qsizetype i = 0; same && i < jobPages.size(); ++i) {
-                QFile a(outs[Job] + jobPages[i]), b(outs[Steps] + stepPages[i]);
-                same = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
-            }
-            std::printf("  (steps' pages %s the job's)\n", same ? "are byte for byte" : "DIFFER from");
-            std::fflush(stdout);
-            for (const QString &folder : outs)
-                QDir(folder).removeRecursively();
-        }
-        Row row{pages, {}, {}, {}};
-        for (int way = 0; way < Ways; ++way) {
-            row.seconds[way] = median(times[way]);
-            row.cpu[way] = median(cpus[way]);
-            row.peak[way] = peaks[way];
-        }
+        Row row;
+        good = benchPages(pages, rounds, work.path(), cores, turn, row) && good;
         rows.append(row);
-        std::printf("%4d pages, medians:", pages);
-        for (int way = 0; way < Ways; ++way)
-            std::printf("  %s %.2f s (%.1f cpu-s)", names[way], row.seconds[way], row.cpu[way]);
-        std::printf("\n           job/gs %.1f (target <= 8)  steps/gs %.1f  job/steps %.2f  ConvertPdf/job %.2f\n"
-                    "           scratch peak: job %.1f MB  ConvertPdf %.1f MB; load after: %s\n",
-                    row.seconds[Job] / row.seconds[Alone], row.seconds[Steps] / row.seconds[Alone],
-                    row.seconds[Job] / row.seconds[Steps], row.seconds[Single] / row.seconds[Job],
-                    row.peak[Job] / 1048576.0, row.peak[Single] / 1048576.0, qPrintable(loadAverage()));
-        std::fflush(stdout);
     }
-    for (qsizetype i = 1; i < rows.size(); ++i) {
-        const Row &a = rows[i - 1];
-        const Row &b = rows[i];
-        std::printf("%d -> %d pages (x%.1f): job time x%.2f, gs time x%.2f, job scratch peak x%.2f\n",
-                    a.pages, b.pages, double(b.pages) / a.pages, b.seconds[Job] / a.seconds[Job],
-                    b.seconds[Alone] / a.seconds[Alone],
-                    double(b.peak[Job]) / double(std::max<qint64>(1, a.peak[Job])));
+    printGrowth(rows);
+    if (!good) {
+        std::printf("FAILED: a way came up short, or the engine's pages differ from the steps'\n");
+        return 1;
     }
     return 0;
 }

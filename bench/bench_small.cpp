@@ -6,6 +6,9 @@
 // that rotate which goes first; medians are printed with the machine's load
 // before and after, and the job's JPEG bytes are checked against the loop's.
 //
+// Exits 1 when a way wrote fewer files than it was given, or the job's
+// JPEGs differ from the loop's (the same tool steps).
+//
 // Usage: bench_small [files=1000] [rounds=3] [width=320] [height=213]
 
 #include "benchutil.h"
@@ -105,6 +108,49 @@ double runMogrify(const QString &srcDir, const QString &outDir)
         {srcDir, outDir});
 }
 
+// Whether every JPEG in a is in b with the same bytes, and b holds no other.
+bool sameJpegs(const QString &a, const QString &b)
+{
+    const QStringList names = QDir(a).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+    if (names != QDir(b).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name))
+        return false;
+    for (const QString &name : names) {
+        QFile x(a + QLatin1Char('/') + name);
+        QFile y(b + QLatin1Char('/') + name);
+        if (!x.open(QIODevice::ReadOnly) || !y.open(QIODevice::ReadOnly) || x.readAll() != y.readAll())
+            return false;
+    }
+    return true;
+}
+
+// The three ways of one round, in turns; adds their times. complete: every
+// way wrote every file; same: the job's JPEGs are the loop's, byte for byte.
+void runRound(int round, const QString &base, const QStringList &sources, const QString &src,
+              const QString &profile, QList<double> (&times)[3], bool &complete, bool &same)
+{
+    const int files = int(sources.size());
+    const QString outs[3] = {base + QStringLiteral("/job"), base + QStringLiteral("/loop"),
+                             base + QStringLiteral("/mogrify")};
+    for (int k = 0; k < 3; ++k) {
+        const int side = (round + k) % 3;
+        times[side] << (side == 0   ? runJob(sources, outs[0])
+                        : side == 1 ? runLoop(src, outs[1], profile)
+                                    : runMogrify(src, outs[2]));
+    }
+    for (const QString &out : outs) {
+        const int n = countFiles(out, QStringLiteral("*.jpg"));
+        if (n != files) {
+            std::printf("  round %d: a side wrote %d of %d files\n", round, n, files);
+            complete = false;
+        }
+    }
+    same = sameJpegs(outs[0], outs[1]) && same;
+    std::printf("round %d: job %.2f s  loop %.2f s  mogrify %.2f s\n", round, times[0].last(),
+                times[1].last(), times[2].last());
+    std::fflush(stdout);
+    QDir(base).removeRecursively();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -142,41 +188,13 @@ int main(int argc, char *argv[])
                 qPrintable(loadAverage()));
     std::fflush(stdout);
 
-    QList<double> job, loop, mogrify;
+    QList<double> times[3];
+    bool complete = true;
     bool same = true;
-    for (int round = 0; round < rounds; ++round) {
-        const QString base = work.path() + QStringLiteral("/round%1").arg(round);
-        for (int k = 0; k < 3; ++k) {
-            switch ((round + k) % 3) {
-            case 0:
-                job << runJob(sources, base + QStringLiteral("/job"));
-                break;
-            case 1:
-                loop << runLoop(src, base + QStringLiteral("/loop"), profile);
-                break;
-            default:
-                mogrify << runMogrify(src, base + QStringLiteral("/mogrify"));
-                break;
-            }
-        }
-        const int written[3] = {countFiles(base + QStringLiteral("/job"), QStringLiteral("*.jpg")),
-                                countFiles(base + QStringLiteral("/loop"), QStringLiteral("*.jpg")),
-                                countFiles(base + QStringLiteral("/mogrify"), QStringLiteral("*.jpg"))};
-        for (const int n : written)
-            if (n != files)
-                std::printf("  round %d: a side wrote %d of %d files\n", round, n, files);
-        for (const QString &name : {QStringLiteral("img-00000.jpg"),
-                                    QStringLiteral("img-%1.jpg").arg(files - 1, 5, 10, QLatin1Char('0'))}) {
-            QFile a(base + QStringLiteral("/job/") + name);
-            QFile b(base + QStringLiteral("/loop/") + name);
-            if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll())
-                same = false;
-        }
-        std::printf("round %d: job %.2f s  loop %.2f s  mogrify %.2f s\n", round, job.last(), loop.last(),
-                    mogrify.last());
-        std::fflush(stdout);
-        QDir(base).removeRecursively();
-    }
+    for (int round = 0; round < rounds; ++round)
+        runRound(round, work.path() + QStringLiteral("/round%1").arg(round), sources, src, profile, times,
+                 complete, same);
+    const QList<double> &job = times[0], &loop = times[1], &mogrify = times[2];
     const double j = median(job), l = median(loop), m = median(mogrify);
     std::printf(
         "medians: job %.2f s (%.2f ms/file)  convert|cjpeg loop %.2f s (%.2f ms/file)  mogrify %.2f s "
@@ -185,5 +203,9 @@ int main(int argc, char *argv[])
     std::printf("job/loop %.3f (target <= 1.1)  job/mogrify %.2f  JPEG bytes job == loop: %s\n", j / l, j / m,
                 same ? "yes" : "NO");
     std::printf("load after: %s\n", qPrintable(loadAverage()));
+    if (!complete || !same) {
+        std::printf("FAILED: a side did not write every file, or the job's JPEGs differ from the loop's\n");
+        return 1;
+    }
     return 0;
 }

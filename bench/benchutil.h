@@ -3,10 +3,10 @@
 // Pieces shared by the benchmarks: photo-like test images and the plain
 // "direct" loop that runs the external tools without the program.
 
+#include "commandline.h"
 #include "common.h"
 #include "tools.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -47,7 +48,7 @@ inline void runDirect(const QString &program, const QString &parameters)
 {
     const QByteArray path = QFile::encodeName(program);
     std::vector<QByteArray> storage{path};
-    for (const QString &argument : SplitCommandLine(parameters))
+    for (const QString &argument : testutil::splitCommandLine(parameters))
         storage.push_back(QFile::encodeName(argument));
     std::vector<char *> argv;
     for (QByteArray &argument : storage)
@@ -67,46 +68,92 @@ inline void runDirect(const QString &program, const QString &parameters)
     posix_spawn_file_actions_destroy(&actions);
 }
 
-inline QString quoted(const QString &text)
+// Starts program with its standard input and output on the given descriptors
+// (-1: /dev/null); returns its process id or 0.
+inline pid_t spawnWith(const QString &program, const QStringList &arguments, int input, int output)
 {
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<QByteArray> storage{path};
+    for (const QString &argument : arguments)
+        storage.push_back(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (output >= 0)
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) != 0)
+        pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
 
-inline QString timestamp()
+inline void spawnList(const QString &program, const QStringList &arguments)
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmsszzz"));
+    const pid_t pid = spawnWith(program, arguments, -1, -1);
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
 }
 
-// The same work as the engine for a PNG source, written out plainly: returns
-// the parameter texts it ran, "<tool>: <text>" per line.
-inline QStringList convertDirect(const QString &format, int quality, const QString &source, const QString &output,
-                          const QString &scratch)
+// first | second, like a shell pipe.
+inline void spawnPipe(const QString &first, const QStringList &firstArguments, const QString &second,
+                      const QStringList &secondArguments)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    const pid_t producer = spawnWith(first, firstArguments, -1, ends[1]);
+    const pid_t consumer = spawnWith(second, secondArguments, ends[0], -1);
+    close(ends[0]);
+    close(ends[1]);
+    int status = 0;
+    if (producer > 0)
+        waitpid(producer, &status, 0);
+    if (consumer > 0)
+        waitpid(consumer, &status, 0);
+}
+
+// The engine's tool steps for a PNG source, run plainly on the given paths:
+// returns the texts it ran, "<tool>: <arguments>" per line.
+inline QStringList convertSameSteps(const QString &format, int quality, const QString &source,
+                                    const QString &output, const QString &scratch)
 {
     const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
     QStringList texts;
     if (format == QLatin1String("JPG")) {
-        const QString bitmap = scratch + timestamp() + QStringLiteral(".bmp");
-        const QString first =
-            quoted(source + QStringLiteral("[0]")) +
-            QStringLiteral(" -auto-orient -type TrueColor -colorspace sRGB -compress none BMP3:") +
-            quoted(bitmap);
-        runDirect(magick, first);
-        const QString encoded = scratch + timestamp() + QStringLiteral(".JPG");
-        const QString second = QStringLiteral("-quality ") + QString::number(quality) +
-                               QStringLiteral(" -outfile ") + quoted(encoded) + QLatin1Char(' ') +
-                               quoted(bitmap);
-        runDirect(ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
+        const QStringList first = {
+            source + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
+            QStringLiteral("-profile"),     QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc"),
+            QStringLiteral("-strip"),       QStringLiteral("-type"),
+            QStringLiteral("TrueColor"),    QStringLiteral("-colorspace"),
+            QStringLiteral("sRGB"),         QStringLiteral("-compress"),
+            QStringLiteral("none"),         QStringLiteral("BMP3:-")};
+        const QString encoded = scratch + QStringLiteral("out.JPG");
+        const QStringList second = {QStringLiteral("-quality"), QString::number(quality),
+                                    QStringLiteral("-outfile"), encoded};
+        spawnPipe(magick, first, ProgramFolder() + QStringLiteral("vendor/cjpeg"), second);
         QFile::copy(encoded, output);
-        QFile::remove(bitmap);
         QFile::remove(encoded);
-        texts << QStringLiteral("magick: ") + first << QStringLiteral("cjpeg: ") + second;
+        texts << QStringLiteral("magick: ") + JoinArguments(first)
+              << QStringLiteral("cjpeg: ") + JoinArguments(second);
     } else {
         const QString frame = format == QLatin1String("WEBP") || format == QLatin1String("GIF")
                                   ? QString()
                                   : QStringLiteral("[0]");
-        const QString text = quoted(source + frame) + QStringLiteral(" -auto-orient ") + quoted(output);
-        runDirect(magick, text);
-        texts << QStringLiteral("magick: ") + text;
+        const QStringList arguments = {source + frame, QStringLiteral("-auto-orient"), output};
+        spawnList(magick, arguments);
+        texts << QStringLiteral("magick: ") + JoinArguments(arguments);
     }
     return texts;
 }

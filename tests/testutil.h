@@ -2,9 +2,12 @@
 
 // Shared helpers of the Qt Test executables.
 
+#include "commandline.h"
 #include "common.h"
 #include "conversion.h"
+#include "filelist.h"
 #include "platform.h"
+#include "tools.h"
 #include "update.h"
 
 #include <QCoreApplication>
@@ -13,12 +16,19 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QImage>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <memory>
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -38,9 +48,66 @@
 namespace testutil
 {
 
-// No test reaches a name server or a service outside this machine: update
-// checks started by a window under test only go to loopback addresses.
-inline const bool kUpdateLoopbackOnly = (SetUpdateLoopbackOnly(true), true);
+namespace detail
+{
+// Sends every request for a host that is not this machine to a proxy on a
+// closed local port, where it fails without asking a name server; requests
+// to this machine go straight.
+class LoopbackOnlyProxies : public QNetworkProxyFactory
+{
+  public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        const QString host = query.peerHostName();
+        if (host == QLatin1String("localhost") || QHostAddress(host).isLoopback())
+            return {QNetworkProxy(QNetworkProxy::NoProxy)};
+        return {QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9)};
+    }
+};
+} // namespace detail
+
+// No test reaches a name server or a service outside this machine: requests
+// (the update check of a window under test) only go to loopback addresses.
+// Nor does a test leave an installation identifier in the user's settings:
+// the user's store of this process lies in the test's cache folder (which
+// CTest gives each test) instead. On Windows the store is the registry.
+inline const bool kUpdateLoopbackOnly =
+    (QNetworkProxyFactory::setApplicationProxyFactory(new detail::LoopbackOnlyProxies),
+     QSettings::setPath(
+         QSettings::NativeFormat, QSettings::UserScope,
+         qEnvironmentVariable("XDG_CACHE_HOME", QDir::tempPath() + QStringLiteral("/zarvelo-tests")) +
+             QStringLiteral("/user-settings")),
+     true);
+
+// Suffix of executable files: ".exe" on Windows, empty elsewhere.
+inline QString executableSuffix()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral(".exe");
+#else
+    return QString();
+#endif
+}
+
+// Makes link a symbolic link to the folder target (a relative target counts
+// from link's folder). On Windows it asks for a link that needs no elevation
+// (developer mode). True only when the link now leads to a folder.
+inline bool makeFolderLink(const QString &target, const QString &link)
+{
+#ifdef Q_OS_WIN
+    constexpr DWORD AllowUnprivilegedCreate = 0x2;
+    const QString from = QDir::toNativeSeparators(QDir::cleanPath(link));
+    const QString to = QDir::toNativeSeparators(QDir::cleanPath(target));
+    if (!CreateSymbolicLinkW(reinterpret_cast<const wchar_t *>(from.utf16()),
+                             reinterpret_cast<const wchar_t *>(to.utf16()),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY | AllowUnprivilegedCreate))
+        return false;
+    // Some systems report success without making the link.
+    return QFileInfo(link).isDir();
+#else
+    return QFile::link(target, link) && QFileInfo(link).isDir();
+#endif
+}
 
 // The folder of the test executables; the build puts vendor/ there.
 inline QString binFolder()
@@ -51,7 +118,7 @@ inline QString binFolder()
 // A program's file name on this system: name.exe on Windows.
 inline QString exeName(const QString &name)
 {
-    return name + ExecutableSuffix();
+    return name + executableSuffix();
 }
 
 // The environment for a copy of a program of this build started from another
@@ -60,7 +127,7 @@ inline QString exeName(const QString &name)
 inline QProcessEnvironment copiedProgramEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!ExecutableSuffix().isEmpty()) {
+    if (!executableSuffix().isEmpty()) {
         const QString bin = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
         env.insert(QStringLiteral("PATH"), bin + QDir::listSeparator() + env.value(QStringLiteral("PATH")));
         env.insert(QStringLiteral("QT_PLUGIN_PATH"), bin);
@@ -90,7 +157,7 @@ inline bool copyFiles(const QString &from, const QString &to)
 // checks report.
 inline QString missingToolReason(ExternalTool tool)
 {
-    if (ExecutableSuffix().isEmpty())
+    if (executableSuffix().isEmpty())
         return QString();
     const QString path = binFolder() + QStringLiteral("vendor/") + ExternalToolName(tool);
     if (QFileInfo(path).isFile())
@@ -124,6 +191,17 @@ inline QString toolLabel(const QString &programPath)
         if (name == QFileInfo(vendorTool(label)).fileName())
             return label;
     return name;
+}
+
+// What program printed (standard output and error merged) when run by the
+// tool runner with the parameter text split into arguments; empty when it
+// did not start.
+inline QString runPrinted(const QString &program, const QString &parameters)
+{
+    ToolRequest request;
+    request.Program = program;
+    request.Arguments = splitCommandLine(parameters);
+    return RunTool(request).Printed;
 }
 
 // A program's output with Windows line ends (CR LF) turned into LF.
@@ -228,7 +306,7 @@ class ProgramFolderScope
     {
         const QString vendor = binFolder() + QStringLiteral("vendor");
         const QString own = m_dir.path() + QStringLiteral("/vendor");
-        if (!MakeFolderLink(vendor, own)) {
+        if (!makeFolderLink(vendor, own)) {
             QFile::remove(own);
             copyFiles(vendor, own);
         }
@@ -271,6 +349,60 @@ class BrowserStandIn : public QObject
   private:
     QStringList m_schemes;
 };
+
+// Writes bytes as the whole file at path, making its folders; true when all
+// of them were written.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// The whole file at path; empty when it cannot be read.
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes a PNG of random-looking pixels (the same for the same seed), which
+// the image tools take a while for: about a second at 3000x2000. True when
+// it was written.
+inline bool writeNoisyPng(const QString &path, int width, int height, quint32 seed)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xFF000000u | (seed >> 8);
+        }
+    }
+    return image.save(path, "PNG", 100);
+}
+
+// The FileName of every row of list, in row order.
+inline QStringList fileNames(const TFileListModel *list)
+{
+    QStringList names;
+    for (int i = 0; i < list->rowCount(); ++i)
+        names << list->fileInfo(i).FileName;
+    return names;
+}
+
+// Stops an update checker of a test and forgets it; false when it still had
+// a request or a wait on its way after the stop.
+inline bool endUpdateChecker(std::unique_ptr<TUpdateChecker> &checker)
+{
+    if (!checker)
+        return true;
+    checker->Stop();
+    const bool idle = !checker->IsBusy();
+    checker.reset();
+    return idle;
+}
 
 // Every entry below folder (hidden ones too), relative to it, sorted.
 inline QStringList entriesBelow(const QString &folder)

@@ -293,7 +293,7 @@ class TestCli : public QObject
     // on PATH; a "convert" that is not ImageMagick is passed over.
     void toolLookupOnPath()
     {
-        if (!ExecutableSuffix().isEmpty())
+        if (!testutil::executableSuffix().isEmpty())
             QSKIP("only the Unix build looks tools up on PATH; the Windows one ships them in vendor\\");
         QTemporaryDir program; // no vendor folder
         SetProgramFolder(program.path());
@@ -317,7 +317,7 @@ class TestCli : public QObject
     // a "convert" that is not ImageMagick is passed over.
     void toolsFromPath()
     {
-        if (!ExecutableSuffix().isEmpty())
+        if (!testutil::executableSuffix().isEmpty())
             QSKIP("only the Unix build looks tools up on PATH; the Windows one ships them in vendor\\");
         QTemporaryDir program;
         const QString exe = program.path() + QLatin1Char('/') + testutil::exeName(QStringLiteral("zarvelo"));

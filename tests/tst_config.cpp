@@ -146,7 +146,7 @@ void TestConfig::initTestCase()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
     // Windows takes the user's folder from the system, not from a variable:
     // test mode gives these tests one of their own there.
-    if (!ExecutableSuffix().isEmpty())
+    if (!testutil::executableSuffix().isEmpty())
         QStandardPaths::setTestModeEnabled(true);
     SetConfigWriteFailedHandler([this](const QString &file) { m_failed << file; });
 }

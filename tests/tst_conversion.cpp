@@ -235,17 +235,19 @@ bool writeExifJpeg(const QString &path, quint16 orientation, const QString &prof
     return writeFile(path, jpeg);
 }
 
-// Records every program run as "<tool>: <parameters>".
+// Records every program run of the conversions given run() as
+// "<tool>: <parameters>".
 class RunRecorder
 {
   public:
-    RunRecorder()
+    TRunContext run()
     {
-        SetToolRunObserver([this](const QString &program, const QString &parameters) {
+        TRunContext context;
+        context.ToolObserver = [this](const QString &program, const QString &parameters) {
             m_calls << testutil::toolLabel(program) + QStringLiteral(": ") + parameters;
-        });
+        };
+        return context;
     }
-    ~RunRecorder() { SetToolRunObserver({}); }
     QStringList calls() const { return m_calls; }
 
   private:
@@ -575,11 +577,12 @@ void TestConversion::parameterTexts()
     {
         RunRecorder recorder;
         if (pipeline == QLatin1String("ai"))
-            QVERIFY(ConvertAi(options, fixture(QStringLiteral("doc.ai"))));
+            QVERIFY(ConvertAi(options, fixture(QStringLiteral("doc.ai")), recorder.run()));
         else if (pipeline == QLatin1String("pdf"))
-            QVERIFY(ConvertPdf(options, fixture(QStringLiteral("doc.pdf"))));
+            QVERIFY(ConvertPdf(options, fixture(QStringLiteral("doc.pdf")), recorder.run()));
         else
-            QVERIFY(ConvertRaster(options, fixture(QStringLiteral("in.png")), type, scale, QString()));
+            QVERIFY(ConvertRaster(options, fixture(QStringLiteral("in.png")), type, scale, QString(),
+                                  recorder.run()));
         calls = recorder.calls();
     }
 
@@ -784,7 +787,7 @@ void TestConversion::pdfWithoutPages()
     QStringList calls;
     {
         RunRecorder recorder;
-        QVERIFY(!ConvertPdf(optionsFor(QStringLiteral("PNG")), source));
+        QVERIFY(!ConvertPdf(optionsFor(QStringLiteral("PNG")), source, recorder.run()));
         calls = recorder.calls();
     }
     QCOMPARE(calls.size(), 1);
@@ -1062,7 +1065,7 @@ void TestConversion::hostileNames()
     QFETCH(QString, name);
     QFETCH(QStringList, decoyPictures);
     QFETCH(QStringList, decoyOutputs);
-    if (!ExecutableSuffix().isEmpty() && name.contains(QRegularExpression(QStringLiteral("[*?\"<>|:]"))))
+    if (!testutil::executableSuffix().isEmpty() && name.contains(QRegularExpression(QStringLiteral("[*?\"<>|:]"))))
         QSKIP("Windows file names cannot hold * ? \" < > | or :");
 
     QTemporaryDir folder;

@@ -3,6 +3,7 @@
 
 #include "filelist.h"
 #include "platform.h"
+#include "testutil.h"
 #include "translate.h"
 
 #include <QDir>
@@ -11,19 +12,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 const QByteArray kPng("\x89PNG\r\n\x1a\n\0\0\0\rIHDRxxxx", 20);
 const QByteArray kJpeg("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01xxxx", 17);
 const QByteArray kGif("GIF89a\x01\0\x01\0xxxxxxxx", 18);
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 // FileName -> Format of every row.
 QMap<QString, QString> rowsOf(const TFileListModel &list)
@@ -40,29 +34,30 @@ class TestFileList : public QObject
 {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir m_dir;
     QString m_root; // fixture tree, without trailing '/'
     QMap<QString, QString> m_all;
 
-private slots:
+  private slots:
     void initTestCase()
     {
         InitTranslation();
         SetCurrentLanguage(QStringLiteral("en"));
         QVERIFY(m_dir.isValid());
         m_root = m_dir.path() + QStringLiteral("/tree");
-        writeFile(m_root + "/a.png", kPng);
-        writeFile(m_root + "/.hidden.jpg", kJpeg);                  // hidden file
-        writeFile(m_root + "/notes.txt", "plain text, no image at all"); // unsupported
-        writeFile(m_root + "/signature", kGif);                     // signature, no extension
-        writeFile(m_root + "/byname.webp", "not really a webp file");  // extension only
-        writeFile(m_root + "/sub/b.png", kPng);
-        writeFile(m_root + "/.secret/c.jpg", kJpeg); // inside a hidden folder
+        QVERIFY(testutil::writeFile(m_root + "/a.png", kPng));
+        QVERIFY(testutil::writeFile(m_root + "/.hidden.jpg", kJpeg));                       // hidden file
+        QVERIFY(testutil::writeFile(m_root + "/notes.txt", "plain text, no image at all")); // unsupported
+        QVERIFY(testutil::writeFile(m_root + "/signature", kGif)); // signature, no extension
+        QVERIFY(testutil::writeFile(m_root + "/byname.webp", "not really a webp file")); // extension only
+        QVERIFY(testutil::writeFile(m_root + "/sub/b.png", kPng));
+        QVERIFY(testutil::writeFile(m_root + "/.secret/c.jpg", kJpeg)); // inside a hidden folder
         QVERIFY(QDir().mkpath(m_root + "/empty"));
         m_all = {
-            {m_root + "/a.png", "PNG"},         {m_root + "/.hidden.jpg", "JPG"}, {m_root + "/signature", "GIF"},
-            {m_root + "/byname.webp", "WEBP"}, {m_root + "/sub/b.png", "PNG"},   {m_root + "/.secret/c.jpg", "JPG"},
+            {m_root + "/a.png", "PNG"},     {m_root + "/.hidden.jpg", "JPG"},
+            {m_root + "/signature", "GIF"}, {m_root + "/byname.webp", "WEBP"},
+            {m_root + "/sub/b.png", "PNG"}, {m_root + "/.secret/c.jpg", "JPG"},
         };
     }
 
@@ -81,8 +76,8 @@ private slots:
         QTest::newRow("subfolder") << QStringList{"@/sub"} << QStringList{"@/sub/b.png"};
         QTest::newRow("unsupported file") << QStringList{"@/notes.txt"} << QStringList{};
         QTest::newRow("empty folder") << QStringList{"@/empty"} << QStringList{};
-        QTest::newRow("missing file with supported extension") << QStringList{"@/gone.png"}
-                                                               << QStringList{"@/gone.png"};
+        QTest::newRow("missing file with supported extension")
+            << QStringList{"@/gone.png"} << QStringList{"@/gone.png"};
         QTest::newRow("missing file without extension") << QStringList{"@/gone"} << QStringList{};
         QTest::newRow("case variants are different texts")
             << QStringList{"@/Gone.PNG", "@/gone.png"} << QStringList{"@/Gone.PNG", "@/gone.png"};
@@ -130,13 +125,13 @@ private slots:
     {
         QTemporaryDir dir;
         const QString root = dir.path() + "/r";
-        writeFile(root + "/x.png", kPng);
-        writeFile(root + "/inner/y.png", kPng);
-        writeFile(root + "/other/z.png", kPng);
-        if (!MakeFolderLink(root, root + "/inner/up")) // cycle to the root
+        QVERIFY(testutil::writeFile(root + "/x.png", kPng));
+        QVERIFY(testutil::writeFile(root + "/inner/y.png", kPng));
+        QVERIFY(testutil::writeFile(root + "/other/z.png", kPng));
+        if (!testutil::makeFolderLink(root, root + "/inner/up")) // cycle to the root
             QSKIP("this system (or this user) cannot make folder links");
-        QVERIFY(MakeFolderLink(root + "/inner", root + "/self")); // not an ancestor of itself
-        QVERIFY(MakeFolderLink(".", root + "/other/dot"));        // cycle to itself
+        QVERIFY(testutil::makeFolderLink(root + "/inner", root + "/self")); // not an ancestor of itself
+        QVERIFY(testutil::makeFolderLink(".", root + "/other/dot"));        // cycle to itself
 
         TFileListModel list;
         AddPath(list, root);
@@ -152,7 +147,7 @@ private slots:
         QTemporaryDir dir;
         const int count = 5000; // more than one batch of insertions
         for (int i = 0; i < count; ++i)
-            writeFile(dir.path() + QStringLiteral("/f%1.png").arg(i), QByteArray());
+            QVERIFY(testutil::writeFile(dir.path() + QStringLiteral("/f%1.png").arg(i), QByteArray()));
         TFileListModel list;
         QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
         AddPath(list, dir.path());
@@ -251,7 +246,7 @@ private slots:
         QTemporaryDir dir;
         const QString top = dir.path() + QStringLiteral("/trip [1]/");
         for (const QString &path : {top + "x.png", top + "day 2/x.png", top + "day 2/deep/x.png"})
-            writeFile(path, kPng);
+            QVERIFY(testutil::writeFile(path, kPng));
         TFileListModel list;
         AddPath(list, dir.path() + QStringLiteral("/trip [1]"));
         AddPath(list, top + "x.png"); // already listed: no second row

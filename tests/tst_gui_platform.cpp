@@ -4,6 +4,7 @@
 #include "dragfile.h"
 #include "platform.h"
 #include "platform_window.h"
+#include "testutil.h"
 
 #include <QListWidget>
 #include <QTest>
@@ -18,7 +19,7 @@ private slots:
     // afterwards still works with the filter in place.
     void dropFilter()
     {
-        const bool windows = ExecutableSuffix() == QLatin1String(".exe");
+        const bool windows = testutil::executableSuffix() == QLatin1String(".exe");
         QCOMPARE(AllowDropsFromLowerIntegrity(), windows);
         QCOMPARE(AllowDropsFromLowerIntegrity(), windows); // again: no harm
 
@@ -36,7 +37,7 @@ private slots:
         QWidget form;
         form.resize(200, 100);
         const bool accepted = RequestDarkTitleBar(&form);
-        if (ExecutableSuffix().isEmpty())
+        if (testutil::executableSuffix().isEmpty())
             QVERIFY(!accepted);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));

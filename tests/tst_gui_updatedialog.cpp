@@ -126,15 +126,19 @@ Snapshot snapshot(QMessageBox *box)
     return s;
 }
 
+// The window's notice: English, the window's layout offset, no hold sender.
+const TUpdateNotice kNotice{QStringLiteral("en"), 10, {}};
+
 // Shows the notice for answer, takes its snapshot, then runs close on it.
-Snapshot showNotice(const QString &answer, const BoxAction &close = pressEscape, bool *result = nullptr)
+Snapshot showNotice(const QString &answer, const BoxAction &close = pressEscape, bool *result = nullptr,
+                    const TUpdateNotice &notice = kNotice)
 {
     Snapshot s;
     auto watcher = whenNoticeShown([&](QMessageBox *box) {
         s = snapshot(box);
         close(box);
     });
-    const bool accepted = UpdateDialog(answer);
+    const bool accepted = UpdateDialog(answer, notice);
     if (result)
         *result = accepted;
     return s;
@@ -161,6 +165,8 @@ class TestGuiUpdateDialog : public QObject
     testutil::TestUpdateService m_service;
     testutil::BrowserStandIn m_browser;
     QTemporaryDir m_storeDir;
+    TUpdateConfig m_config;
+    std::unique_ptr<TUpdateChecker> m_checker;
 
   private slots:
     void initTestCase();
@@ -187,28 +193,26 @@ class TestGuiUpdateDialog : public QObject
 void TestGuiUpdateDialog::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    SetInstallIdStore(m_storeDir.filePath(QStringLiteral("ids.ini")));
     QApplication::setApplicationDisplayName(QStringLiteral("Zarvelo Test"));
     if (const QString reason = m_service.unsupportedReason(); !reason.isEmpty())
         QSKIP(qPrintable(reason));
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString));
-    SetUpdateLanguage(QStringLiteral("en"));
+    m_config.Endpoint = m_service.endpoint();
+    m_config.Language = QStringLiteral("en");
+    m_config.RetryWaitMs = 10;
+    m_config.InstallIdStore = m_storeDir.filePath(QStringLiteral("ids.ini"));
 }
 
 void TestGuiUpdateDialog::init()
 {
     m_service.reset();
     m_browser.urls.clear();
-    SetUpdateEndpoint(m_service.endpoint());
-    SetUpdateLanguage(QStringLiteral("en"));
-    SetUpdateRetrySleeps(1);
+    m_checker = std::make_unique<TUpdateChecker>(m_config);
 }
 
 void TestGuiUpdateDialog::cleanup()
 {
-    StopUpdateChecks();
-    QCOMPARE(RunningUpdateThreads(), 0);
-    SetUpdateRetrySleeps(-1);
+    QVERIFY(testutil::endUpdateChecker(m_checker));
 }
 
 void TestGuiUpdateDialog::scaleToDpi_data()
@@ -253,12 +257,11 @@ void TestGuiUpdateDialog::noticeLooks()
     QFETCH(QString, language);
     QFETCH(QString, yes);
     QFETCH(QString, no);
-    SetUpdateLanguage(language);
-    const Snapshot s = showNotice(kOffer + QLatin1Char('}'));
+    const Snapshot s = showNotice(kOffer + QLatin1Char('}'), pressEscape, nullptr, {language, 10, {}});
     QVERIFY(s.shown);
     QCOMPARE(s.title, QStringLiteral("Zarvelo Test"));
     QCOMPARE(s.icon, QMessageBox::Warning);
-    QCOMPARE(s.text, UpdateText(0).replace(QChar(13), QChar(10)));
+    QCOMPARE(s.text, UpdateText(0, language).replace(QChar(13), QChar(10)));
     QVERIFY(s.text.count(QStringLiteral("\n\n")) == 2);
     QCOMPARE(s.yes, yes);
     QCOMPARE(s.no, no);
@@ -372,7 +375,7 @@ void TestGuiUpdateDialog::extrasAddRoomBelowTheButtons()
     const Snapshot plain = showNotice(kOffer + QLatin1Char('}'));
     const Snapshot withRoom = showNotice(offerWithInfo(R"("style":"banner")"));
     QVERIFY(plain.shown && withRoom.shown);
-    QVERIFY(withRoom.height - plain.height >= ScaleToDpi(40 - LayoutOffset(), withRoom.dpi));
+    QVERIFY(withRoom.height - plain.height >= ScaleToDpi(40 - kNotice.LayoutOffset, withRoom.dpi));
     QVERIFY(withRoom.height - withRoom.buttonsBottom > plain.height - plain.buttonsBottom);
 }
 
@@ -393,18 +396,19 @@ void TestGuiUpdateDialog::holdBoxSendsOneHoldRequest()
     QFETCH(BoxAction, close);
     QFETCH(bool, accepted);
     bool result = !accepted;
-    const Snapshot s = showNotice(
-        offerWithInfo(R"("style":"hold","text":"Do not remind me")"),
-        [&](QMessageBox *box) {
-            auto *hold = box->findChild<QCheckBox *>(QStringLiteral("updateHold"));
-            if (tick)
-                QTest::mouseClick(hold, Qt::LeftButton, {}, QPoint(8, hold->height() / 2));
-            close(box);
-        },
-        &result);
+    const Snapshot s =
+        showNotice(offerWithInfo(R"("style":"hold","text":"Do not remind me")"),
+                   [&](QMessageBox *box) {
+                       auto *hold = box->findChild<QCheckBox *>(QStringLiteral("updateHold"));
+                       if (tick)
+                           QTest::mouseClick(hold, Qt::LeftButton, {}, QPoint(8, hold->height() / 2));
+                       close(box);
+                   },
+                   &result, {QStringLiteral("en"), 10, [this] { m_checker->SendHold(); }});
     QVERIFY(s.hasHold);
     QCOMPARE(result, accepted);
-    QTRY_COMPARE_WITH_TIMEOUT(RunningUpdateThreads(), 0, 20000);
+    QCOMPARE(m_checker->IsBusy(), tick);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_checker->IsBusy(), 20000);
     const QList<testutil::ServiceRequest> requests = m_service.requests();
     QCOMPARE(requests.size(), tick ? 1 : 0);
     if (!tick)
@@ -459,7 +463,7 @@ void TestGuiUpdateDialog::malformedEscapeThrowsBeforeShowing()
         pressNo(box);
     });
     QVERIFY_THROWS_EXCEPTION(JsonUnescapeError,
-                             UpdateDialog(offerWithInfo(R"("style":"hold","text":"bad \uZZZZ")")));
+                             UpdateDialog(offerWithInfo(R"("style":"hold","text":"bad \uZZZZ")"), kNotice));
     QCoreApplication::processEvents();
     QVERIFY(!shown);
 }
@@ -472,16 +476,24 @@ void TestGuiUpdateDialog::checkWithTheNotice_data()
     QTest::addColumn<int>("callbacks");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("opened");
+    QTest::addColumn<int>("holds");
     const QString download = QStringLiteral("https://dl.example/zarvelo-setup.exe");
+    const BoxAction tickAndNo = [](QMessageBox *box) {
+        auto *hold = box->findChild<QCheckBox *>(QStringLiteral("updateHold"));
+        QTest::mouseClick(hold, Qt::LeftButton, {}, QPoint(8, hold->height() / 2));
+        pressNo(box);
+    };
     QTest::newRow("Yes opens the download")
-        << kOffer + QLatin1Char('}') << BoxAction(pressYes) << true << 1 << true << download;
-    QTest::newRow("No") << kOffer + QLatin1Char('}') << BoxAction(pressNo) << true << 1 << false << "";
-    QTest::newRow("Escape") << kOffer + QLatin1Char('}') << BoxAction(pressEscape) << true << 1 << false
-                            << "";
+        << kOffer + QLatin1Char('}') << BoxAction(pressYes) << true << 1 << true << download << 0;
+    QTest::newRow("No") << kOffer + QLatin1Char('}') << BoxAction(pressNo) << true << 1 << false << "" << 0;
+    QTest::newRow("Escape") << kOffer + QLatin1Char('}') << BoxAction(pressEscape) << true << 1 << false << ""
+                            << 0;
+    QTest::newRow("hold ticked, No") << offerWithInfo(R"("style":"hold","text":"Later")") << tickAndNo << true
+                                     << 1 << false << "" << 1;
     QTest::newRow("nothing offered") << QStringLiteral(R"({"update":"","info":{"style":"hold"}})")
-                                     << BoxAction(pressYes) << false << 1 << false << "";
+                                     << BoxAction(pressYes) << false << 1 << false << "" << 0;
     QTest::newRow("malformed info ends quietly")
-        << offerWithInfo(R"("text":"\uZZ")") << BoxAction(pressYes) << false << 0 << false << "";
+        << offerWithInfo(R"("text":"\uZZ")") << BoxAction(pressYes) << false << 0 << false << "" << 0;
 }
 
 void TestGuiUpdateDialog::checkWithTheNotice()
@@ -492,6 +504,7 @@ void TestGuiUpdateDialog::checkWithTheNotice()
     QFETCH(int, callbacks);
     QFETCH(bool, accepted);
     QFETCH(QString, opened);
+    QFETCH(int, holds);
     m_service.setAnswer(200, answer.toUtf8());
     bool wasShown = false;
     auto watcher = whenNoticeShown([&](QMessageBox *box) {
@@ -501,16 +514,18 @@ void TestGuiUpdateDialog::checkWithTheNotice()
     int calls = 0;
     bool gotAccepted = !accepted;
     QString gotAnswer;
-    CheckUpdate(
-        m_service.endpoint(),
+    QObject window;
+    TUpdateChecker *checker = CheckUpdate(
+        &window, m_config,
         [&](bool a, const QString &text) {
             ++calls;
             gotAccepted = a;
             gotAnswer = text;
         },
-        10, UpdateDialog);
+        10);
+    QCOMPARE(checker->parent(), &window);
     QVERIFY(m_service.waitForRequests(1));
-    QTRY_COMPARE_WITH_TIMEOUT(RunningUpdateThreads(), 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!checker->IsBusy(), 20000);
     QCOMPARE(wasShown, shown);
     QCOMPARE(calls, callbacks);
     if (callbacks) {
@@ -518,6 +533,10 @@ void TestGuiUpdateDialog::checkWithTheNotice()
         QCOMPARE(gotAnswer, answer);
     }
     QCOMPARE(m_browser.urls, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+    const QList<testutil::ServiceRequest> requests = m_service.requests();
+    QCOMPARE(requests.size(), 1 + holds);
+    if (holds)
+        QCOMPARE(requests.last().header("User-Command"), QByteArray("hold"));
 }
 
 QTEST_MAIN(TestGuiUpdateDialog)

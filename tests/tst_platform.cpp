@@ -17,13 +17,6 @@ namespace
 
 const QByteArray kPng("\x89PNG\r\n\x1a\n\0\0\0\rIHDRxxxx", 20);
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Runs show_args with the given arguments (a list, or on Windows the raw
 // text after the program's name) and returns what it read.
 QStringList shownArguments(const QStringList &arguments, const QString &rawCommandLine = QString())
@@ -51,7 +44,7 @@ QStringList shownArguments(const QStringList &arguments, const QString &rawComma
 
 bool onWindows()
 {
-    return ExecutableSuffix() == QLatin1String(".exe");
+    return testutil::executableSuffix() == QLatin1String(".exe");
 }
 
 } // namespace
@@ -62,7 +55,7 @@ class TestPlatform : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void toolPaths_data();
     void toolPaths();
     void argumentsSurvive_data();
@@ -101,7 +94,7 @@ void TestPlatform::toolPaths()
     QVERIFY(QDir().mkpath(path)); // a folder under the name is no program
     QVERIFY(!ExternalToolPath(tool).startsWith(dir.path()));
     QVERIFY(QDir().rmdir(path));
-    QVERIFY(writeFile(path, "x"));
+    QVERIFY(testutil::writeFile(path, "x"));
     QCOMPARE(ExternalToolPath(tool), path);
     SetProgramFolder(QString());
 }
@@ -140,8 +133,8 @@ void TestPlatform::windowsCommandLine_data()
                                    << QStringList{"/auto", "gif", "C:/My Pictures/new folder"};
     QTest::newRow("two paths") << "\"C:\\in\\doc one.pdf\" D:\\out\\x.png"
                                << QStringList{"C:/in/doc one.pdf", "D:/out/x.png"};
-    QTest::newRow("escaped trailing backslash") << "\"C:\\trailing dir\\\\\" next"
-                                                << QStringList{"C:/trailing dir/", "next"};
+    QTest::newRow("escaped trailing backslash")
+        << "\"C:\\trailing dir\\\\\" next" << QStringList{"C:/trailing dir/", "next"};
     QTest::newRow("escaped quote") << "a\\\"b \"c d\"e" << QStringList{"a\"b", "c de"};
     QTest::newRow("empty quotes") << "x \"\" y" << QStringList{"x", "", "y"};
     QTest::newRow("tabs and runs of spaces") << "a\t  b   " << QStringList{"a", "b"};
@@ -164,12 +157,15 @@ void TestPlatform::pathThroughIntakeAndNaming_data()
     QTest::addColumn<bool>("addFolder");   // add its folder instead of the file
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("output"); // relative, for format JPG with a decoy "photo [1].jpg" beside
-    QTest::newRow("file") << "in dir/photo [1].png" << false << "photo [1].png" << "in dir/photo [1] (1).jpg";
-    QTest::newRow("folder") << "in dir/photo [1].png" << true << "photo [1].png" << "in dir/photo [1] (1).jpg";
+    QTest::newRow("file") << "in dir/photo [1].png" << false << "photo [1].png"
+                          << "in dir/photo [1] (1).jpg";
+    QTest::newRow("folder") << "in dir/photo [1].png" << true << "photo [1].png"
+                            << "in dir/photo [1] (1).jpg";
     QTest::newRow("non-ASCII") << QStringLiteral("사진/%d -x.png") << false << QStringLiteral("%d -x.png")
                                << QStringLiteral("사진/%d -x.jpg");
     if (!onWindows())
-        QTest::newRow("backslash in a name") << "in dir/a\\b.png" << false << "a\\b.png" << "in dir/a\\b.jpg";
+        QTest::newRow("backslash in a name") << "in dir/a\\b.png" << false << "a\\b.png"
+                                             << "in dir/a\\b.jpg";
 }
 
 void TestPlatform::pathThroughIntakeAndNaming()
@@ -184,8 +180,7 @@ void TestPlatform::pathThroughIntakeAndNaming()
     if (onWindows())
         QVERIFY2(root.size() > 2 && root.at(1) == QLatin1Char(':'), qPrintable(root)); // a drive letter
     const QString file = root + QLatin1Char('/') + relative;
-    QVERIFY(writeFile(file, kPng));
-
+    QVERIFY(testutil::writeFile(file, kPng));
 
     QString given = addFolder ? QFileInfo(file).path() + QLatin1Char('/') : file;
     given = QDir::toNativeSeparators(given); // C:\...\ on Windows
@@ -199,7 +194,7 @@ void TestPlatform::pathThroughIntakeAndNaming()
     QCOMPARE(list.rowCount(), 1);
 
     const QString decoy = root + QStringLiteral("/in dir/photo [1].jpg");
-    QVERIFY(writeFile(decoy, "decoy"));
+    QVERIFY(testutil::writeFile(decoy, "decoy"));
 
     QCOMPARE(MakeOutputPath(ConversionOptions(), list.fileInfo(0).FileName, QStringLiteral("JPG")),
              root + QLatin1Char('/') + output);

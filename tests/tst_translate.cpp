@@ -115,148 +115,53 @@ void TestTranslate::translate_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("expected");
+    const auto row = [](const char *name, const QString &current, const QString &text,
+                        const QString &language, const QString &expected) {
+        QTest::newRow(name) << current << text << language << expected;
+    };
 
     // Korean in force: nothing is looked up, even with a language given.
-    QTest::newRow("ko key") << "ko"
-                            << "준비"
-                            << ""
-                            << "준비";
-    QTest::newRow("ko explicit en") << "ko"
-                                    << "준비"
-                                    << "en"
-                                    << "준비";
-    QTest::newRow("ko English text") << "ko"
-                                     << "Ready"
-                                     << ""
-                                     << "Ready";
-    QTest::newRow("ko backslash-n") << "ko"
-                                    << "a\\nb\\n"
-                                    << ""
-                                    << "a\rb\r";
+    row("ko key", "ko", "준비", "", "준비");
+    row("ko explicit en", "ko", "준비", "en", "준비");
+    row("ko English text", "ko", "Ready", "", "Ready");
+    row("ko backslash-n", "ko", "a\\nb\\n", "", "a\rb\r");
 
-    QTest::newRow("en key") << "en"
-                            << "준비"
-                            << ""
-                            << "Ready";
-    QTest::newRow("en placeholder") << "en"
-                                    << "%s 로 변환하기"
-                                    << ""
-                                    << "Convert to %s";
-    QTest::newRow("en trailing space colon") << "en"
-                                             << "저장형식 :"
-                                             << ""
-                                             << "Format";
-    QTest::newRow("en without the space") << "en"
-                                          << "저장형식:"
-                                          << ""
-                                          << "저장형식:";
-    QTest::newRow("en English text") << "en"
-                                     << "Ready"
-                                     << ""
-                                     << "Ready";
-    QTest::newRow("en case matters") << "en"
-                                     << "ready"
-                                     << ""
-                                     << "ready";
-    QTest::newRow("en backslash-n unknown") << "en"
-                                            << "line1\\nline2"
-                                            << ""
-                                            << "line1\rline2";
+    row("en key", "en", "준비", "", "Ready");
+    row("en placeholder", "en", "%s 로 변환하기", "", "Convert to %s");
+    row("en trailing space colon", "en", "저장형식 :", "", "Format");
+    row("en without the space", "en", "저장형식:", "", "저장형식:");
+    row("en English text", "en", "Ready", "", "Ready");
+    row("en case matters", "en", "ready", "", "ready");
+    row("en backslash-n unknown", "en", "line1\\nline2", "", "line1\rline2");
 
-    QTest::newRow("ja key") << "ja"
-                            << "선택된 목록 삭제"
-                            << ""
-                            << "削除";
-    QTest::newRow("ja English text") << "ja"
-                                     << "Delete"
-                                     << ""
-                                     << "削除";
-    QTest::newRow("ja French text") << "ja"
-                                    << "Supprimer"
-                                    << ""
-                                    << "削除";
-    QTest::newRow("ja own text again") << "ja"
-                                       << "削除"
-                                       << ""
-                                       << "削除";
-    QTest::newRow("ja Delete All") << "ja"
-                                   << "모든 목록 삭제"
-                                   << ""
-                                   << "すべて削除";
+    row("ja key", "ja", "선택된 목록 삭제", "", "削除");
+    row("ja English text", "ja", "Delete", "", "削除");
+    row("ja French text", "ja", "Supprimer", "", "削除");
+    row("ja own text again", "ja", "削除", "", "削除");
+    row("ja Delete All", "ja", "모든 목록 삭제", "", "すべて削除");
 
     // The lone LF after "it=Dona" still ends its line.
-    QTest::newRow("fr Donner") << "fr"
-                               << "후원하기"
-                               << ""
-                               << "Donner";
-    QTest::newRow("fr from Italian") << "fr"
-                                     << "Dona"
-                                     << ""
-                                     << "Donner";
-    QTest::newRow("it Dona") << "it"
-                             << "후원하기"
-                             << ""
-                             << "Dona";
-    QTest::newRow("fr Accueil") << "fr"
-                                << "처음화면"
-                                << ""
-                                << "Accueil";
-    QTest::newRow("fr last block") << "fr"
-                                   << "모든 목록 삭제"
-                                   << ""
-                                   << "Tout supprimer";
-    QTest::newRow("ru Cyrillic OK") << "ru"
-                                    << "선택"
-                                    << ""
-                                    << "\u041E\u041A";
-    QTest::newRow("zh first block") << "zh"
-                                    << "Zarvelo"
-                                    << ""
-                                    << "Zarvelo";
-    QTest::newRow("zh") << "zh"
-                        << "원본 파일 폴더"
-                        << ""
-                        << "原始文件夹";
+    row("fr Donner", "fr", "후원하기", "", "Donner");
+    row("fr from Italian", "fr", "Dona", "", "Donner");
+    row("it Dona", "it", "후원하기", "", "Dona");
+    row("fr Accueil", "fr", "처음화면", "", "Accueil");
+    row("fr last block", "fr", "모든 목록 삭제", "", "Tout supprimer");
+    row("ru Cyrillic OK", "ru", "선택", "", "\u041E\u041A");
+    row("zh first block", "zh", "Zarvelo", "", "Zarvelo");
+    row("zh", "zh", "원본 파일 폴더", "", "原始文件夹");
 
     // A language the table lacks falls back to English.
-    QTest::newRow("de key") << "de"
-                            << "준비"
-                            << ""
-                            << "Ready";
-    QTest::newRow("de Japanese text") << "de"
-                                      << "準備完了"
-                                      << ""
-                                      << "Ready";
-    QTest::newRow("de unknown") << "de"
-                                << "JPG"
-                                << ""
-                                << "JPG";
-    QTest::newRow("de component name") << "de"
-                                       << "PnlHome"
-                                       << ""
-                                       << "PnlHome";
-    QTest::newRow("de empty") << "de"
-                              << ""
-                              << ""
-                              << "";
-    QTest::newRow("empty language in force") << ""
-                                             << "준비"
-                                             << ""
-                                             << "Ready";
+    row("de key", "de", "준비", "", "Ready");
+    row("de Japanese text", "de", "準備完了", "", "Ready");
+    row("de unknown", "de", "JPG", "", "JPG");
+    row("de component name", "de", "PnlHome", "", "PnlHome");
+    row("de empty", "de", "", "", "");
+    row("empty language in force", "", "준비", "", "Ready");
 
     // An explicit language is tried first, then English.
-    QTest::newRow("fr explicit ja") << "fr"
-                                    << "준비"
-                                    << "ja"
-                                    << "準備完了";
-    QTest::newRow("fr explicit de") << "fr"
-                                    << "준비"
-                                    << "de"
-                                    << "Ready";
-    QTest::newRow("language case matters") << "en"
-                                           << "준비"
-                                           << "JA"
-                                           << "Ready";
+    row("fr explicit ja", "fr", "준비", "ja", "準備完了");
+    row("fr explicit de", "fr", "준비", "de", "Ready");
+    row("language case matters", "en", "준비", "JA", "Ready");
 }
 
 void TestTranslate::translate()
@@ -315,16 +220,14 @@ void TestTranslate::customTable()
     QFETCH(QString, current);
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    BuiltInTableScope restore;
-    LoadTranslationTable("\xEF\xBB\xBF"
-                         "ko=사과\r\nja=りんご\r\n\r\n"
-                         "ko=배\nen=Pear\nfr=\\nPoire\\n\n\n"
-                         "ko=a=b\r\nen=x=y\r\n\r\n"
-                         "ko=포도\r\nno equals here\r\nen=Grape\r\n\r\n"
-                         "ko=감\ren=Persimmon\rja=\r\r"
-                         "ko=dup\r\nen=first\r\n\r\nko=dup\r\nen=second");
-    SetCurrentLanguage(current);
-    QCOMPARE(Translate(text), expected);
+    const TTranslationTable table("\xEF\xBB\xBF"
+                                  "ko=사과\r\nja=りんご\r\n\r\n"
+                                  "ko=배\nen=Pear\nfr=\\nPoire\\n\n\n"
+                                  "ko=a=b\r\nen=x=y\r\n\r\n"
+                                  "ko=포도\r\nno equals here\r\nen=Grape\r\n\r\n"
+                                  "ko=감\ren=Persimmon\rja=\r\r"
+                                  "ko=dup\r\nen=first\r\n\r\nko=dup\r\nen=second");
+    QCOMPARE(table.Translate(text, current), expected);
 }
 
 void TestTranslate::languageCode_data()

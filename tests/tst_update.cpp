@@ -41,14 +41,23 @@ class TestUpdate : public QObject
     Q_OBJECT
 
   private:
-    std::shared_ptr<Outcome> startCheck(const QString &endpoint, std::function<bool(const QString &)> ask);
-
-    // Blocks without handling the window thread's events.
-    static bool sleepUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
+    // A configuration for the local service: German, 10 ms between attempts,
+    // an identifier store of the test's own.
+    TUpdateConfig config(const QString &endpoint) const;
+    // Starts a check with a new checker (m_checker) made from config.
+    std::shared_ptr<Outcome> startCheck(const TUpdateConfig &config,
+                                        std::function<bool(const QString &)> ask);
+    std::shared_ptr<Outcome> startCheck(const QString &endpoint, std::function<bool(const QString &)> ask)
+    {
+        return startCheck(config(endpoint), std::move(ask));
+    }
+    // One request of a checker for endpoint, waited for.
+    bool get(const QString &endpoint, const HttpHeaderList &headers, QString &answer);
 
     testutil::TestUpdateService m_service;
     testutil::BrowserStandIn m_browser;
     QTemporaryDir m_storeDir;
+    std::unique_ptr<TUpdateChecker> m_checker;
 
   private slots:
     void initTestCase();
@@ -87,26 +96,36 @@ class TestUpdate : public QObject
     void checkEndsQuietlyOnMalformedEscape();
     void stopDuringWaitEndsWithoutCallback();
     void stopDuringUnansweredRequest();
-    void stopAtHandOverDoesNotDeadlock();
-    void callbackMayStopChecks();
+    void stopBeforeAnswerIsHandled();
+    void callbackMayEndTheChecker_data();
+    void callbackMayEndTheChecker();
     void emptyEndpointStartsNothing();
     void holdRequestOnceWithVersionAndCommand_data();
     void holdRequestOnceWithVersionAndCommand();
     void stopEndsUnansweredHoldRequest();
 };
 
-std::shared_ptr<Outcome> TestUpdate::startCheck(const QString &endpoint,
+TUpdateConfig TestUpdate::config(const QString &endpoint) const
+{
+    TUpdateConfig config;
+    config.Endpoint = endpoint;
+    config.Language = QStringLiteral("de");
+    config.RetryWaitMs = 10;
+    config.InstallIdStore = m_storeDir.filePath(QStringLiteral("%1.ini").arg(QTest::currentTestFunction()));
+    return config;
+}
+
+std::shared_ptr<Outcome> TestUpdate::startCheck(const TUpdateConfig &config,
                                                 std::function<bool(const QString &)> ask)
 {
     auto outcome = std::make_shared<Outcome>();
-    CheckUpdate(
-        endpoint,
+    m_checker = std::make_unique<TUpdateChecker>(config);
+    m_checker->Check(
         [outcome](bool accepted, const QString &answer) {
             ++outcome->callbacks;
             outcome->accepted = accepted;
             outcome->answer = answer;
         },
-        10,
         [outcome, ask](const QString &answer) {
             ++outcome->asks;
             return ask(answer);
@@ -114,16 +133,21 @@ std::shared_ptr<Outcome> TestUpdate::startCheck(const QString &endpoint,
     return outcome;
 }
 
-// Blocks without handling the window thread's events.
-bool TestUpdate::sleepUntil(const std::function<bool()> &condition, int timeoutMs)
+bool TestUpdate::get(const QString &endpoint, const HttpHeaderList &headers, QString &answer)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
+    m_checker = std::make_unique<TUpdateChecker>(config(endpoint));
+    int calls = 0;
+    bool ok = false;
+    m_checker->Get(headers, [&](bool gotAnswer, const QString &text) {
+        ++calls;
+        ok = gotAnswer;
+        if (gotAnswer)
+            answer = text;
+    });
+    if (!QTest::qWaitFor([&] { return calls > 0; }, 20000))
+        return false;
+    QTest::qWait(20);
+    return calls == 1 && ok;
 }
 
 void TestUpdate::initTestCase()
@@ -132,22 +156,17 @@ void TestUpdate::initTestCase()
     if (const QString reason = m_service.unsupportedReason(); !reason.isEmpty())
         QSKIP(qPrintable(reason));
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString));
-    InitUpdateModule();
 }
 
 void TestUpdate::init()
 {
     m_service.reset();
     m_browser.urls.clear();
-    SetUpdateRetrySleeps(1);
-    SetInstallIdStore(m_storeDir.filePath(QStringLiteral("%1.ini").arg(QTest::currentTestFunction())));
 }
 
 void TestUpdate::cleanup()
 {
-    StopUpdateChecks();
-    QCOMPARE(RunningUpdateThreads(), 0);
-    SetUpdateRetrySleeps(-1);
+    QVERIFY(testutil::endUpdateChecker(m_checker));
 }
 
 void TestUpdate::extractBetween_data()
@@ -300,11 +319,7 @@ void TestUpdate::updateText()
     QFETCH(QString, language);
     QFETCH(int, selector);
     QFETCH(QString, expected);
-    const QString saved = UpdateLanguage();
-    SetUpdateLanguage(language);
-    const QString text = UpdateText(selector);
-    SetUpdateLanguage(saved);
-    QCOMPARE(text, expected);
+    QCOMPARE(UpdateText(selector, language), expected);
 }
 
 void TestUpdate::updateLanguageFromLocale_data()
@@ -365,10 +380,9 @@ void TestUpdate::makeInstallIdForm()
 void TestUpdate::installIdCreatedOnceAndKept()
 {
     const QString store = m_storeDir.filePath(QStringLiteral("fresh.ini"));
-    SetInstallIdStore(store);
-    const QString id = GetInstallId();
+    const QString id = GetInstallId(store);
     QCOMPARE(id.size(), 32);
-    QCOMPARE(GetInstallId(), id);
+    QCOMPARE(GetInstallId(store), id);
     QCOMPARE(QSettings(store, QSettings::IniFormat).value(QStringLiteral("TUID")).toString(), id);
 }
 
@@ -384,8 +398,7 @@ void TestUpdate::installIdNeverOverwritten()
     QFETCH(QString, existing);
     const QString store = m_storeDir.filePath(QStringLiteral("existing-%1.ini").arg(QTest::currentDataTag()));
     QSettings(store, QSettings::IniFormat).setValue(QStringLiteral("TUID"), existing);
-    SetInstallIdStore(store);
-    QCOMPARE(GetInstallId(), existing);
+    QCOMPARE(GetInstallId(store), existing);
     QCOMPARE(QSettings(store, QSettings::IniFormat).value(QStringLiteral("TUID")).toString(), existing);
 }
 
@@ -396,8 +409,7 @@ void TestUpdate::installIdEmptyWhenStoreUnusable()
     QFile file(blocker);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    SetInstallIdStore(blocker + QStringLiteral("/ids.ini"));
-    QCOMPARE(GetInstallId(), QString());
+    QCOMPARE(GetInstallId(blocker + QStringLiteral("/ids.ini")), QString());
 }
 
 void TestUpdate::configuredEndpoint_data()
@@ -429,12 +441,11 @@ void TestUpdate::configuredEndpoint()
 
 void TestUpdate::httpGetSendsHeadersInOrder()
 {
-    SetUpdateEndpoint(m_service.endpoint());
     const HttpHeaderList headers{{QStringLiteral("User-Zeta"), QStringLiteral("last-alphabetically")},
                                  {QStringLiteral("User-Alpha"), QStringLiteral("first-alphabetically")},
                                  {QStringLiteral("User-Empty"), QString()}};
     QString answer;
-    QVERIFY(HttpGetWithHeaders(headers, answer));
+    QVERIFY(get(m_service.endpoint(), headers, answer));
     const QList<testutil::ServiceRequest> requests = m_service.requests();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].method, QByteArray("GET"));
@@ -465,9 +476,8 @@ void TestUpdate::httpGetTakesAnyResponseAsAnswer()
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, contentType);
     m_service.setAnswer(status, body, contentType);
-    SetUpdateEndpoint(m_service.endpoint());
     QString answer = QStringLiteral("before");
-    QVERIFY(HttpGetWithHeaders({}, answer));
+    QVERIFY(get(m_service.endpoint(), {}, answer));
     QCOMPARE(answer, QString::fromUtf8(body));
 }
 
@@ -482,9 +492,10 @@ void TestUpdate::httpGetFailsWithoutResponse()
 {
     QFETCH(bool, nobodyListens);
     m_service.setRejectFirst(1);
-    SetUpdateEndpoint(nobodyListens ? testutil::TestUpdateService::closedEndpoint() : m_service.endpoint());
+    const QString endpoint =
+        nobodyListens ? testutil::TestUpdateService::closedEndpoint() : m_service.endpoint();
     QString answer = QStringLiteral("untouched");
-    QVERIFY(!HttpGetWithHeaders({}, answer));
+    QVERIFY(!get(endpoint, {}, answer));
     QCOMPARE(answer, QStringLiteral("untouched"));
     QCOMPARE(m_service.requests().size(), 0);
 }
@@ -500,12 +511,12 @@ void TestUpdate::checkSendsVersionLanguageAndIdentifier()
     QCOMPARE(request.customHeaderNames(),
              (QList<QByteArray>{"User-Version", "User-Language", "User-Debug", "User-Union"}));
     QCOMPARE(request.header("User-Version"), kVersion.toLatin1());
-    QCOMPARE(request.header("User-Language"), UpdateLanguage().toLatin1());
+    QCOMPARE(request.header("User-Language"), QByteArray("de"));
     QCOMPARE(request.header("User-Debug"), QByteArray("false"));
     QCOMPARE(request.header("User-Union").size(), 32);
-    QCOMPARE(QString::fromLatin1(request.header("User-Union")), GetInstallId());
-    QCOMPARE(UpdateEndpoint(), m_service.endpoint());
-    QCOMPARE(LayoutOffset(), 10);
+    QCOMPARE(QString::fromLatin1(request.header("User-Union")),
+             GetInstallId(m_checker->Config().InstallIdStore));
+    QTRY_VERIFY(!m_checker->IsBusy());
 }
 
 void TestUpdate::checkOutcome_data()
@@ -555,7 +566,7 @@ void TestUpdate::checkOutcome()
         return userSaysYes;
     });
     QTRY_COMPARE_WITH_TIMEOUT(outcome->callbacks, 1, 20000);
-    QTRY_COMPARE(RunningUpdateThreads(), 0);
+    QTRY_VERIFY(!m_checker->IsBusy());
     QCOMPARE(outcome->callbacks, 1);
     QCOMPARE(outcome->asks, asked ? 1 : 0);
     if (asked)
@@ -578,9 +589,10 @@ void TestUpdate::checkRetriesUntilServiceAnswers()
 
 void TestUpdate::checkGivesUpAfterSixtyAttempts()
 {
-    SetUpdateRetrySleeps(0);
     m_service.setRejectFirst(1000);
-    auto outcome = startCheck(m_service.endpoint(), [](const QString &) { return true; });
+    TUpdateConfig quick = config(m_service.endpoint());
+    quick.RetryWaitMs = 0;
+    auto outcome = startCheck(quick, [](const QString &) { return true; });
     QTRY_COMPARE_WITH_TIMEOUT(outcome->callbacks, 1, 120000);
     QCOMPARE(outcome->accepted, false);
     QCOMPARE(outcome->answer, QString());
@@ -607,7 +619,7 @@ void TestUpdate::checkEndsQuietlyOnMalformedEscape()
         return true;
     });
     QVERIFY(m_service.waitForRequests(1));
-    QTRY_COMPARE_WITH_TIMEOUT(RunningUpdateThreads(), 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_checker->IsBusy(), 20000);
     QCOMPARE(outcome->asks, dialogThrows ? 1 : 0);
     QCOMPARE(outcome->callbacks, 0);
     QVERIFY(m_browser.urls.isEmpty());
@@ -615,13 +627,15 @@ void TestUpdate::checkEndsQuietlyOnMalformedEscape()
 
 void TestUpdate::stopDuringWaitEndsWithoutCallback()
 {
-    SetUpdateRetrySleeps(-1); // the real ten seconds
     m_service.setRejectFirst(1000);
-    auto outcome = startCheck(m_service.endpoint(), [](const QString &) { return true; });
+    TUpdateConfig slow = config(m_service.endpoint());
+    slow.RetryWaitMs = 10000;
+    auto outcome = startCheck(slow, [](const QString &) { return true; });
     QTRY_COMPARE_WITH_TIMEOUT(m_service.connections(), 1, 20000);
     QTest::qWait(100);
-    StopUpdateChecks();
-    QCOMPARE(RunningUpdateThreads(), 0);
+    QVERIFY(m_checker->IsBusy()); // waiting the ten seconds
+    m_checker->Stop();
+    QVERIFY(!m_checker->IsBusy());
     QTest::qWait(50);
     QCOMPARE(outcome->callbacks, 0);
     QCOMPARE(m_service.connections(), 1);
@@ -632,52 +646,70 @@ void TestUpdate::stopDuringUnansweredRequest()
     m_service.setSilent(true);
     auto outcome = startCheck(m_service.endpoint(), [](const QString &) { return true; });
     QVERIFY(m_service.waitForRequests(1));
-    StopUpdateChecks();
-    QCOMPARE(RunningUpdateThreads(), 0);
+    m_checker->Stop();
+    QVERIFY(!m_checker->IsBusy());
     QTest::qWait(50);
     QCOMPARE(outcome->callbacks, 0);
 }
 
-void TestUpdate::stopAtHandOverDoesNotDeadlock()
+void TestUpdate::stopBeforeAnswerIsHandled()
 {
     // The window thread is busy (handles no events) while the answer
-    // arrives, so the check is waiting to hand its step over when the
-    // window closes.
+    // arrives, and the window closes before it gets to the answer.
     m_service.setAnswer(200, R"({"update":"https://dl.example/"})");
+    m_service.setAnswerDelay(200);
     auto outcome = startCheck(m_service.endpoint(), [](const QString &) { return true; });
-    QVERIFY(sleepUntil([this] { return m_service.requests().size() == 1; }));
-    QThread::msleep(300);
-    StopUpdateChecks();
-    QCOMPARE(RunningUpdateThreads(), 0);
+    QVERIFY(QTest::qWaitFor([this] { return m_service.requests().size() == 1; }, 20000));
+    QThread::msleep(500);
+    m_checker->Stop();
+    QVERIFY(!m_checker->IsBusy());
     QTest::qWait(50);
     QCOMPARE(outcome->asks, 0);
     QCOMPARE(outcome->callbacks, 0);
     QVERIFY(m_browser.urls.isEmpty());
 }
 
-void TestUpdate::callbackMayStopChecks()
+void TestUpdate::callbackMayEndTheChecker_data()
 {
-    // The window closes itself from the callback, which stops the checks
-    // while the check thread still waits for its completion step.
+    QTest::addColumn<bool>("deleteIt");
+    QTest::newRow("stopped") << false;
+    QTest::newRow("deleted with its window") << true;
+}
+
+void TestUpdate::callbackMayEndTheChecker()
+{
+    // The window closes itself from the callback, which stops the checker or
+    // deletes it with the window.
+    QFETCH(bool, deleteIt);
     m_service.setAnswer(200, R"({"update":"https://dl.example/"})");
     int calls = 0;
-    CheckUpdate(
-        m_service.endpoint(),
-        [&calls](bool accepted, const QString &) {
+    auto *window = new QObject;
+    auto *checker = new TUpdateChecker(config(m_service.endpoint()), window);
+    checker->Check(
+        [&](bool accepted, const QString &) {
             ++calls;
-            if (accepted)
-                StopUpdateChecks();
+            if (!accepted)
+                return;
+            if (deleteIt)
+                delete window;
+            else
+                StopUpdateChecks(window);
         },
-        10, [](const QString &) { return true; });
+        [](const QString &) { return true; });
     QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 20000);
-    QCOMPARE(RunningUpdateThreads(), 0);
+    QTest::qWait(50);
+    QCOMPARE(calls, 1);
     QCOMPARE(m_browser.urls, QList<QUrl>{QUrl(QStringLiteral("https://dl.example/"))});
+    if (!deleteIt) {
+        QVERIFY(!checker->IsBusy());
+        delete window;
+    }
 }
 
 void TestUpdate::emptyEndpointStartsNothing()
 {
     auto outcome = startCheck(QString(), [](const QString &) { return true; });
-    QCOMPARE(RunningUpdateThreads(), 0);
+    QVERIFY(!m_checker->IsBusy());
     QTest::qWait(50);
     QCOMPARE(outcome->callbacks, 0);
     QCOMPARE(m_service.connections(), 0);
@@ -694,9 +726,10 @@ void TestUpdate::holdRequestOnceWithVersionAndCommand()
 {
     QFETCH(bool, serviceDown);
     m_service.setRejectFirst(serviceDown ? 1000 : 0);
-    SetUpdateEndpoint(m_service.endpoint());
-    StartHoldRequest();
-    QTRY_COMPARE_WITH_TIMEOUT(RunningUpdateThreads(), 0, 20000);
+    m_checker = std::make_unique<TUpdateChecker>(config(m_service.endpoint()));
+    m_checker->SendHold();
+    QVERIFY(m_checker->IsBusy());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_checker->IsBusy(), 20000);
     QCOMPARE(m_service.connections(), 1);
     const QList<testutil::ServiceRequest> requests = m_service.requests();
     QCOMPARE(requests.size(), serviceDown ? 0 : 1);
@@ -710,11 +743,11 @@ void TestUpdate::holdRequestOnceWithVersionAndCommand()
 void TestUpdate::stopEndsUnansweredHoldRequest()
 {
     m_service.setSilent(true);
-    SetUpdateEndpoint(m_service.endpoint());
-    StartHoldRequest();
+    m_checker = std::make_unique<TUpdateChecker>(config(m_service.endpoint()));
+    m_checker->SendHold();
     QVERIFY(m_service.waitForRequests(1));
-    StopUpdateChecks();
-    QCOMPARE(RunningUpdateThreads(), 0);
+    m_checker->Stop();
+    QVERIFY(!m_checker->IsBusy());
 }
 
 QTEST_MAIN(TestUpdate)

@@ -20,6 +20,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -130,7 +131,10 @@ class TestUpdateService
         m_thread.reset();
     }
 
-    QString endpoint() const { return QStringLiteral("https://127.0.0.1:%1/api.init.php").arg(m_port); }
+    QString endpoint() const
+    {
+        return QStringLiteral("https://127.0.0.1:%1/api.init.php").arg(m_port);
+    }
 
     // An endpoint on a local port where nothing listens.
     static QString closedEndpoint()
@@ -151,6 +155,7 @@ class TestUpdateService
         m_shared->connections = 0;
         m_shared->rejectFirst = 0;
         m_shared->silent = false;
+        m_shared->answerDelayMs = 0;
         m_shared->status = 200;
         m_shared->body = "{}";
         m_shared->contentType = "application/json; charset=utf-8";
@@ -178,6 +183,13 @@ class TestUpdateService
     {
         QMutexLocker lock(&m_shared->mutex);
         m_shared->silent = silent;
+    }
+
+    // Answers each request only after delayMs.
+    void setAnswerDelay(int delayMs)
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->answerDelayMs = delayMs;
     }
 
     int connections() const
@@ -217,6 +229,7 @@ class TestUpdateService
         int connections = 0;
         int rejectFirst = 0;
         bool silent = false;
+        int answerDelayMs = 0;
         int status = 200;
         QByteArray body = "{}";
         QByteArray contentType = "application/json; charset=utf-8";
@@ -270,6 +283,7 @@ class TestUpdateService
                     request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
             }
             QByteArray response;
+            int delayMs = 0;
             {
                 QMutexLocker lock(&m_shared->mutex);
                 m_shared->requests.append(request);
@@ -279,9 +293,12 @@ class TestUpdateService
                            " Answer\r\nContent-Type: " + m_shared->contentType +
                            "\r\nContent-Length: " + QByteArray::number(m_shared->body.size()) +
                            "\r\nConnection: close\r\n\r\n" + m_shared->body;
+                delayMs = m_shared->answerDelayMs;
             }
-            socket->write(response);
-            socket->disconnectFromHost();
+            QTimer::singleShot(delayMs, socket, [socket, response] {
+                socket->write(response);
+                socket->disconnectFromHost();
+            });
         }
 
         std::shared_ptr<Shared> m_shared;

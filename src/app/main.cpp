@@ -4,7 +4,6 @@
 #include "scratch.h"
 #include "theme.h"
 #include "translate.h"
-#include "update.h"
 
 #include <QApplication>
 
@@ -20,7 +19,6 @@ int main(int argc, char *argv[])
     RemoveStaleScratchFolders();
     InstallTerminationCleanup();
     InitTranslation();
-    InitUpdateModule();
     InitTheme();
 
     TFrmZarvelo window(NativeArguments());

@@ -153,7 +153,7 @@ TFrmZarvelo::~TFrmZarvelo()
     // The job's workers end before the rows and options they report on go.
     delete FSession;
     FSession = nullptr;
-    StopUpdateChecks();
+    StopUpdateChecks(this);
     DragFile.reset();
 }
 
@@ -181,12 +181,12 @@ void TFrmZarvelo::startUp(const QStringList &arguments)
     AddFile(ExistingPaths(arguments));
     const QPointer<TFrmZarvelo> self(this);
     CheckUpdate(
-        ConfiguredUpdateEndpoint(),
+        this, ConfiguredUpdateConfig(),
         [self](bool accepted, const QString &) {
             if (accepted && self)
                 self->close();
         },
-        10, UpdateDialog);
+        10);
 }
 
 void TFrmZarvelo::buildHeader()
@@ -675,7 +675,7 @@ void TFrmZarvelo::closeEvent(QCloseEvent *event)
     }
     FModel->clear();
     DragFile.reset();
-    StopUpdateChecks();
+    StopUpdateChecks(this);
     event->accept();
 }
 

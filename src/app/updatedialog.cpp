@@ -96,6 +96,43 @@ QString infoField(const QString &info, const QString &name)
         ExtractBetween(info, QLatin1Char('"') + name + QStringLiteral("\":\""), QStringLiteral("\"")));
 }
 
+// Adds the room below the buttons, the separator line and, for "hold" or
+// "note", the check box or the link. Returns the check box, if any.
+QCheckBox *addExtras(QMessageBox &box, const QString &style, const QString &text, const QString &url,
+                     int offset)
+{
+    const auto S = [&box](int v) { return ScaleToDpi(v, box.logicalDpiY()); };
+    // Room below the buttons. The distances were made for a height that
+    // includes the window frame; here the frame is not part of the dialog,
+    // so they are taken from the top of that room instead.
+    const int room = S(40 - offset);
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(0, room, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0,
+                      1, grid->columnCount());
+
+    auto *separator = new QFrame(&box);
+    separator->setObjectName(QStringLiteral("updateSeparator"));
+    separator->setFrameShape(QFrame::NoFrame);
+    QPalette grey = separator->palette();
+    grey.setColor(QPalette::Window, QColor(0xCC, 0xCC, 0xCC));
+    separator->setPalette(grey);
+    separator->setAutoFillBackground(true);
+
+    QCheckBox *hold = nullptr;
+    QWidget *extra = nullptr;
+    if (style == QLatin1String("hold")) {
+        hold = new QCheckBox(text, &box);
+        hold->setObjectName(QStringLiteral("updateHold"));
+        hold->setChecked(false);
+        extra = hold;
+    } else if (style == QLatin1String("note")) {
+        extra = new TUrlLabel(text, url, &box);
+        extra->setObjectName(QStringLiteral("updateLink"));
+    }
+    new TExtrasPlacer(&box, separator, extra, S(76 - offset) - room, S(66 - offset) - room, S(10));
+    return hold;
+}
+
 } // namespace
 
 int ScaleToDpi(int v, qreal dpi)
@@ -104,7 +141,7 @@ int ScaleToDpi(int v, qreal dpi)
     return qRound(v * percent / 100.0);
 }
 
-bool UpdateDialog(const QString &answer)
+bool UpdateDialog(const QString &answer, const TUpdateNotice &notice)
 {
     // Fields first: a malformed escape throws before anything is shown.
     const QString info = ExtractBetween(answer, QStringLiteral("\"info\":{"), QStringLiteral("}"));
@@ -115,15 +152,15 @@ bool UpdateDialog(const QString &answer)
 
     // The prompt's paragraphs are separated by carriage returns; Qt breaks
     // lines at line feeds.
-    QString prompt = UpdateText(0);
+    QString prompt = UpdateText(0, notice.Language);
     prompt.replace(QChar(13), QChar(10));
     QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), prompt,
                     QMessageBox::Yes | QMessageBox::No);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
-    box.button(QMessageBox::Yes)->setText(UpdateText(1));
-    box.button(QMessageBox::No)->setText(UpdateText(2));
+    box.button(QMessageBox::Yes)->setText(UpdateText(1, notice.Language));
+    box.button(QMessageBox::No)->setText(UpdateText(2, notice.Language));
     QPalette white = box.palette();
     white.setColor(QPalette::Window, QColor(0xFF, 0xFF, 0xFF));
     box.setPalette(white);
@@ -131,41 +168,19 @@ bool UpdateDialog(const QString &answer)
     if (flag.contains(QStringLiteral("stayontop")))
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
-    QCheckBox *hold = nullptr;
-    if (!style.isEmpty()) {
-        const auto S = [&box](int v) { return ScaleToDpi(v, box.logicalDpiY()); };
-        const int offset = LayoutOffset();
-        // Room below the buttons. The distances were made for a height that
-        // includes the window frame; here the frame is not part of the
-        // dialog, so they are taken from the top of that room instead.
-        const int room = S(40 - offset);
-        if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
-            grid->addItem(new QSpacerItem(0, room, QSizePolicy::Minimum, QSizePolicy::Fixed),
-                          grid->rowCount(), 0, 1, grid->columnCount());
-
-        auto *separator = new QFrame(&box);
-        separator->setObjectName(QStringLiteral("updateSeparator"));
-        separator->setFrameShape(QFrame::NoFrame);
-        QPalette grey = separator->palette();
-        grey.setColor(QPalette::Window, QColor(0xCC, 0xCC, 0xCC));
-        separator->setPalette(grey);
-        separator->setAutoFillBackground(true);
-
-        QWidget *extra = nullptr;
-        if (style == QLatin1String("hold")) {
-            hold = new QCheckBox(text, &box);
-            hold->setObjectName(QStringLiteral("updateHold"));
-            hold->setChecked(false);
-            extra = hold;
-        } else if (style == QLatin1String("note")) {
-            extra = new TUrlLabel(text, url, &box);
-            extra->setObjectName(QStringLiteral("updateLink"));
-        }
-        new TExtrasPlacer(&box, separator, extra, S(76 - offset) - room, S(66 - offset) - room, S(10));
-    }
-
+    QCheckBox *hold = style.isEmpty() ? nullptr : addExtras(box, style, text, url, notice.LayoutOffset);
     const bool accepted = box.exec() == QMessageBox::Yes;
-    if (hold && hold->isChecked())
-        StartHoldRequest();
+    if (hold && hold->isChecked() && notice.Hold)
+        notice.Hold();
     return accepted;
+}
+
+TUpdateChecker *CheckUpdate(QObject *owner, const TUpdateConfig &config, UpdateCallback callback,
+                            int layoutOffset)
+{
+    auto *checker = new TUpdateChecker(config, owner);
+    const TUpdateNotice notice{config.Language, layoutOffset, [checker] { checker->SendHold(); }};
+    checker->Check(std::move(callback),
+                   [notice](const QString &answer) { return UpdateDialog(answer, notice); });
+    return checker;
 }

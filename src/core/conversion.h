@@ -24,6 +24,8 @@ struct TRunContext {
     // who help with it while the caller works on it too; returns at once.
     // Null: the caller runs every task itself, one after another.
     std::function<void(std::shared_ptr<TTaskGroup>)> ShareWork;
+    // Sees every tool run (ToolRequest::Observer); empty: nobody watches.
+    std::function<void(const QString &programPath, const QString &parameters)> ToolObserver;
 };
 
 // The outcome of one conversion.

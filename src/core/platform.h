@@ -31,9 +31,6 @@ QString ExternalToolName(ExternalTool tool);
 // is ImageMagick). Empty when the program is not found.
 QString ExternalToolPath(ExternalTool tool);
 
-// Suffix of executable files: ".exe" on Windows, empty elsewhere.
-QString ExecutableSuffix();
-
 enum class FileReadStatus { Ok, Missing, Unreadable };
 
 // Reads a whole regular file of at most maxSize bytes into content (emptied
@@ -77,11 +74,6 @@ QStringList NativeArguments();
 // HKEY_CURRENT_USER\Software\Talmerick on Windows, the user's settings
 // folder (organisation "Talmerick") elsewhere.
 std::unique_ptr<QSettings> OpenInstallIdStore();
-
-// Makes link a symbolic link to the folder target (a relative target counts
-// from link's folder). On Windows it asks for a link that needs no elevation
-// (developer mode). True only when the link now leads to a folder.
-bool MakeFolderLink(const QString &target, const QString &link);
 
 // Makes entry a new name through which a tool can read the file target (an
 // absolute path). On Unix a symbolic link; on Windows, where tools do not

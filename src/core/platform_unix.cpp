@@ -228,11 +228,6 @@ QString ProcessIdentity(qint64 pid)
     return QString::number(pid) + QLatin1Char(' ') + QString::fromLatin1(fields[19]);
 }
 
-QString ExecutableSuffix()
-{
-    return QString();
-}
-
 FileReadStatus ReadRegularFile(const QString &path, qint64 maxSize, QByteArray &content)
 {
     content.clear();
@@ -354,11 +349,6 @@ std::unique_ptr<QSettings> OpenInstallIdStore()
 {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                        QStringLiteral("Talmerick"));
-}
-
-bool MakeFolderLink(const QString &target, const QString &link)
-{
-    return QFile::link(target, link) && QFileInfo(link).isDir();
 }
 
 bool MakeReadEntry(const QString &target, const QString &entry)

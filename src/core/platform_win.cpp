@@ -95,11 +95,6 @@ QString ExternalToolPath(ExternalTool tool)
     return info.exists() && info.isFile() ? path : QString();
 }
 
-QString ExecutableSuffix()
-{
-    return QStringLiteral(".exe");
-}
-
 FileReadStatus ReadRegularFile(const QString &path, qint64 maxSize, QByteArray &content)
 {
     content.clear();
@@ -216,18 +211,6 @@ std::unique_ptr<QSettings> OpenInstallIdStore()
 {
     return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\Software\\Talmerick"),
                                        QSettings::NativeFormat);
-}
-
-bool MakeFolderLink(const QString &target, const QString &link)
-{
-    constexpr DWORD AllowUnprivilegedCreate = 0x2;
-    const std::wstring from = nativePath(link);
-    const std::wstring to = nativePath(target);
-    if (!CreateSymbolicLinkW(from.c_str(), to.c_str(),
-                             SYMBOLIC_LINK_FLAG_DIRECTORY | AllowUnprivilegedCreate))
-        return false;
-    // Some systems report success without making the link.
-    return QFileInfo(link).isDir();
 }
 
 bool MakeReadEntry(const QString &target, const QString &entry)

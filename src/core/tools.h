@@ -6,32 +6,10 @@
 #include <functional>
 #include <utility>
 
-// Runs one external program hidden and returns everything it wrote to its
-// standard output and standard error (one merged channel, in arrival order),
-// decoded from UTF-8 once after the program ended. Blocks until the program
-// has exited; the exit code is never looked at. A program that cannot be
-// started gives an empty text at once. The program's current directory is the
-// folder of programPath; it gets no input to wait for.
-//
-// The command line is a quoted programPath and, when parameters is not empty,
-// one space and the parameters unchanged. It is split into arguments at runs
-// of spaces outside double quotes, with the quotes removed, so that a quoted
-// path with spaces stays one argument.
-//
-// Reentrant: calls from several threads at once do not disturb each other.
-QString RunAndCapture(const QString &programPath, const QString &parameters);
-
-// Splits a parameter text into program arguments: arguments are separated by
-// runs of spaces outside double quotes; the quotes themselves are removed, and
-// a token made only of quotes ("") gives one empty argument.
-QStringList SplitCommandLine(const QString &parameters);
-
-// Sees the program path and the parameter text of every RunAndCapture call,
-// on the calling thread, just before the program is started. For tests and
-// benchmarks that want the exact texts the runner receives. An empty function
-// removes the observer. Setting it while calls are running is safe.
+// Sees the program path and the arguments (joined by JoinArguments) of a
+// tool run, on the calling thread, just before the program is started; for
+// tests and benchmarks that want the exact texts the runner receives.
 using ToolRunObserver = std::function<void(const QString &programPath, const QString &parameters)>;
-void SetToolRunObserver(ToolRunObserver observer);
 
 #include <QProcessEnvironment>
 
@@ -57,6 +35,7 @@ struct ToolRequest {
     QString WorkingFolder; // the tool's current folder; empty: the program's folder
     int TimeoutMs = 0;     // 0: no limit
     const TCancelFlag *Cancel = nullptr;
+    ToolRunObserver Observer; // empty: nobody watches
 };
 
 // How a tool run ended.
@@ -75,8 +54,8 @@ struct ToolOutcome {
 
 // Runs a program with its standard input closed and its output captured, the
 // working folder being the program's folder. A time-out or a cancel request
-// kills the program and everything it started. The observer (SetToolRunObserver)
-// sees the program and the arguments joined by JoinArguments. A program file
+// kills the program and everything it started. The request's observer sees the
+// program and the arguments joined by JoinArguments. A program file
 // that is there but did not start, or failed before it ran
 // (FailedBeforeRunning), runs again, up to three runs in all. Reentrant.
 ToolOutcome RunTool(const ToolRequest &request);
@@ -85,7 +64,7 @@ ToolOutcome RunTool(const ToolRequest &request);
 // second one's standard input. The first one's printed text is its standard
 // error; the second one's both its channels. The larger of the two time-outs
 // and the first one's cancel request end both, with everything they started.
-// The observer sees both. When either one failed before it ran, both run
+// Each request's observer sees its own. When either one failed before it ran, both run
 // again, as RunTool does. Reentrant.
 std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const ToolRequest &second);
 

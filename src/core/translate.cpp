@@ -3,23 +3,7 @@
 #include <QFile>
 #include <QList>
 
-namespace
-{
-
-struct Line {
-    bool separator = false; // an empty line: ends a block
-    QString name;           // before the first '='; empty when the line has none
-    QString text;           // after the first '='; empty when the line has none
-};
-
-using Table = QList<Line>;
-
-struct State {
-    Table table;
-    QString language;
-};
-
-Table parseTable(const QByteArray &utf8)
+TTranslationTable::TTranslationTable(const QByteArray &utf8)
 {
     QByteArrayView bytes(utf8);
     if (bytes.startsWith("\xEF\xBB\xBF"))
@@ -42,8 +26,7 @@ Table parseTable(const QByteArray &utf8)
     if (start < text.size())
         raw.append(QStringView(text).sliced(start));
 
-    Table table;
-    table.reserve(raw.size());
+    FLines.reserve(raw.size());
     for (QStringView view : raw) {
         Line line;
         if (view.isEmpty()) {
@@ -52,17 +35,24 @@ Table parseTable(const QByteArray &utf8)
             line.name = view.first(eq).toString();
             line.text = view.sliced(eq + 1).toString();
         }
-        table.append(line);
+        FLines.append(line);
     }
-    return table;
 }
 
-Table loadBuiltInTable()
+namespace
+{
+
+struct State {
+    TTranslationTable table;
+    QString language;
+};
+
+TTranslationTable loadBuiltInTable()
 {
     QFile file(QStringLiteral(":/translate.txt"));
     if (!file.open(QIODevice::ReadOnly))
-        return Table();
-    return parseTable(file.readAll());
+        return TTranslationTable();
+    return TTranslationTable(file.readAll());
 }
 
 State &state()
@@ -89,11 +79,6 @@ void InitTranslation()
     s.language = GetUserLanguage().left(2);
 }
 
-void LoadTranslationTable(const QByteArray &utf8)
-{
-    state().table = parseTable(utf8);
-}
-
 QString CurrentLanguage()
 {
     return state().language;
@@ -107,12 +92,18 @@ void SetCurrentLanguage(const QString &language)
 QString Translate(const QString &text, const QString &language)
 {
     const State &s = state();
-    const QString result = expandLineBreaks(text);
-    if (text.isEmpty() || s.language == QLatin1String("ko"))
-        return result;
-    const QString &wanted = language.isEmpty() ? s.language : language;
+    return s.table.Translate(text, s.language, language);
+}
 
-    const Table &table = s.table;
+QString TTranslationTable::Translate(const QString &text, const QString &current,
+                                     const QString &language) const
+{
+    const QString result = expandLineBreaks(text);
+    if (text.isEmpty() || current == QLatin1String("ko"))
+        return result;
+    const QString &wanted = language.isEmpty() ? current : language;
+
+    const QList<Line> &table = FLines;
     qsizetype hit = 0;
     while (hit < table.size() && (table[hit].separator || table[hit].text != text))
         ++hit;

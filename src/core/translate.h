@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QLocale>
 #include <QString>
 
@@ -18,9 +19,26 @@
 // cannot be read leaves the table empty (every text is shown as written).
 void InitTranslation();
 
-// Replaces the table with the given text (UTF-8, optional BOM; lines end in
-// CR LF, LF or CR). For tests.
-void LoadTranslationTable(const QByteArray &utf8);
+// A translation table read from its text (UTF-8, optional BOM; lines end in
+// CR LF, LF or CR). The program uses the built-in one (Translate).
+class TTranslationTable
+{
+  public:
+    TTranslationTable() = default;
+    explicit TTranslationTable(const QByteArray &utf8);
+
+    // text in language, or, when language is empty, in current (the
+    // language in force), as Translate below describes.
+    QString Translate(const QString &text, const QString &current, const QString &language = QString()) const;
+
+  private:
+    struct Line {
+        bool separator = false; // an empty line: ends a block
+        QString name;           // before the first '='; empty when the line has none
+        QString text;           // after the first '='; empty when the line has none
+    };
+    QList<Line> FLines;
+};
 
 // The language in force, normally two letters.
 QString CurrentLanguage();

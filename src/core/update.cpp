@@ -6,157 +6,32 @@
 #include "config.h"
 #include "platform.h"
 
-#include <QCoreApplication>
 #include <QDate>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QLocale>
-#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
-#include <QSemaphore>
 #include <QSettings>
-#include <QThread>
 #include <QTime>
-#include <QTimer>
 #include <QUrl>
-
-#include <atomic>
-#include <chrono>
-#include <memory>
-#include <mutex>
 
 namespace
 {
 
-constexpr int kAttempts = 60;
-constexpr int kSleepMs = 10;
-constexpr int kDefaultRetrySleeps = 1000;
-// How long a hold request on its way may still take when the window closes.
+// How long a hold request on its way may still take when the check stops.
 constexpr int kHoldGraceMs = 1000;
-
-// Module state. The mutex makes reads from the check and hold threads safe
-// while the window thread starts another check.
-struct ModuleState {
-    QMutex mutex;
-    QString endpoint;
-    QString language = QStringLiteral("en");
-    int layoutOffset = 0;
-    QString installIdStore; // test override: INI file path
-};
-
-ModuleState &state()
-{
-    static ModuleState s;
-    return s;
-}
-
-std::atomic<int> retrySleeps{kDefaultRetrySleeps};
-
-// The module's pseudo-random generator, seeded once from the clock.
-QMutex randomMutex;
-QRandomGenerator &randomGenerator()
-{
-    static QRandomGenerator generator(
-        quint32(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
-    return generator;
-}
-
-quint32 randomBelow(quint32 bound)
-{
-    QMutexLocker lock(&randomMutex);
-    return randomGenerator().bounded(bound);
-}
 
 QString hex(quint32 value, int digits)
 {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }
 
-// One background thread of the module: a check or a hold request. Created,
-// tracked and cleaned up on the window thread; the thread itself only reads
-// `stop` and posts back to the window thread.
-struct Worker {
-    std::atomic<bool> stop{false};
-    bool hold = false;
-    QThread *thread = nullptr;
-    // Check only: caller's hooks and the hand-over handshake.
-    UpdateCallback callback;
-    UpdateAsk ask;
-    QSemaphore stepDone;
-};
-
-// Touched on the window thread only.
-QList<std::shared_ptr<Worker>> &workers()
+QString versionHeader()
 {
-    static QList<std::shared_ptr<Worker>> list;
-    return list;
-}
-
-void reap(const std::shared_ptr<Worker> &worker)
-{
-    if (!workers().removeOne(worker))
-        return;
-    worker->thread->wait();
-    delete worker->thread;
-    worker->thread = nullptr;
-}
-
-void startWorker(const std::shared_ptr<Worker> &worker, std::function<void()> body)
-{
-    static std::once_flag quitHook;
-    std::call_once(quitHook, [] {
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                         QCoreApplication::instance(), [] { StopUpdateChecks(); });
-    });
-    worker->thread = QThread::create(std::move(body));
-    QObject::connect(worker->thread, &QThread::finished, QCoreApplication::instance(),
-                     [worker] { reap(worker); });
-    workers().append(worker);
-    worker->thread->start();
-}
-
-// Like HttpGetWithHeaders, but gives up at once (false) when *stop is set.
-bool httpGet(const HttpHeaderList &headers, QString &answer, const std::atomic<bool> *stop)
-{
-    if (stop && stop->load())
-        return false;
-    QNetworkAccessManager manager;
-    QNetworkRequest request{QUrl(UpdateEndpoint())};
-    for (const auto &[name, value] : headers) {
-        // A null value would remove the header; an empty one is still sent.
-        QByteArray bytes = value.toUtf8();
-        if (bytes.isNull())
-            bytes = QByteArray("");
-        request.setRawHeader(name.toUtf8(), bytes);
-    }
-    std::unique_ptr<QNetworkReply> reply(manager.get(request));
-
-    QEventLoop loop;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer stopWatch;
-    if (stop) {
-        QObject::connect(&stopWatch, &QTimer::timeout, reply.get(), [&] {
-            if (stop->load())
-                reply->abort();
-        });
-        stopWatch.start(kSleepMs);
-    }
-    if (!reply->isFinished())
-        loop.exec();
-    stopWatch.stop();
-
-    // A status code means a response arrived: it is the answer, whatever it
-    // says. Without one the request failed on its way.
-    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        return false;
-    if (stop && stop->load())
-        return false;
-    answer = QString::fromUtf8(reply->readAll());
-    return true;
+    return GetVersionString(QStringLiteral("%d.%d.%d.%d"));
 }
 
 bool isWebAddress(const QString &address)
@@ -168,87 +43,17 @@ bool isWebAddress(const QString &address)
            !url.host().isEmpty();
 }
 
-// The completion step of a check, on the window thread.
-void completeCheck(const std::shared_ptr<Worker> &worker, const QString &answer)
+// Drops a request on its way without letting it report to receiver.
+void drop(QNetworkReply *reply, QObject *receiver)
 {
-    struct Release {
-        QSemaphore &done;
-        ~Release() { done.release(); }
-    } release{worker->stepDone};
-    if (worker->stop)
+    if (!reply)
         return;
-
-    bool accepted = false;
-    try {
-        const QString address =
-            JsonUnescape(ExtractBetween(answer, QStringLiteral("\"update\":\""), QStringLiteral("\"")));
-        // An address the browser would refuse is not offered to the user.
-        if (isWebAddress(address) && worker->ask && worker->ask(answer)) {
-            if (worker->stop)
-                return;
-            OpenDocument(address);
-            accepted = true;
-        }
-    } catch (const JsonUnescapeError &) {
-        return; // a malformed answer ends the check quietly
-    }
-    if (worker->stop)
-        return;
-    if (worker->callback)
-        worker->callback(accepted, answer);
-}
-
-void runCheck(const std::shared_ptr<Worker> &worker)
-{
-    const HttpHeaderList headers{
-        {QStringLiteral("User-Version"), GetVersionString(QStringLiteral("%d.%d.%d.%d"))},
-        {QStringLiteral("User-Language"), UpdateLanguage()},
-        {QStringLiteral("User-Debug"), QStringLiteral("false")},
-        {QStringLiteral("User-Union"), GetInstallId()},
-    };
-
-    QString answer;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (httpGet(headers, answer, &worker->stop))
-            break;
-        const int sleeps = retrySleeps.load();
-        for (int i = 0; i < sleeps; ++i) {
-            if (worker->stop)
-                return;
-            QThread::msleep(kSleepMs);
-        }
-        if (worker->stop)
-            return;
-    }
-
-    // Hand the completion step to the window thread and wait until it ran.
-    // The wait watches the stop request, so StopUpdateChecks (which blocks
-    // the window thread until this thread ends) never deadlocks with it; a
-    // step that runs after a stop does nothing.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [worker, answer] { completeCheck(worker, answer); },
-        Qt::QueuedConnection);
-    while (!worker->stepDone.tryAcquire(1, kSleepMs)) {
-        if (worker->stop)
-            return;
-    }
-}
-
-QString languageFromSystem()
-{
-    return UpdateLanguageFor(QLocale::system());
+    QObject::disconnect(reply, nullptr, receiver, nullptr);
+    reply->abort();
+    reply->manager()->deleteLater();
 }
 
 } // namespace
-
-void InitUpdateModule()
-{
-    {
-        QMutexLocker lock(&randomMutex);
-        randomGenerator(); // seeded from the clock on first use
-    }
-    SetUpdateLanguage(languageFromSystem());
-}
 
 QString UpdateLanguageFor(const QLocale &locale)
 {
@@ -271,106 +76,181 @@ QString ConfiguredUpdateEndpoint()
         .ReadString(QStringLiteral("endpoint"), WebHost() + QStringLiteral("/api.init.php"));
 }
 
-namespace
+TUpdateConfig ConfiguredUpdateConfig()
 {
-std::atomic<bool> loopbackOnly{false};
-
-bool isLoopbackEndpoint(const QString &endpoint)
-{
-    const QHostAddress address(QUrl(endpoint).host());
-    return QUrl(endpoint).host() == QLatin1String("localhost") || address.isLoopback();
-}
-} // namespace
-
-void SetUpdateLoopbackOnly(bool on)
-{
-    loopbackOnly = on;
+    TUpdateConfig config;
+    config.Endpoint = ConfiguredUpdateEndpoint();
+    config.Language = UpdateLanguageFor(QLocale::system());
+    return config;
 }
 
-void CheckUpdate(const QString &endpoint, UpdateCallback callback, int layoutOffset, UpdateAsk ask)
+TUpdateChecker::TUpdateChecker(TUpdateConfig config, QObject *parent)
+    : QObject(parent), FConfig(std::move(config))
 {
-    if (endpoint.isEmpty() || !QCoreApplication::instance())
-        return;
-    if (loopbackOnly && !isLoopbackEndpoint(endpoint))
-        return;
-    {
-        QMutexLocker lock(&state().mutex);
-        state().endpoint = endpoint;
-        state().layoutOffset = layoutOffset;
+    FRetryTimer.setSingleShot(true);
+    connect(&FRetryTimer, &QTimer::timeout, this, &TUpdateChecker::retryWaitOver);
+}
+
+TUpdateChecker::~TUpdateChecker()
+{
+    dropRequests(true);
+}
+
+bool TUpdateChecker::IsBusy() const
+{
+    return FChecking || !FHoldReplies.isEmpty() || !FCheckReplies.isEmpty();
+}
+
+QNetworkReply *TUpdateChecker::send(const HttpHeaderList &headers,
+                                    std::function<void(bool, const QString &)> done)
+{
+    // A client of its own for every request, released with it.
+    auto *network = new QNetworkAccessManager(this);
+    QNetworkRequest request{QUrl(FConfig.Endpoint)};
+    for (const auto &[name, value] : headers) {
+        // A null value would remove the header; an empty one is still sent.
+        QByteArray bytes = value.toUtf8();
+        if (bytes.isNull())
+            bytes = QByteArray("");
+        request.setRawHeader(name.toUtf8(), bytes);
     }
-    auto worker = std::make_shared<Worker>();
-    worker->callback = std::move(callback);
-    worker->ask = std::move(ask);
-    startWorker(worker, [worker] { runCheck(worker); });
+    QNetworkReply *reply = network->get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, done = std::move(done)] {
+        FCheckReplies.removeAll(reply);
+        FHoldReplies.removeAll(reply);
+        // A status code means a response arrived: it is the answer, whatever
+        // it says. Without one the request failed on its way.
+        const bool ok = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        const QString answer = ok ? QString::fromUtf8(reply->readAll()) : QString();
+        reply->manager()->deleteLater();
+        if (done)
+            done(ok, answer);
+    });
+    return reply;
 }
 
-void StartHoldRequest()
+void TUpdateChecker::Get(const HttpHeaderList &headers, std::function<void(bool, const QString &)> done)
 {
-    if (!QCoreApplication::instance())
+    FCheckReplies.append(send(headers, std::move(done)));
+}
+
+void TUpdateChecker::Check(UpdateCallback callback, UpdateAsk ask)
+{
+    if (FConfig.Endpoint.isEmpty() || FChecking)
         return;
-    auto worker = std::make_shared<Worker>();
-    worker->hold = true;
-    startWorker(worker, [worker] {
-        const HttpHeaderList headers{
-            {QStringLiteral("User-Version"), GetVersionString(QStringLiteral("%d.%d.%d.%d"))},
-            {QStringLiteral("User-Command"), QStringLiteral("hold")},
-        };
-        QString ignored;
-        httpGet(headers, ignored, &worker->stop);
+    FChecking = true;
+    FAttempt = 0;
+    FCallback = std::move(callback);
+    FAsk = std::move(ask);
+    FCheckHeaders = {
+        {QStringLiteral("User-Version"), versionHeader()},
+        {QStringLiteral("User-Language"), FConfig.Language},
+        {QStringLiteral("User-Debug"), QStringLiteral("false")},
+        {QStringLiteral("User-Union"), GetInstallId(FConfig.InstallIdStore)},
+    };
+    attempt();
+}
+
+void TUpdateChecker::attempt()
+{
+    ++FAttempt;
+    Get(FCheckHeaders, [this](bool ok, const QString &answer) {
+        if (ok)
+            complete(answer);
+        else
+            FRetryTimer.start(std::max(0, FConfig.RetryWaitMs));
     });
 }
 
-void StopUpdateChecks()
+void TUpdateChecker::retryWaitOver()
 {
-    const QList<std::shared_ptr<Worker>> running = workers();
-    for (const auto &worker : running) {
-        if (!worker->hold)
-            worker->stop = true;
+    // After the last failed attempt and its wait the check completes without
+    // an answer.
+    if (FAttempt >= FConfig.Attempts)
+        complete(QString());
+    else
+        attempt();
+}
+
+void TUpdateChecker::complete(const QString &answer)
+{
+    // The notice and the callback may stop or even delete this checker.
+    const QPointer<TUpdateChecker> self(this);
+    const UpdateCallback callback = std::exchange(FCallback, {});
+    const UpdateAsk ask = std::exchange(FAsk, {});
+    bool accepted = false;
+    try {
+        const QString address =
+            JsonUnescape(ExtractBetween(answer, QStringLiteral("\"update\":\""), QStringLiteral("\"")));
+        // An address the browser would refuse is not offered to the user.
+        if (isWebAddress(address) && ask && ask(answer)) {
+            if (!self || !FChecking)
+                return; // stopped while the notice was open
+            OpenDocument(address);
+            accepted = true;
+        }
+    } catch (const JsonUnescapeError &) {
+        if (self)
+            FChecking = false;
+        return; // a malformed answer ends the check quietly
     }
-    // A hold request is usually answered within milliseconds; let it finish
-    // unless the service does not answer.
-    QDeadlineTimer grace(kHoldGraceMs);
-    for (const auto &worker : running) {
-        if (worker->hold && !worker->thread->wait(grace))
-            worker->stop = true;
+    if (!self || !FChecking)
+        return;
+    FChecking = false;
+    if (callback)
+        callback(accepted, answer);
+}
+
+void TUpdateChecker::SendHold()
+{
+    if (FConfig.Endpoint.isEmpty())
+        return;
+    const HttpHeaderList headers{
+        {QStringLiteral("User-Version"), versionHeader()},
+        {QStringLiteral("User-Command"), QStringLiteral("hold")},
+    };
+    FHoldReplies.append(send(headers, {}));
+}
+
+void TUpdateChecker::Stop()
+{
+    dropRequests(false);
+    FHoldReplies.removeAll(nullptr);
+    if (!FHoldReplies.isEmpty()) {
+        // The hold requests run in this thread's event loop; user input waits.
+        QEventLoop loop;
+        QTimer poll;
+        QDeadlineTimer grace(kHoldGraceMs);
+        connect(&poll, &QTimer::timeout, &loop, [this, &loop, &grace] {
+            if (FHoldReplies.isEmpty() || grace.hasExpired())
+                loop.quit();
+        });
+        poll.start(5);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    for (const auto &worker : running)
-        reap(worker);
+    dropRequests(true);
 }
 
-int RunningUpdateThreads()
+void TUpdateChecker::dropRequests(bool holdsToo)
 {
-    return int(workers().size());
+    FRetryTimer.stop();
+    FChecking = false;
+    FCallback = {};
+    FAsk = {};
+    for (const QPointer<QNetworkReply> &reply : std::exchange(FCheckReplies, {}))
+        drop(reply, this);
+    if (holdsToo) {
+        for (const QPointer<QNetworkReply> &reply : std::exchange(FHoldReplies, {}))
+            drop(reply, this);
+    }
 }
 
-QString UpdateEndpoint()
+void StopUpdateChecks(QObject *owner)
 {
-    QMutexLocker lock(&state().mutex);
-    return state().endpoint;
-}
-
-int LayoutOffset()
-{
-    QMutexLocker lock(&state().mutex);
-    return state().layoutOffset;
-}
-
-QString UpdateLanguage()
-{
-    QMutexLocker lock(&state().mutex);
-    return state().language;
-}
-
-void SetUpdateEndpoint(const QString &endpoint)
-{
-    QMutexLocker lock(&state().mutex);
-    state().endpoint = endpoint;
-}
-
-void SetUpdateLanguage(const QString &language)
-{
-    QMutexLocker lock(&state().mutex);
-    state().language = language;
+    if (!owner)
+        return;
+    for (TUpdateChecker *checker : owner->findChildren<TUpdateChecker *>(Qt::FindDirectChildrenOnly))
+        checker->Stop();
 }
 
 QString ExtractBetween(const QString &source, const QString &startMarker, const QString &endMarker,
@@ -485,65 +365,62 @@ QString JsonUnescape(const QString &text)
     return result;
 }
 
-bool HttpGetWithHeaders(const HttpHeaderList &headers, QString &answer)
+namespace
 {
-    return httpGet(headers, answer, nullptr);
-}
+struct Texts {
+    const char *language;
+    const char *prompt[3];
+    const char *yes;
+    const char *no;
+};
+const Texts kNoticeTexts[] = {
+    {"ko",
+     {"업데이트가 정보가 있습니다.", "안정적으로 사용하기 위해 업데이트를 하시길 권장합니다.",
+      "다운로드 받으시겠습니까?"},
+     "예",
+     "아니오"},
+    {"ja",
+     {"このプログラムがアップデートされました。",
+      "安定的に使用するために新しくダウンロード\u00B7実行することをお勧めします。", "ダウンロードしますか。"},
+     "はい",
+     "いいえ"},
+    {"zh", {"该程序已更新。", "建议下载并执行新程序以稳定使用。", "您要下载吗？"}, "是", "否"},
+    {"de",
+     {"Dieses Programm ist aktualisiert worden.",
+      "Es wird empfohlen, es herunterzuladen und neu auszuführen, um es stabil zu verwenden.",
+      "Möchten Sie es herunterladen?"},
+     "Ja",
+     "Nein"},
+    {"ru",
+     {"Данная программа была обновлена.",
+      "Рекомендуется скачать и выполнить новое для стабильного использования.", "Вы хотите загрузить ее?"},
+     "Да",
+     "Нет"},
+    {"it",
+     {"È disponibile una nuova versione del programma.",
+      "Ti suggeriamo di scaricare ed aggiornare il programma.",
+      "Vuoi scaricare la nuova versione del programma?"},
+     "Sì",
+     "No"},
+    {"fr",
+     {"Ce programme a été mis à jour.",
+      "Il est recommandé de télécharger et d'exécuter la nouvelle version pour une utilisation stable.",
+      "Voulez-vous le télécharger?"},
+     "Oui",
+     "Non"},
+    {"en",
+     {"This program has been updated.", "It is recommended to download and execute new for stable use.",
+      "Do you want to download it?"},
+     "Yes",
+     "No"},
+};
+} // namespace
 
-QString UpdateText(int selector)
+QString UpdateText(int selector, const QString &language)
 {
-    struct Texts {
-        const char *language;
-        const char *prompt[3];
-        const char *yes;
-        const char *no;
-    };
-    static const Texts table[] = {
-        {"ko",
-         {"업데이트가 정보가 있습니다.", "안정적으로 사용하기 위해 업데이트를 하시길 권장합니다.",
-          "다운로드 받으시겠습니까?"},
-         "예",
-         "아니오"},
-        {"ja",
-         {"このプログラムがアップデートされました。",
-          "安定的に使用するために新しくダウンロード\u00B7実行することをお勧めします。",
-          "ダウンロードしますか。"},
-         "はい",
-         "いいえ"},
-        {"zh", {"该程序已更新。", "建议下载并执行新程序以稳定使用。", "您要下载吗？"}, "是", "否"},
-        {"de",
-         {"Dieses Programm ist aktualisiert worden.",
-          "Es wird empfohlen, es herunterzuladen und neu auszuführen, um es stabil zu verwenden.",
-          "Möchten Sie es herunterladen?"},
-         "Ja",
-         "Nein"},
-        {"ru",
-         {"Данная программа была обновлена.",
-          "Рекомендуется скачать и выполнить новое для стабильного использования.",
-          "Вы хотите загрузить ее?"},
-         "Да",
-         "Нет"},
-        {"it",
-         {"È disponibile una nuova versione del programma.",
-          "Ti suggeriamo di scaricare ed aggiornare il programma.",
-          "Vuoi scaricare la nuova versione del programma?"},
-         "Sì",
-         "No"},
-        {"fr",
-         {"Ce programme a été mis à jour.",
-          "Il est recommandé de télécharger et d'exécuter la nouvelle version pour une utilisation stable.",
-          "Voulez-vous le télécharger?"},
-         "Oui",
-         "Non"},
-        {"en",
-         {"This program has been updated.", "It is recommended to download and execute new for stable use.",
-          "Do you want to download it?"},
-         "Yes",
-         "No"},
-    };
-    const QString language = UpdateLanguage();
-    const Texts *texts = &table[std::size(table) - 1]; // English unless one of the others matches
-    for (const Texts &candidate : table) {
+    const Texts *texts =
+        &kNoticeTexts[std::size(kNoticeTexts) - 1]; // English unless one of the others matches
+    for (const Texts &candidate : kNoticeTexts) {
         if (language == QLatin1String(candidate.language)) {
             texts = &candidate;
             break;
@@ -566,24 +443,21 @@ QString UpdateText(int selector)
 
 QString MakeInstallId()
 {
-    const quint32 first = randomBelow(0x7FFFFFFF);
+    QRandomGenerator *random = QRandomGenerator::global();
+    const quint32 first = random->bounded(0x7FFFFFFFu);
     const QString date = QDate::currentDate().toString(QStringLiteral("yyMMdd"));
-    const quint32 middle = randomBelow(0xFFFF);
+    const quint32 middle = random->bounded(0xFFFFu);
     const QString time = QTime::currentTime().toString(QStringLiteral("HHmmss"));
-    const quint32 last = randomBelow(0x7FFFFFFF);
+    const quint32 last = random->bounded(0x7FFFFFFFu);
     return hex(first, 8) + date + hex(middle, 4) + time + hex(last, 8);
 }
 
-QString GetInstallId()
+QString GetInstallId(const QString &storePath)
 {
-    QString storePath;
-    {
-        QMutexLocker lock(&state().mutex);
-        storePath = state().installIdStore;
-    }
     const QString key = QStringLiteral("TUID");
-    std::unique_ptr<QSettings> settings =
-        storePath.isEmpty() ? OpenInstallIdStore() : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
+    std::unique_ptr<QSettings> settings = storePath.isEmpty()
+                                              ? OpenInstallIdStore()
+                                              : std::make_unique<QSettings>(storePath, QSettings::IniFormat);
     if (settings->status() != QSettings::NoError)
         return QString();
     if (!settings->contains(key)) {
@@ -597,15 +471,4 @@ QString GetInstallId()
     if (value.typeId() != QMetaType::QString)
         return QString();
     return value.toString();
-}
-
-void SetUpdateRetrySleeps(int sleeps)
-{
-    retrySleeps = sleeps < 0 ? kDefaultRetrySleeps : sleeps;
-}
-
-void SetInstallIdStore(const QString &iniPath)
-{
-    QMutexLocker lock(&state().mutex);
-    state().installIdStore = iniPath;
 }

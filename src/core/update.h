@@ -2,13 +2,19 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 class QLocale;
+class QNetworkAccessManager;
+class QNetworkReply;
 
 // Called once on the window thread at the end of a check: accepted is true
 // when the user accepted an offered download and it was opened.
@@ -22,8 +28,14 @@ using UpdateAsk = std::function<bool(const QString &answer)>;
 // Ordered (name, value) pairs sent as custom request headers.
 using HttpHeaderList = QList<QPair<QString, QString>>;
 
-// Module start-up: seeds the random generator and fixes UpdateLanguage.
-void InitUpdateModule();
+// What one update checker needs, handed to it whole.
+struct TUpdateConfig {
+    QString Endpoint;                        // every request goes here; empty: nothing is sent
+    QString Language = QStringLiteral("en"); // sent as "User-Language"
+    int Attempts = 60;                       // requests of one check at most
+    int RetryWaitMs = 10000;                 // wait after each failed attempt, the last one included
+    QString InstallIdStore;                  // INI file of the identifier; empty: the user's store
+};
 
 // The update service address the window uses: WebHost() + "/api.init.php",
 // unless the settings file's section [Update] has the key "endpoint" (an empty
@@ -31,38 +43,74 @@ void InitUpdateModule();
 // update check switched off (CMake option ZARVELO_UPDATE_CHECK).
 QString ConfiguredUpdateEndpoint();
 
-// Starts the background check of the update service and returns at once.
-// An empty endpoint starts nothing. Must be called on the window thread with
-// a QCoreApplication in place. The check makes up to 60 attempts, waits
-// between them, then runs the completion step on the window thread: the
-// "update" address is cut out of the answer; when it is an http(s) address,
-// ask(answer) decides, Yes opens it with OpenDocument; callback(accepted,
-// answer) follows. A malformed escape in the answer ends the check without a
-// callback.
-void CheckUpdate(const QString &endpoint, UpdateCallback callback, int layoutOffset, UpdateAsk ask);
+// The window's configuration: ConfiguredUpdateEndpoint(), the language of the
+// user's locale (UpdateLanguageFor), the default attempts and wait.
+TUpdateConfig ConfiguredUpdateConfig();
 
-// Asks every running check to stop and waits for it to end; returns promptly
-// (a waiting check ends within about 10 ms). No callback runs afterwards.
-// A hold request still on its way gets a short grace period to be delivered.
-// Called on the window thread when the window closes (and again, harmlessly,
-// when the application quits).
-void StopUpdateChecks();
+// The update check and the hold request, as asynchronous requests on the
+// thread that owns the object (the window's). Nothing blocks that thread: a
+// request and the wait between attempts run in its event loop.
+class TUpdateChecker : public QObject
+{
+    Q_OBJECT
 
-// Number of check and hold threads started and not yet cleaned up. A thread
-// is cleaned up on the window thread after it ended (or by StopUpdateChecks).
-int RunningUpdateThreads();
+  public:
+    explicit TUpdateChecker(TUpdateConfig config, QObject *parent = nullptr);
+    // Drops every request on its way at once; no callback runs.
+    ~TUpdateChecker() override;
 
-// Module state. Reads and writes are safe from any thread.
-QString UpdateEndpoint(); // address every request goes to; set by CheckUpdate
-int LayoutOffset();       // subtracted from the notice dialog's distances
-QString UpdateLanguage(); // two-letter code that picks the notice texts
-void SetUpdateEndpoint(const QString &endpoint);
+    const TUpdateConfig &Config() const { return FConfig; }
 
-// Tests: while on, CheckUpdate starts nothing for an endpoint whose host is
-// not on this machine (localhost, 127.0.0.0/8, ::1), so that no test run ever
-// asks a name server or a service outside the machine.
-void SetUpdateLoopbackOnly(bool on);
-void SetUpdateLanguage(const QString &language);
+    // Starts the check and returns at once; nothing with an empty endpoint or
+    // while a check runs. Up to Attempts requests with RetryWaitMs between
+    // them, each with "User-Version", "User-Language", "User-Debug" and
+    // "User-Union". Then the completion step: the "update" address is cut out
+    // of the answer (empty after the last failed attempt); when it is an
+    // http(s) address, ask(answer) decides, Yes opens it with OpenDocument;
+    // callback(accepted, answer) follows. A malformed escape in the answer
+    // ends the check without a callback.
+    void Check(UpdateCallback callback, UpdateAsk ask);
+
+    // Sends the hold request ("User-Version", "User-Command: hold") once,
+    // without retry, and returns at once; its outcome is ignored.
+    void SendHold();
+
+    // Ends the check: no callback runs afterwards. A hold request still on
+    // its way gets up to a second to be delivered (the window closes right
+    // after the user answered the notice), then is dropped.
+    void Stop();
+
+    // Whether a check (request, wait or completion step) or a hold request is
+    // still on its way.
+    bool IsBusy() const;
+
+    // One GET of the endpoint with a fresh request carrying the headers in
+    // list order. done(true, body decoded as UTF-8) when any response arrived,
+    // whatever its status; done(false, {}) when none did. done runs on this
+    // object's thread, never after Stop or destruction.
+    void Get(const HttpHeaderList &headers, std::function<void(bool ok, const QString &answer)> done);
+
+  private:
+    QNetworkReply *send(const HttpHeaderList &headers, std::function<void(bool, const QString &)> done);
+    void attempt();
+    void retryWaitOver();
+    void complete(const QString &answer);
+    void dropRequests(bool holdsToo);
+
+    TUpdateConfig FConfig;
+    QNetworkAccessManager *FNetwork;
+    QTimer FRetryTimer;
+    HttpHeaderList FCheckHeaders;
+    UpdateCallback FCallback;
+    UpdateAsk FAsk;
+    bool FChecking = false;
+    int FAttempt = 0;
+    QList<QPointer<QNetworkReply>> FCheckReplies;
+    QList<QPointer<QNetworkReply>> FHoldReplies;
+};
+
+// Stops the update checkers that are children of owner (TUpdateChecker::Stop).
+void StopUpdateChecks(QObject *owner);
 
 // The two-letter language code for a locale: the first two letters of its
 // ISO 639 code, "en" for the C locale or when there is none.
@@ -90,32 +138,18 @@ QString ExtractBetween(const QString &source, const QString &startMarker, const 
 // Throws JsonUnescapeError when the characters after "\u" are not hex.
 QString JsonUnescape(const QString &text);
 
-// One GET of UpdateEndpoint() on the calling thread, with a client of its
-// own and the given headers in list order. Any response counts: true with
-// the body decoded as UTF-8 in answer, whatever its status. False (answer
-// untouched) when no response arrived.
-bool HttpGetWithHeaders(const HttpHeaderList &headers, QString &answer);
-
-// Texts of the notice in UpdateLanguage(): 0 the prompt (three paragraphs
-// separated by two carriage returns), 1 the Yes caption, 2 the No caption;
-// any other selector gives an empty text.
-QString UpdateText(int selector);
+// Texts of the notice in language: 0 the prompt (three paragraphs separated
+// by two carriage returns), 1 the Yes caption, 2 the No caption; any other
+// selector gives an empty text. A language other than "ko", "ja", "zh", "de",
+// "ru", "it" and "fr" (compared exactly) gives the English texts.
+QString UpdateText(int selector, const QString &language);
 
 // The installation identifier, created with MakeInstallId on first use and
-// never changed afterwards; empty when the store cannot be used.
-QString GetInstallId();
+// never changed afterwards; empty when the store cannot be used. The store is
+// the INI file storePath, or the user's store (OpenInstallIdStore) when empty.
+QString GetInstallId(const QString &storePath = QString());
 
 // A new identifier of 32 characters: 8 hex digits (random, below 0x7FFFFFFF),
 // the local date "yymmdd", 4 hex digits (random, below 0xFFFF), the local
 // time "hhmmss", 8 hex digits (random, below 0x7FFFFFFF).
 QString MakeInstallId();
-
-// Starts the hold request (headers "User-Version" and "User-Command: hold",
-// one attempt) on a thread of its own and returns at once. Window thread.
-void StartHoldRequest();
-
-// Test seams. The wait after a failed attempt is `sleeps` times 10 ms
-// (default 1000). The identifier store is an INI file at iniPath instead of
-// the user's settings (empty restores the user's settings).
-void SetUpdateRetrySleeps(int sleeps);
-void SetInstallIdStore(const QString &iniPath);

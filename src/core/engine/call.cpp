@@ -247,6 +247,7 @@ ToolRequest TCall::requestFor(ExternalTool tool, const QStringList &arguments, i
     request.WorkingFolder = request.ScratchFolder;
     request.TimeoutMs = timeoutMs;
     request.Cancel = FRun.Cancel;
+    request.Observer = FRun.ToolObserver;
     return request;
 }
 

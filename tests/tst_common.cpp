@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
@@ -19,6 +20,7 @@ class TestCommon : public QObject
   private slots:
     void versionString_data();
     void versionString();
+    void versionWithoutResource();
     void specialFolders();
     void openDocument_data();
     void openDocument();
@@ -49,6 +51,23 @@ void TestCommon::versionString()
     QFETCH(QString, format);
     QFETCH(QString, expected);
     QCOMPARE(GetVersionString(format), expected);
+}
+
+// A program that carries no version resource: on Windows its version is all
+// zeros (the version is read from the executable's resource, never compiled
+// in); elsewhere the version the program was built as.
+void TestCommon::versionWithoutResource()
+{
+    QProcess process;
+    process.start(testutil::binFolder() + testutil::exeName(QStringLiteral("print_version")), QStringList());
+    QVERIFY2(process.waitForFinished(30000), qPrintable(process.errorString()));
+    const QString printed = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    const QString built = QStringLiteral("%1.%2.%3.%4")
+                              .arg(ZARVELO_VERSION_MAJOR)
+                              .arg(ZARVELO_VERSION_MINOR)
+                              .arg(ZARVELO_VERSION_PATCH)
+                              .arg(ZARVELO_VERSION_TWEAK);
+    QCOMPARE(printed, testutil::executableSuffix().isEmpty() ? built : QStringLiteral("0.0.0.0"));
 }
 
 void TestCommon::specialFolders()

@@ -30,8 +30,7 @@ QString withoutTrailingSeparator(QString path)
 
 QString GetVersionString(const QString &format)
 {
-    const int parts[4] = {ZARVELO_VERSION_MAJOR, ZARVELO_VERSION_MINOR, ZARVELO_VERSION_PATCH,
-                          ZARVELO_VERSION_TWEAK};
+    const std::array<int, 4> parts = ProgramVersion();
     QString result;
     int next = 0;
     for (qsizetype i = 0; i < format.size(); ++i) {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <memory>
 
 #include <functional>
@@ -30,6 +31,11 @@ QString ExternalToolName(ExternalTool tool);
 // missing, the system's program found on PATH (the image tool only when it
 // is ImageMagick). Empty when the program is not found.
 QString ExternalToolPath(ExternalTool tool);
+
+// The program's four-part version (major, minor, release, build): on Windows
+// the fixed file version of the executable's version resource, all zeros
+// when it carries none; elsewhere the version the program was built as.
+std::array<int, 4> ProgramVersion();
 
 enum class FileReadStatus { Ok, Missing, Unreadable };
 

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include "common.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -354,4 +355,9 @@ std::unique_ptr<QSettings> OpenInstallIdStore()
 bool MakeReadEntry(const QString &target, const QString &entry)
 {
     return QFile::link(target, entry);
+}
+
+std::array<int, 4> ProgramVersion()
+{
+    return {ZARVELO_VERSION_MAJOR, ZARVELO_VERSION_MINOR, ZARVELO_VERSION_PATCH, ZARVELO_VERSION_TWEAK};
 }

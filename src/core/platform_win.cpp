@@ -15,6 +15,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <winver.h>
+
+#include <string>
+#include <vector>
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -375,4 +379,27 @@ QString ProcessIdentity(qint64 pid)
     }
     CloseHandle(process);
     return identity;
+}
+
+std::array<int, 4> ProgramVersion()
+{
+    // The running executable's own file, read through the version API.
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    if (length == 0 || length >= path.size())
+        return {0, 0, 0, 0};
+    path.resize(length);
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0)
+        return {0, 0, 0, 0};
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO *info = nullptr;
+    UINT infoSize = 0;
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void **>(&info), &infoSize) || !info ||
+        infoSize < sizeof(VS_FIXEDFILEINFO))
+        return {0, 0, 0, 0};
+    return {int(HIWORD(info->dwFileVersionMS)), int(LOWORD(info->dwFileVersionMS)),
+            int(HIWORD(info->dwFileVersionLS)), int(LOWORD(info->dwFileVersionLS))};
 }

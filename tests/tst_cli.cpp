@@ -11,8 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -97,8 +97,10 @@ QList<QJsonObject> jsonLines(const QString &text)
 // The run's exit code; a wrong one shows what the program printed on
 // standard error (or why it did not run).
 #define COMPARE_EXIT(run, expected)                                                                          \
-    QVERIFY2((run).exitCode == (expected),                                                                   \
-             qPrintable(QStringLiteral("exit code %1, not %2: %3").arg((run).exitCode).arg(expected).arg((run).err)))
+    QVERIFY2(                                                                                                \
+        (run).exitCode == (expected),                                                                        \
+        qPrintable(                                                                                          \
+            QStringLiteral("exit code %1, not %2: %3").arg((run).exitCode).arg(expected).arg((run).err)))
 
 class TestCli : public QObject
 {
@@ -354,8 +356,8 @@ class TestCli : public QObject
         QFETCH(QString, message);
         QTemporaryDir dir;
         writeImage(dir.path() + QStringLiteral("/a.png"), "PNG");
-        const Run r = run(arguments, dir.path(), testutil::binFolder() + testutil::exeName("zarvelo"), QString(),
-                          true);
+        const Run r =
+            run(arguments, dir.path(), testutil::binFolder() + testutil::exeName("zarvelo"), QString(), true);
         COMPARE_EXIT(r, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QCOMPARE(filesBelow(dir.path()), QStringList{"a.png"});
@@ -371,11 +373,13 @@ class TestCli : public QObject
         const QString odd = src + QStringLiteral("/two\nlines -> x.png");
         writeImage(odd, "PNG");
         writeImage(src + QStringLiteral("/b.jpg"), "JPG");
-        writeFile(src + QStringLiteral("/broken.png"), QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(64, 'x'));
+        writeFile(src + QStringLiteral("/broken.png"),
+                  QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(64, 'x'));
         writePdf(src + QStringLiteral("/doc.pdf"), 2);
         const QStringList common{"--convert", "gif", "--workers", "2"};
 
-        const Run human = run(common + QStringList{"--out", dir.path() + "/h", src, "missing.png"}, dir.path());
+        const Run human =
+            run(common + QStringList{"--out", dir.path() + "/h", src, "missing.png"}, dir.path());
         COMPARE_EXIT(human, 1);
         const QStringList lines = human.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 6); // five sources and the summary
@@ -431,8 +435,9 @@ class TestCli : public QObject
         writeImage(dir.path() + QStringLiteral("/a.png"), "PNG");
         writeImage(dir.path() + QStringLiteral("/b.png"), "PNG");
         const QString program = testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo"));
-        const Run r = run({"-qec", "'" + program + "' --convert gif --workers 1 a.png b.png 2>&1", "/dev/null"},
-                          dir.path(), script);
+        const Run r =
+            run({"-qec", "'" + program + "' --convert gif --workers 1 a.png b.png 2>&1", "/dev/null"},
+                dir.path(), script);
         COMPARE_EXIT(r, 0);
         QVERIFY2(r.out.contains("\r\x1b[K1/2"), qPrintable(r.out));
         QVERIFY2(r.out.contains("2 of 2 files converted."), qPrintable(r.out));
@@ -450,17 +455,20 @@ class TestCli : public QObject
         setModified(dir.path() + QStringLiteral("/photo.png"), photoTime);
         setModified(dir.path() + QStringLiteral("/doc.pdf"), pdfTime);
 
-        const Run keeping = run({"--convert", "jpg", "--keep-dates", "--out", "kept", "photo.png", "doc.pdf"}, dir.path());
+        const Run keeping =
+            run({"--convert", "jpg", "--keep-dates", "--out", "kept", "photo.png", "doc.pdf"}, dir.path());
         COMPARE_EXIT(keeping, 0);
         const QString kept = dir.path() + QStringLiteral("/kept/");
-        QCOMPARE(filesBelow(dir.path() + "/kept"), (QStringList{"doc-001.jpg", "doc-002.jpg", "doc-003.jpg", "photo.jpg"}));
+        QCOMPARE(filesBelow(dir.path() + "/kept"),
+                 (QStringList{"doc-001.jpg", "doc-002.jpg", "doc-003.jpg", "photo.jpg"}));
         QCOMPARE(QFileInfo(kept + "photo.jpg").lastModified(), photoTime);
-        for (const QString &page : {"doc-001.jpg", "doc-002.jpg", "doc-003.jpg"})
+        for (const char *page : {"doc-001.jpg", "doc-002.jpg", "doc-003.jpg"})
             QCOMPARE(QFileInfo(kept + page).lastModified(), pdfTime);
 
         const Run plain = run({"--convert", "jpg", "--out", "new", "photo.png"}, dir.path());
         COMPARE_EXIT(plain, 0);
-        QVERIFY(QFileInfo(dir.path() + "/new/photo.jpg").lastModified() > QDateTime::currentDateTime().addDays(-1));
+        QVERIFY(QFileInfo(dir.path() + "/new/photo.jpg").lastModified() >
+                QDateTime::currentDateTime().addDays(-1));
     }
 
     // Three shards run by GNU parallel give together the outputs of one run,
@@ -474,10 +482,11 @@ class TestCli : public QObject
             QSKIP("GNU parallel is not installed (scripts/setup installs it)");
         QTemporaryDir dir;
         const QString src = dir.path() + QStringLiteral("/src");
-        for (const QString &name : {"a.png", "a (1).bmp", "a-001.png", "A.tif", "sub/a.png", "sub/c d.png",
+        for (const QString name : {"a.png", "a (1).bmp", "a-001.png", "A.tif", "sub/a.png", "sub/c d.png",
                                     "x/[y] 50%.png", "m/n/o.jpg", "p1.png", "p2.png", "p3.png", "p4.png"})
-            writeImage(src + QLatin1Char('/') + name,
-                       name.endsWith("jpg") ? "JPG" : name.endsWith("bmp") ? "BMP" : "PNG");
+            writeImage(src + QLatin1Char('/') + name, name.endsWith("jpg")   ? "JPG"
+                                                      : name.endsWith("bmp") ? "BMP"
+                                                                             : "PNG");
         writeImage(src + QStringLiteral("/a.jpg"), "JPG");
         writePdf(src + QStringLiteral("/a.pdf"), 2);
         writeFile(src + QStringLiteral("/notes.txt"), "text");
@@ -485,8 +494,8 @@ class TestCli : public QObject
 
         const Run single = run({"--convert", "png", "--json", "--out", "single", "src"}, dir.path());
         COMPARE_EXIT(single, 0);
-        const Run shards = run({"--jobs", "3", "--line-buffer", program, "--convert", "png", "--json", "--out",
-                                "sharded", "--shard", "{}/3", "src", ":::", "1", "2", "3"},
+        const Run shards = run({"--jobs", "3", "--line-buffer", program, "--convert", "png", "--json",
+                                "--out", "sharded", "--shard", "{}/3", "src", ":::", "1", "2", "3"},
                                dir.path(), parallel);
         COMPARE_EXIT(shards, 0);
 
@@ -534,8 +543,7 @@ class TestCli : public QObject
         QCOMPARE(encoder, QStringLiteral("/usr/bin/cjpeg"));
         QCOMPARE(interpreter, QStringLiteral("/usr/bin/gs"));
         // The vendor folder beside the program comes first.
-        QCOMPARE(ExternalToolPath(ExternalTool::ImageTool),
-                 testutil::vendorTool(QStringLiteral("magick")));
+        QCOMPARE(ExternalToolPath(ExternalTool::ImageTool), testutil::vendorTool(QStringLiteral("magick")));
     }
 
     // Without vendor/ beside it the program takes the tools from PATH, and

@@ -218,6 +218,7 @@ class TestSession : public QObject
             session.Summary().startsWith(QStringLiteral("Success 1 \u00B7 Fail 0 \u00B7 Cancel 4 \u00B7 ")),
             qPrintable(session.Summary()));
         QCOMPARE(session.Report(), QStringLiteral("1 of 5 files converted, 4 not converted (interrupted)."));
+        QCOMPARE(session.CancelNote(), QStringLiteral("Cancelled \u00B7 4 files left"));
         int ready = 0;
         for (int i = 0; i < list.rowCount(); ++i)
             ready += list.state(i) == TRowState::Ready ? 1 : 0;
@@ -228,6 +229,7 @@ class TestSession : public QObject
         QCOMPARE(counts.Total, 4);
         QCOMPARE(counts.Converted, 4);
         QCOMPARE(counts.Skipped, 1);
+        QCOMPARE(session.CancelNote(), QString());
         // One output per source: the first run's are not made again.
         QCOMPARE(testutil::entriesBelow(dir).filter(QStringLiteral(" (1).png")).size(), 5);
         QCOMPARE(testutil::entriesBelow(dir).size(), 10);

@@ -128,12 +128,12 @@ class TReporter
     void Row(int row, const ConversionResult &result)
     {
         const QString &source = FList.fileInfo(row).FileName;
-        const QString reason = result.Success ? QString()
+        const QString reason = result.Success            ? QString()
                                : result.Reason.isEmpty() ? QStringLiteral("failed")
                                                          : result.Reason.simplified();
         if (FJson) {
-            json(source, result.Outputs, result.Success ? QStringLiteral("converted") : QStringLiteral("failed"),
-                 reason);
+            json(source, result.Outputs,
+                 result.Success ? QStringLiteral("converted") : QStringLiteral("failed"), reason);
             return;
         }
         QStringList outputs;
@@ -300,9 +300,10 @@ void addOptions(QCommandLineParser &parser)
                            QStringLiteral("Leaves all metadata out of the outputs.")),
         QCommandLineOption(QStringLiteral("keep-dates"),
                            QStringLiteral("Gives each output its source's modification time.")),
-        QCommandLineOption(QStringLiteral("json"),
-                           QStringLiteral("Prints one JSON object per line for each source (source, outputs,\n"
-                                          "status, reason, pages) and a final summary object.")),
+        QCommandLineOption(
+            QStringLiteral("json"),
+            QStringLiteral("Prints one JSON object per line for each source (source, outputs,\n"
+                           "status, reason, pages) and a final summary object.")),
         valued("shard",
                QStringLiteral("Converts only part K of N of the sources (1 <= K <= N); N runs with the\n"
                               "same arguments and K = 1..N together convert each source once."),
@@ -319,7 +320,8 @@ std::optional<QString> outputFolder(const QCommandLineParser &parser, QString *e
     if (!parser.isSet(QStringLiteral("out")))
         return std::nullopt;
     const QString given = parser.value(QStringLiteral("out"));
-    const QString path = given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given));
+    const QString path =
+        given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given));
     const QString folder = TConversionSession::PrepareOutputFolder(path);
     if (folder.isEmpty()) {
         const QString why = TConversionSession::OutputFolderProblem(path);

@@ -314,6 +314,14 @@ QString TConversionSession::Summary() const
     return text + DurationText(ElapsedMs());
 }
 
+QString TConversionSession::CancelNote() const
+{
+    if (!FResume || IsRunning())
+        return QString();
+    return Translate(QStringLiteral("변환 취소됨 \u00B7 남은 파일 %s"))
+        .replace(QStringLiteral("%s"), QString::number(FCounts.Cancelled));
+}
+
 QString TConversionSession::Report() const
 {
     const TSessionCounts &c = FCounts;

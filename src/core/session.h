@@ -103,6 +103,9 @@ class TConversionSession : public QObject
     // The window's line: "성공 N · 실패 M · m:ss" translated, with the
     // cancelled rows ("취소 N") before the time when there are any.
     QString Summary() const;
+    // After a cancelled run: "변환 취소됨 · 남은 파일 N" translated, N the
+    // files not converted; empty otherwise.
+    QString CancelNote() const;
     // The command line's line: "N of M files converted, F failed, C not
     // converted (interrupted)." with the parts that are not zero.
     QString Report() const;
@@ -129,7 +132,7 @@ class TConversionSession : public QObject
 
     TFileListModel &FList;
     const TShard FShard;
-    bool FKeepDates = false; // the running job's outputs take their sources' times
+    bool FKeepDates = false;        // the running job's outputs take their sources' times
     TConversionJob *FJob = nullptr; // the running job; null when idle
     QList<int> FRows;               // list row of each job item
     TSessionCounts FCounts;

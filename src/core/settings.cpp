@@ -242,8 +242,8 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
     if (isSet("shard")) {
         const std::optional<TShard> shard = ParseShard(value("shard"));
         if (!shard)
-            return fail(QStringLiteral("--shard needs K/N with 1 <= K <= N <= %1 (for example 2/3).")
-                            .arg(MaxShards));
+            return fail(
+                QStringLiteral("--shard needs K/N with 1 <= K <= N <= %1 (for example 2/3).").arg(MaxShards));
         result.Shard = *shard;
     }
     return result;

@@ -483,7 +483,7 @@ class TestCli : public QObject
         QTemporaryDir dir;
         const QString src = dir.path() + QStringLiteral("/src");
         for (const QString name : {"a.png", "a (1).bmp", "a-001.png", "A.tif", "sub/a.png", "sub/c d.png",
-                                    "x/[y] 50%.png", "m/n/o.jpg", "p1.png", "p2.png", "p3.png", "p4.png"})
+                                   "x/[y] 50%.png", "m/n/o.jpg", "p1.png", "p2.png", "p3.png", "p4.png"})
             writeImage(src + QLatin1Char('/') + name, name.endsWith("jpg")   ? "JPG"
                                                       : name.endsWith("bmp") ? "BMP"
                                                                              : "PNG");

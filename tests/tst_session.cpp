@@ -287,6 +287,64 @@ class TestSession : public QObject
         if (made)
             QVERIFY(QFile::exists(wanted + QStringLiteral("/p.png")));
     }
+
+    // Sources that could end up under one output name share a key; others
+    // do not. The key's part is the same in every process (a fixed hash).
+    void outputGroups_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("folder"); // the output folder, empty: next to the sources
+        QTest::addColumn<bool>("same");
+        QTest::newRow("two extensions") << "/a/x.png"
+                                        << "/a/x.jpg"
+                                        << "" << true;
+        QTest::newRow("a (1) name") << "/a/x (1).png"
+                                    << "/a/x.gif"
+                                    << "" << true;
+        QTest::newRow("a PDF's page name") << "/a/doc-001.png"
+                                           << "/a/doc.pdf"
+                                           << "" << true;
+        QTest::newRow("letter case") << "/a/X.png"
+                                     << "/a/x.tif"
+                                     << "" << true;
+        QTest::newRow("two folders beside") << "/a/x.png"
+                                            << "/b/x.png"
+                                            << "" << false;
+        QTest::newRow("two folders into one") << "/a/x.png"
+                                              << "/b/x.png"
+                                              << "/out/" << true;
+        QTest::newRow("other stems") << "/a/x.png"
+                                     << "/a/y.png"
+                                     << "/out/" << false;
+        QTest::newRow("dotted stem") << "/a/x.y.png"
+                                     << "/a/x.png"
+                                     << "" << false;
+    }
+
+    void outputGroups()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, folder);
+        QFETCH(bool, same);
+        TFileInfo a, b;
+        a.FileName = first;
+        b.FileName = second;
+        QCOMPARE(OutputGroupKey(a, folder, false) == OutputGroupKey(b, folder, false), same);
+    }
+
+    void stableShards()
+    {
+        // 64-bit FNV-1a of "abc" is 0xe71fa2190541574b.
+        QCOMPARE(ShardOfKey(QStringLiteral("abc"), 1000), int(0xe71fa2190541574bULL % 1000) + 1);
+        QCOMPARE(ShardOfKey(QStringLiteral("abc"), 1), 1);
+        int counts[3] = {0, 0, 0};
+        for (int i = 0; i < 300; ++i)
+            ++counts[ShardOfKey(QStringLiteral("/photos/p%1").arg(i), 3) - 1];
+        for (int count : counts)
+            QVERIFY2(count > 60, qPrintable(QString::number(count))); // spread over every part
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSession)

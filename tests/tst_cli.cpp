@@ -8,7 +8,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -55,13 +59,48 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
+// A PDF of the given number of pages, made with this build's interpreter.
+void writePdf(const QString &path, int pages)
+{
+    const QString ps = path + QStringLiteral(".ps");
+    writeFile(ps, "%!PS\n<< /PageSize [200 100] >> setpagedevice\n1 1 " + QByteArray::number(pages) +
+                      " { pop 0 0 1 setrgbcolor 10 10 180 80 rectfill showpage } for\n");
+    QVERIFY(testutil::psToPdf(ps, path));
+    QFile::remove(ps);
+}
+
+void setModified(const QString &path, const QDateTime &time)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+}
+
+// Each line of text parsed as one JSON object; a line that is none fails.
+QList<QJsonObject> jsonLines(const QString &text)
+{
+    QList<QJsonObject> objects;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject()) {
+            qWarning("not a JSON object: %s", qPrintable(line));
+            return {};
+        }
+        objects.append(document.object());
+    }
+    return objects;
+}
+
 } // namespace
 
 // The run's exit code; a wrong one shows what the program printed on
 // standard error (or why it did not run).
 #define COMPARE_EXIT(run, expected)                                                                          \
-    QVERIFY2((run).exitCode == (expected),                                                                   \
-             qPrintable(QStringLiteral("exit code %1, not %2: %3").arg((run).exitCode).arg(expected).arg((run).err)))
+    QVERIFY2(                                                                                                \
+        (run).exitCode == (expected),                                                                        \
+        qPrintable(                                                                                          \
+            QStringLiteral("exit code %1, not %2: %3").arg((run).exitCode).arg(expected).arg((run).err)))
 
 class TestCli : public QObject
 {
@@ -71,12 +110,17 @@ class TestCli : public QObject
 
     // The environment of a run: no display of any kind, and a GUI platform
     // that does not exist, so a program that loads one fails.
-    QProcessEnvironment environment(const QString &path = QString()) const
+    // With noPlatform the GUI platform is left to Qt's own choice, which
+    // fails for want of a display.
+    QProcessEnvironment environment(const QString &path = QString(), bool noPlatform = false) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+        if (noPlatform)
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        else
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
         env.insert(QStringLiteral("HOME"), m_home.path());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path() + QStringLiteral("/config"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.path() + QStringLiteral("/cache"));
@@ -87,10 +131,10 @@ class TestCli : public QObject
 
     Run run(const QStringList &arguments, const QString &workingFolder = QString(),
             const QString &program = testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")),
-            const QString &path = QString()) const
+            const QString &path = QString(), bool noPlatform = false) const
     {
         QProcess process;
-        process.setProcessEnvironment(environment(path));
+        process.setProcessEnvironment(environment(path, noPlatform));
         if (!workingFolder.isEmpty())
             process.setWorkingDirectory(workingFolder);
         process.start(program, arguments);
@@ -267,7 +311,12 @@ class TestCli : public QObject
         QTest::newRow("no paths") << QStringList{"--convert", "PNG"} << "no files or folders";
         QTest::newRow("unknown option") << QStringList{"--convert", "PNG", "--colour", "@"} << "colour";
         QTest::newRow("out is a file")
-            << QStringList{"--convert", "PNG", "--out", "@", "@"} << "output folder";
+            << QStringList{"--convert", "PNG", "--out", "@", "@"} << "output folder '@': it is a file.";
+        QTest::newRow("out below a file")
+            << QStringList{"--convert", "PNG", "--out", "@/x", "@"} << "output folder '@/x': '@' is a file.";
+        QTest::newRow("shard 0/3") << QStringList{"--convert", "PNG", "--shard", "0/3", "@"} << "--shard";
+        QTest::newRow("shard 4/3") << QStringList{"--convert", "PNG", "--shard", "4/3", "@"} << "--shard";
+        QTest::newRow("shard text") << QStringList{"--convert", "PNG", "--shard", "1of3", "@"} << "--shard";
     }
 
     // Exit 2, a message on standard error, and nothing written.
@@ -278,15 +327,200 @@ class TestCli : public QObject
         QTemporaryDir dir;
         const QString image = dir.path() + QStringLiteral("/a.png");
         writeImage(image, "PNG");
-        for (QString &argument : arguments) {
-            if (argument == QLatin1String("@"))
-                argument = image;
-        }
+        for (QString &argument : arguments)
+            argument.replace(QLatin1String("@"), image);
+        message.replace(QLatin1String("@"), image);
         const Run r = run(arguments, dir.path());
         COMPARE_EXIT(r, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
         QCOMPARE(filesBelow(dir.path()), QStringList{"a.png"});
+    }
+
+    // Unknown options and arguments are usage errors, also without --convert
+    // and with no display and no platform chosen: never an abort.
+    void unknownOptionsWithoutDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("-v") << QStringList{"-v"} << "Unknown option 'v'";
+        QTest::newRow("-x and a path") << QStringList{"-x", "a.png"} << "Unknown option 'x'";
+        QTest::newRow("--colour=red") << QStringList{"--colour=red", "a.png"} << "Unknown option 'colour'";
+        QTest::newRow("--json alone") << QStringList{"--json", "a.png"} << "--convert FORMAT is missing";
+        QTest::newRow("--shard alone") << QStringList{"--shard", "1/2"} << "--convert FORMAT is missing";
+    }
+
+    void unknownOptionsWithoutDisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        writeImage(dir.path() + QStringLiteral("/a.png"), "PNG");
+        const Run r =
+            run(arguments, dir.path(), testutil::binFolder() + testutil::exeName("zarvelo"), QString(), true);
+        COMPARE_EXIT(r, 2);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(filesBelow(dir.path()), QStringList{"a.png"});
+    }
+
+    // --json: every line is an object, one per source, and says what the
+    // human lines say; a name with a newline comes back as it is, while the
+    // human line shows it as "\n" and stays one line.
+    void jsonMatchesHumanLines()
+    {
+        QTemporaryDir dir;
+        const QString src = dir.path() + QStringLiteral("/in");
+        const QString odd = src + QStringLiteral("/two\nlines -> x.png");
+        writeImage(odd, "PNG");
+        writeImage(src + QStringLiteral("/b.jpg"), "JPG");
+        writeFile(src + QStringLiteral("/broken.png"),
+                  QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(64, 'x'));
+        writePdf(src + QStringLiteral("/doc.pdf"), 2);
+        const QStringList common{"--convert", "gif", "--workers", "2"};
+
+        const Run human =
+            run(common + QStringList{"--out", dir.path() + "/h", src, "missing.png"}, dir.path());
+        COMPARE_EXIT(human, 1);
+        const QStringList lines = human.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 6); // five sources and the summary
+        QVERIFY2(lines.contains(src + "/two\\nlines -> x.png -> " + dir.path() + "/h/two\\nlines -> x.gif"),
+                 qPrintable(human.out));
+        QCOMPARE(lines.last(), QStringLiteral("3 of 5 files converted, 2 failed."));
+
+        const Run json =
+            run(common + QStringList{"--json", "--out", dir.path() + "/j", src, "missing.png"}, dir.path());
+        COMPARE_EXIT(json, 1);
+        QVERIFY2(json.err.isEmpty(), qPrintable(json.err)); // no progress line when not on a terminal
+        const QList<QJsonObject> objects = jsonLines(json.out);
+        QCOMPARE(objects.size(), 6);
+        QMap<QString, QJsonObject> bySource;
+        for (qsizetype i = 0; i < objects.size() - 1; ++i)
+            bySource.insert(objects[i]["source"].toString(), objects[i]);
+        QCOMPARE(bySource.size(), 5);
+        for (auto it = bySource.cbegin(); it != bySource.cend(); ++it) {
+            const QJsonObject &o = it.value();
+            QStringList outputs;
+            for (const QJsonValue &output : o["outputs"].toArray()) {
+                outputs.append(output.toString());
+                QVERIFY2(QFileInfo::exists(output.toString()), qPrintable(output.toString()));
+            }
+            QCOMPARE(o["pages"].toInt(), outputs.size());
+            // The same line, from the JSON fields, in the other run's folder.
+            QString source = it.key();
+            source.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+            const QString line =
+                o["status"].toString() == QLatin1String("converted")
+                    ? source + " -> " + outputs.join(", ").replace("/j/", "/h/").replace("\n", "\\n")
+                    : source + ": " + o["reason"].toString();
+            QVERIFY2(lines.contains(line), qPrintable(line + "\n" + human.out));
+        }
+        QCOMPARE(bySource[odd]["outputs"].toArray(), QJsonArray{dir.path() + "/j/two\nlines -> x.gif"});
+        QCOMPARE(bySource[src + "/doc.pdf"]["pages"].toInt(), 2);
+        QCOMPARE(bySource["missing.png"]["status"].toString(), QStringLiteral("failed"));
+        const QJsonObject summary = objects.last();
+        QVERIFY(summary["summary"].toBool());
+        QCOMPARE(summary["total"].toInt(), 5);
+        QCOMPARE(summary["converted"].toInt(), 3);
+        QCOMPARE(summary["failed"].toInt(), 2);
+        QCOMPARE(summary["cancelled"].toInt(), 0);
+    }
+
+    // On a terminal standard error shows "n/N" while the run goes on.
+    void progressOnTerminal()
+    {
+        const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+        if (script.isEmpty())
+            QSKIP("no 'script' program to run the command line on a terminal");
+        QTemporaryDir dir;
+        writeImage(dir.path() + QStringLiteral("/a.png"), "PNG");
+        writeImage(dir.path() + QStringLiteral("/b.png"), "PNG");
+        const QString program = testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo"));
+        const Run r =
+            run({"-qec", "'" + program + "' --convert gif --workers 1 a.png b.png 2>&1", "/dev/null"},
+                dir.path(), script);
+        COMPARE_EXIT(r, 0);
+        QVERIFY2(r.out.contains("\r\x1b[K1/2"), qPrintable(r.out));
+        QVERIFY2(r.out.contains("2 of 2 files converted."), qPrintable(r.out));
+    }
+
+    // --keep-dates gives every output its source's time, each page of a PDF
+    // too; without it the outputs are new.
+    void keepDates()
+    {
+        QTemporaryDir dir;
+        const QDateTime photoTime(QDate(2001, 2, 3), QTime(4, 5, 6));
+        const QDateTime pdfTime(QDate(2010, 7, 8), QTime(9, 10, 11));
+        writeImage(dir.path() + QStringLiteral("/photo.png"), "PNG");
+        writePdf(dir.path() + QStringLiteral("/doc.pdf"), 3);
+        setModified(dir.path() + QStringLiteral("/photo.png"), photoTime);
+        setModified(dir.path() + QStringLiteral("/doc.pdf"), pdfTime);
+
+        const Run keeping =
+            run({"--convert", "jpg", "--keep-dates", "--out", "kept", "photo.png", "doc.pdf"}, dir.path());
+        COMPARE_EXIT(keeping, 0);
+        const QString kept = dir.path() + QStringLiteral("/kept/");
+        QCOMPARE(filesBelow(dir.path() + "/kept"),
+                 (QStringList{"doc-001.jpg", "doc-002.jpg", "doc-003.jpg", "photo.jpg"}));
+        QCOMPARE(QFileInfo(kept + "photo.jpg").lastModified(), photoTime);
+        for (const char *page : {"doc-001.jpg", "doc-002.jpg", "doc-003.jpg"})
+            QCOMPARE(QFileInfo(kept + page).lastModified(), pdfTime);
+
+        const Run plain = run({"--convert", "jpg", "--out", "new", "photo.png"}, dir.path());
+        COMPARE_EXIT(plain, 0);
+        QVERIFY(QFileInfo(dir.path() + "/new/photo.jpg").lastModified() >
+                QDateTime::currentDateTime().addDays(-1));
+    }
+
+    // Three shards run by GNU parallel give together the outputs of one run,
+    // under the same names, each source converted once; sources that compete
+    // for a name ("a.png", "a.jpg", "a (1).gif", "a-001.png" beside "a.pdf")
+    // share a shard.
+    void shardsWithParallel()
+    {
+        const QString parallel = QStandardPaths::findExecutable(QStringLiteral("parallel"));
+        if (parallel.isEmpty())
+            QSKIP("GNU parallel is not installed (scripts/setup installs it)");
+        QTemporaryDir dir;
+        const QString src = dir.path() + QStringLiteral("/src");
+        for (const QString name : {"a.png", "a (1).bmp", "a-001.png", "A.tif", "sub/a.png", "sub/c d.png",
+                                   "x/[y] 50%.png", "m/n/o.jpg", "p1.png", "p2.png", "p3.png", "p4.png"})
+            writeImage(src + QLatin1Char('/') + name, name.endsWith("jpg")   ? "JPG"
+                                                      : name.endsWith("bmp") ? "BMP"
+                                                                             : "PNG");
+        writeImage(src + QStringLiteral("/a.jpg"), "JPG");
+        writePdf(src + QStringLiteral("/a.pdf"), 2);
+        writeFile(src + QStringLiteral("/notes.txt"), "text");
+        const QString program = testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo"));
+
+        const Run single = run({"--convert", "png", "--json", "--out", "single", "src"}, dir.path());
+        COMPARE_EXIT(single, 0);
+        const Run shards = run({"--jobs", "3", "--line-buffer", program, "--convert", "png", "--json",
+                                "--out", "sharded", "--shard", "{}/3", "src", ":::", "1", "2", "3"},
+                               dir.path(), parallel);
+        COMPARE_EXIT(shards, 0);
+
+        QCOMPARE(filesBelow(dir.path() + "/sharded"), filesBelow(dir.path() + "/single"));
+        QStringList singleSources, shardSources;
+        int summaries = 0, total = 0;
+        for (const QJsonObject &o : jsonLines(single.out)) {
+            if (!o["summary"].toBool())
+                singleSources.append(o["source"].toString());
+        }
+        for (const QJsonObject &o : jsonLines(shards.out)) {
+            if (o["summary"].toBool()) {
+                ++summaries;
+                total += o["total"].toInt();
+                QVERIFY(o["shard"].toString().endsWith("/3"));
+            } else {
+                shardSources.append(o["source"].toString());
+            }
+        }
+        QCOMPARE(summaries, 3);
+        QCOMPARE(singleSources.size(), 14);
+        QCOMPARE(total, 14);
+        singleSources.sort();
+        shardSources.sort();
+        QCOMPARE(shardSources, singleSources); // each source once, none left out
     }
 
     // Without vendor/ beside the program, the tools are the system's, found
@@ -309,8 +543,7 @@ class TestCli : public QObject
         QCOMPARE(encoder, QStringLiteral("/usr/bin/cjpeg"));
         QCOMPARE(interpreter, QStringLiteral("/usr/bin/gs"));
         // The vendor folder beside the program comes first.
-        QCOMPARE(ExternalToolPath(ExternalTool::ImageTool),
-                 testutil::vendorTool(QStringLiteral("magick")));
+        QCOMPARE(ExternalToolPath(ExternalTool::ImageTool), testutil::vendorTool(QStringLiteral("magick")));
     }
 
     // Without vendor/ beside it the program takes the tools from PATH, and

@@ -274,6 +274,9 @@ private slots:
         window.btnStart()->click();
         QVERIFY(window.btnStart()->isEnabled());
         QVERIFY(!window.progressBar()->isVisibleTo(&window));
+        // The press points at the way to add files.
+        QVERIFY(window.lblSummary()->isVisibleTo(&window));
+        QCOMPARE(window.lblSummary()->text(), QStringLiteral("Nothing to convert: add files first (Ctrl+O)."));
     }
 
     void outputFolder_data()
@@ -480,6 +483,10 @@ private slots:
         expected.sort();
         QCOMPARE(entriesBelow(dir), expected);
         QCOMPARE(window.btnStart()->text(), QStringLiteral("Convert to JPG"));
+        // The summary says the run was cancelled and how many files are left.
+        QVERIFY2(window.lblSummary()->text().startsWith(
+                     QStringLiteral("Cancelled \u00B7 %1 files left\nSuccess ").arg(ready)),
+                 qPrintable(window.lblSummary()->text()));
 
         window.btnStart()->click();
         QVERIFY(waitIdle(window));
@@ -489,6 +496,14 @@ private slots:
             expected << QStringLiteral("n%1.jpg").arg(i) << QStringLiteral("n%1.png").arg(i);
         expected.sort();
         QCOMPARE(entriesBelow(dir), expected);
+        // The run that went on converted the rest: no note of a cancel.
+        QVERIFY2(window.lblSummary()->text().startsWith(QStringLiteral("Success %1 \u00B7 Fail 0").arg(ready)),
+                 qPrintable(window.lblSummary()->text()));
+
+        // The output folder is gone: the open-folder button says so.
+        QVERIFY(QDir(dir).removeRecursively());
+        window.btnOpenFolder()->click();
+        QCOMPARE(window.lblSummary()->text(), QStringLiteral("Cannot open the folder: ") + window.ResultFolder());
     }
 
     void closeWhileBusy_data()

@@ -11,7 +11,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -20,7 +22,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeView>
@@ -251,6 +255,56 @@ private slots:
         QCOMPARE(w.fileList()->rowCount(), 0);
         delAll->trigger(); // on an empty list
         QCOMPARE(w.fileList()->rowCount(), 0);
+    }
+
+    // What a new user meets: menu items that cannot apply are disabled, the
+    // format is chosen on the home card, the details wrap and copy.
+    void newUserDetails()
+    {
+        testutil::ProgramFolderScope scope;
+        QTemporaryDir dir;
+        TFrmZarvelo w({});
+        auto *details = child<QAction>(w, "BtnDetails");
+        auto *retry = child<QAction>(w, "BtnRetry");
+        auto *deleteAll = child<QAction>(w, "BtnDeleteAll");
+        emit w.popList()->aboutToShow();
+        QVERIFY(!details->isEnabled());
+        QVERIFY(!retry->isEnabled());
+        QVERIFY(!deleteAll->isEnabled());
+
+        // The format combo lists the table and follows the format menu.
+        QComboBox *combo = w.cmbFormat();
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        QCOMPARE(items, OutputFormatCaptions());
+        QCOMPARE(combo->currentText(), w.SaveFormat());
+        emit combo->activated(2);
+        const QString third = OutputFormats()[2].Caption;
+        QCOMPARE(w.SaveFormat(), third);
+        QCOMPARE(w.btnStart()->text(), QStringLiteral("Convert to ") + third);
+        QCOMPARE(ReadSetting(TSettingId::Format).toString(), third);
+        child<QAction>(w, "ChkPNG")->trigger();
+        QCOMPARE(combo->currentText(), QStringLiteral("PNG"));
+
+        w.AddFile({makeImage(dir.path() + QStringLiteral("/a.png"))});
+        w.listFile()->setCurrentIndex(w.fileList()->index(0, 0));
+        emit w.popList()->aboutToShow();
+        QVERIFY(details->isEnabled());
+        QVERIFY(!retry->isEnabled()); // no failed row
+        QVERIFY(deleteAll->isEnabled());
+
+        QDialog *dialog = w.ShowDetails(0);
+        QVERIFY(dialog);
+        auto *text = dialog->findChild<QPlainTextEdit *>(QStringLiteral("TxtDetails"));
+        QCOMPARE(text->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        auto *copy = dialog->findChild<QPushButton *>(QStringLiteral("BtnCopy"));
+        QVERIFY(copy);
+        QCOMPARE(copy->text(), QStringLiteral("Copy"));
+        QGuiApplication::clipboard()->clear();
+        copy->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), text->toPlainText());
+        dialog->close();
     }
 
     void drops()

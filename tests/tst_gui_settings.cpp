@@ -4,6 +4,7 @@
 
 #include "common.h"
 #include "config.h"
+#include "filelist.h"
 #include "mainwindow.h"
 #include "testutil.h"
 #include "platform.h"
@@ -13,12 +14,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTreeView>
 #include <QTimer>
 
 namespace {
@@ -354,16 +359,21 @@ private slots:
             workers->setValue(3);
             child<QCheckBox>(w, "ChkKeepMeta")->click();
             child<QCheckBox>(w, "ChkKeepTree")->click();
+            QVERIFY(!w.CurrentOptions().KeepDates);
+            child<QCheckBox>(w, "ChkKeepDates")->click();
+            QVERIFY(w.CurrentOptions().KeepDates);
             QVERIFY(!w.CurrentOptions().KeepMetadata);
             const TConfig config(QStringLiteral("Zarvelo"));
             QCOMPARE(config.ReadInteger(QStringLiteral("workers"), -1), 3);
             QCOMPARE(config.ReadBoolean(QStringLiteral("keepmeta"), true), false);
             QCOMPARE(config.ReadBoolean(QStringLiteral("keeptree"), false), true);
+            QCOMPARE(config.ReadBoolean(QStringLiteral("keepdates"), false), true);
         }
         TFrmZarvelo again({});
         QCOMPARE(child<QSpinBox>(again, "EditWorkers")->value(), 3);
         QVERIFY(!child<QCheckBox>(again, "ChkKeepMeta")->isChecked());
         QVERIFY(child<QCheckBox>(again, "ChkKeepTree")->isChecked());
+        QVERIFY(child<QCheckBox>(again, "ChkKeepDates")->isChecked());
     }
 
     void fitsInEveryLanguage_data()
@@ -401,11 +411,28 @@ private slots:
                     QVERIFY2(part->width() >= part->sizeHint().width(), qPrintable(part->objectName()));
             }
         }
-        // No caption of the job group runs into the workers box.
-        const QRect box = child<QSpinBox>(w, "EditWorkers")->geometry();
+        // No caption of the job group runs into the workers box, which holds
+        // its own "Auto" whole ("Automatique").
+        auto *workers = child<QSpinBox>(w, "EditWorkers");
+        const QRect box = workers->geometry();
         QVERIFY(!child<QLabel>(w, "LblWorkers")->geometry().intersects(box));
+        QVERIFY2(workers->findChild<QLineEdit *>()->width() >=
+                     workers->fontMetrics().horizontalAdvance(workers->specialValueText()),
+                 qPrintable(workers->specialValueText()));
+        const QString shots = qEnvironmentVariable("ZARVELO_SCREENSHOTS");
+        if (!shots.isEmpty())
+            w.grab().save(shots + "/config-" + language + ".png");
 
         w.btnHome()->click();
+        // The status column holds every state ("Конвертация"); the format box shows.
+        for (const TRowState state : {TRowState::Ready, TRowState::Converting, TRowState::Success, TRowState::Fail})
+            QVERIFY2(w.listFile()->header()->sectionSize(2) >=
+                         w.listFile()->fontMetrics().horizontalAdvance(StateText(state)) + 6,
+                     qPrintable(StateText(state)));
+        QVERIFY(w.cmbFormat()->isVisible());
+        QCOMPARE(w.cmbFormat()->currentText(), QStringLiteral("WEBP"));
+        if (!shots.isEmpty())
+            w.grab().save(shots + "/home-" + language + ".png");
         const QFontMetrics metrics = w.btnStart()->fontMetrics();
         QVERIFY(w.btnStart()->width() >= metrics.horizontalAdvance(w.btnStart()->text()));
         QVERIFY(w.btnStart()->mapTo(&w, QPoint(0, 0)).x() >= 0);

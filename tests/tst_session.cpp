@@ -218,6 +218,7 @@ class TestSession : public QObject
             session.Summary().startsWith(QStringLiteral("Success 1 \u00B7 Fail 0 \u00B7 Cancel 4 \u00B7 ")),
             qPrintable(session.Summary()));
         QCOMPARE(session.Report(), QStringLiteral("1 of 5 files converted, 4 not converted (interrupted)."));
+        QCOMPARE(session.CancelNote(), QStringLiteral("Cancelled \u00B7 4 files left"));
         int ready = 0;
         for (int i = 0; i < list.rowCount(); ++i)
             ready += list.state(i) == TRowState::Ready ? 1 : 0;
@@ -228,6 +229,7 @@ class TestSession : public QObject
         QCOMPARE(counts.Total, 4);
         QCOMPARE(counts.Converted, 4);
         QCOMPARE(counts.Skipped, 1);
+        QCOMPARE(session.CancelNote(), QString());
         // One output per source: the first run's are not made again.
         QCOMPARE(testutil::entriesBelow(dir).filter(QStringLiteral(" (1).png")).size(), 5);
         QCOMPARE(testutil::entriesBelow(dir).size(), 10);
@@ -284,6 +286,64 @@ class TestSession : public QObject
         QCOMPARE(list.state(0), made ? TRowState::Success : TRowState::Ready);
         if (made)
             QVERIFY(QFile::exists(wanted + QStringLiteral("/p.png")));
+    }
+
+    // Sources that could end up under one output name share a key; others
+    // do not. The key's part is the same in every process (a fixed hash).
+    void outputGroups_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("folder"); // the output folder, empty: next to the sources
+        QTest::addColumn<bool>("same");
+        QTest::newRow("two extensions") << "/a/x.png"
+                                        << "/a/x.jpg"
+                                        << "" << true;
+        QTest::newRow("a (1) name") << "/a/x (1).png"
+                                    << "/a/x.gif"
+                                    << "" << true;
+        QTest::newRow("a PDF's page name") << "/a/doc-001.png"
+                                           << "/a/doc.pdf"
+                                           << "" << true;
+        QTest::newRow("letter case") << "/a/X.png"
+                                     << "/a/x.tif"
+                                     << "" << true;
+        QTest::newRow("two folders beside") << "/a/x.png"
+                                            << "/b/x.png"
+                                            << "" << false;
+        QTest::newRow("two folders into one") << "/a/x.png"
+                                              << "/b/x.png"
+                                              << "/out/" << true;
+        QTest::newRow("other stems") << "/a/x.png"
+                                     << "/a/y.png"
+                                     << "/out/" << false;
+        QTest::newRow("dotted stem") << "/a/x.y.png"
+                                     << "/a/x.png"
+                                     << "" << false;
+    }
+
+    void outputGroups()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, folder);
+        QFETCH(bool, same);
+        TFileInfo a, b;
+        a.FileName = first;
+        b.FileName = second;
+        QCOMPARE(OutputGroupKey(a, folder, false) == OutputGroupKey(b, folder, false), same);
+    }
+
+    void stableShards()
+    {
+        // 64-bit FNV-1a of "abc" is 0xe71fa2190541574b.
+        QCOMPARE(ShardOfKey(QStringLiteral("abc"), 1000), int(0xe71fa2190541574bULL % 1000) + 1);
+        QCOMPARE(ShardOfKey(QStringLiteral("abc"), 1), 1);
+        int counts[3] = {0, 0, 0};
+        for (int i = 0; i < 300; ++i)
+            ++counts[ShardOfKey(QStringLiteral("/photos/p%1").arg(i), 3) - 1];
+        for (int count : counts)
+            QVERIFY2(count > 60, qPrintable(QString::number(count))); // spread over every part
     }
 };
 

@@ -30,9 +30,9 @@ struct Parsed {
     QCommandLineParser parser;
     explicit Parsed(const QStringList &arguments)
     {
-        for (const char *name : {"convert", "width", "quality", "out", "workers"})
+        for (const char *name : {"convert", "width", "quality", "out", "workers", "shard"})
             parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("V")));
-        for (const char *name : {"keep-tree", "keep-metadata", "strip-metadata"})
+        for (const char *name : {"keep-tree", "keep-metadata", "strip-metadata", "keep-dates", "json"})
             parser.addOption(QCommandLineOption(QLatin1String(name)));
         parser.parse(QStringList{QStringLiteral("zarvelo")} + arguments);
     }
@@ -185,6 +185,58 @@ class TestSettings : public QObject
         QCOMPARE(result.Options.Workers, workers);
         QCOMPARE(result.Options.KeepMetadata, keepMeta);
         QVERIFY(result.Options.SavePath.isEmpty());
+        QVERIFY(!result.Options.KeepDates);
+        QCOMPARE(result.Shard, TShard());
+    }
+
+    // Kept dates: off unless the file or the command line says so.
+    void keepDates()
+    {
+        testutil::ProgramFolderScope scope;
+        QVERIFY(!LoadSettings().Options.KeepDates);
+        QVERIFY(!readAll(scope.iniPath()).contains("keepdates"));
+        SaveSetting(TSettingId::KeepDates, true);
+        QVERIFY(readAll(scope.iniPath()).contains("keepdates=1\n"));
+        QVERIFY(LoadSettings().Options.KeepDates);
+
+        const Parsed parsed({"--convert", "png", "--keep-dates", "--shard", "2/3"});
+        const TCommandLineOptions result = OptionsFromCommandLine(parsed.parser);
+        QCOMPARE(result.Error, QString());
+        QVERIFY(result.Options.KeepDates);
+        QCOMPARE(result.Shard, (TShard{2, 3}));
+    }
+
+    void shard_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("index"); // 0: not a shard
+        QTest::addColumn<int>("count");
+        QTest::newRow("1/3") << "1/3" << 1 << 3;
+        QTest::newRow("3/3") << "3/3" << 3 << 3;
+        QTest::newRow("1/1") << "1/1" << 1 << 1;
+        QTest::newRow("spaces") << " 2 / 5 " << 2 << 5;
+        QTest::newRow("0/3") << "0/3" << 0 << 0;
+        QTest::newRow("4/3") << "4/3" << 0 << 0;
+        QTest::newRow("1/0") << "1/0" << 0 << 0;
+        QTest::newRow("too many") << "1/100001" << 0 << 0;
+        QTest::newRow("-1/3") << "-1/3" << 0 << 0;
+        QTest::newRow("three parts") << "1/3/4" << 0 << 0;
+        QTest::newRow("words") << "one/three" << 0 << 0;
+        QTest::newRow("empty") << "" << 0 << 0;
+    }
+
+    void shard()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, index);
+        QFETCH(int, count);
+        const std::optional<TShard> shard = ParseShard(text);
+        QCOMPARE(shard.has_value(), index > 0);
+        if (shard)
+            QCOMPARE(*shard, (TShard{index, count}));
+        const Parsed parsed({"--convert", "png", "--shard", text});
+        const TCommandLineOptions result = OptionsFromCommandLine(parsed.parser);
+        QCOMPARE(result.Error.startsWith("--shard needs K/N"), index == 0);
     }
 };
 

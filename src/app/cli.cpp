@@ -10,6 +10,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 #include <QTimer>
 
@@ -18,16 +21,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace
 {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-// Options that make a command line the batch command line.
-const char *const kOptionNames[] = {"help", "version", "convert",   "width",         "quality",
-                                    "out",  "workers", "keep-tree", "keep-metadata", "strip-metadata"};
 
 std::atomic<bool> interrupted{false};
 
@@ -55,17 +56,45 @@ int usageError(const QString &message)
     return kExitUsage;
 }
 
-// The line a given path that added no row gets, if any.
-QString intakeLine(const TIntakeEntry &entry)
+// A name as one line of text: control characters (a newline, an escape
+// sequence) and the backslash are written as escapes, so a name can neither
+// split a line nor forge one.
+QString escaped(const QString &text)
 {
-    const QString given = entry.Given.isEmpty() ? QStringLiteral("(empty path)") : entry.Given;
-    switch (entry.Note) {
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            result += QStringLiteral("\\\\");
+        else if (u == u'\n')
+            result += QStringLiteral("\\n");
+        else if (u == u'\r')
+            result += QStringLiteral("\\r");
+        else if (u == u'\t')
+            result += QStringLiteral("\\t");
+        else if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            result += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if (u == 0x2028 || u == 0x2029)
+            result += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+        else
+            result += c;
+    }
+    return result;
+}
+
+// The reason a given path that added no row gets, if any, and whether it
+// counts as a failure.
+QString intakeReason(TIntakeNote note, bool *failed)
+{
+    *failed = note == TIntakeNote::NotFound || note == TIntakeNote::NotAnImage;
+    switch (note) {
     case TIntakeNote::NotFound:
-        return given + QStringLiteral(": not found");
+        return QStringLiteral("not found");
     case TIntakeNote::NotAnImage:
-        return given + QStringLiteral(": not a supported image");
+        return QStringLiteral("not a supported image");
     case TIntakeNote::NoImages:
-        return given + QStringLiteral(": no images found");
+        return QStringLiteral("no images found");
     case TIntakeNote::Added:
     case TIntakeNote::Listed:
         break;
@@ -73,27 +102,129 @@ QString intakeLine(const TIntakeEntry &entry)
     return QString();
 }
 
-void printRow(const TFileListModel &list, int row, const ConversionResult &result)
+// Writes what a run reports: human lines or JSON lines on standard output,
+// and, when standard error is a terminal, a progress line there.
+class TReporter
 {
-    const QString &source = list.fileInfo(row).FileName;
-    if (result.Success) {
-        out() << source << " -> " << result.Outputs.join(QStringLiteral(", ")) << '\n';
-    } else {
-        const QString reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
-        out() << source << ": " << reason.simplified() << '\n';
+  public:
+    TReporter(const TFileListModel &list, bool json, bool progress)
+        : FList(list), FJson(json), FProgress(progress)
+    {
     }
-    out().flush();
-}
+
+    void Intake(const TIntakeEntry &entry)
+    {
+        bool failed = false;
+        const QString reason = intakeReason(entry.Note, &failed);
+        if (reason.isEmpty() || !entry.InShard)
+            return;
+        const QString given = entry.Given.isEmpty() ? QStringLiteral("(empty path)") : entry.Given;
+        if (FJson)
+            json(given, {}, failed ? QStringLiteral("failed") : QStringLiteral("empty"), reason);
+        else
+            line(escaped(given) + QStringLiteral(": ") + reason);
+    }
+
+    void Row(int row, const ConversionResult &result)
+    {
+        const QString &source = FList.fileInfo(row).FileName;
+        const QString reason = result.Success            ? QString()
+                               : result.Reason.isEmpty() ? QStringLiteral("failed")
+                                                         : result.Reason.simplified();
+        if (FJson) {
+            json(source, result.Outputs,
+                 result.Success ? QStringLiteral("converted") : QStringLiteral("failed"), reason);
+            return;
+        }
+        QStringList outputs;
+        for (const QString &output : result.Outputs)
+            outputs.append(escaped(output));
+        line(result.Success ? escaped(source) + QStringLiteral(" -> ") + outputs.join(QStringLiteral(", "))
+                            : escaped(source) + QStringLiteral(": ") + escaped(reason));
+    }
+
+    void Progress(int finished, int total, qint64 elapsedMs)
+    {
+        if (!FProgress)
+            return;
+        QString text = QStringLiteral("%1/%2").arg(finished).arg(total);
+        if (finished > 0 && finished < total)
+            text += QStringLiteral(", %1 left").arg(DurationText(elapsedMs * (total - finished) / finished));
+        err() << "\r\x1b[K" << text;
+        err().flush();
+        FShown = true;
+    }
+
+    void Summary(const TConversionSession &session, const TShard &shard)
+    {
+        clearProgress();
+        if (!FJson) {
+            line(session.Report());
+            return;
+        }
+        const TSessionCounts counts = session.Counts();
+        QJsonObject object{{QStringLiteral("summary"), true},
+                           {QStringLiteral("total"), counts.Total},
+                           {QStringLiteral("converted"), counts.Converted},
+                           {QStringLiteral("failed"), counts.Failed},
+                           {QStringLiteral("cancelled"), counts.Cancelled},
+                           {QStringLiteral("seconds"), double(session.ElapsedMs()) / 1000.0}};
+        if (shard.Count > 1)
+            object.insert(QStringLiteral("shard"), QStringLiteral("%1/%2").arg(shard.Index).arg(shard.Count));
+        write(object);
+    }
+
+  private:
+    void clearProgress()
+    {
+        if (!FShown)
+            return;
+        err() << "\r\x1b[K";
+        err().flush();
+        FShown = false;
+    }
+
+    void line(const QString &text)
+    {
+        clearProgress();
+        out() << text << '\n';
+        out().flush();
+    }
+
+    void json(const QString &source, const QStringList &outputs, const QString &status, const QString &reason)
+    {
+        write(QJsonObject{{QStringLiteral("source"), source},
+                          {QStringLiteral("outputs"), QJsonArray::fromStringList(outputs)},
+                          {QStringLiteral("status"), status},
+                          {QStringLiteral("reason"), reason},
+                          {QStringLiteral("pages"), int(outputs.size())}});
+    }
+
+    void write(const QJsonObject &object)
+    {
+        clearProgress();
+        out() << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << '\n';
+        out().flush();
+    }
+
+    const TFileListModel &FList;
+    const bool FJson;
+    const bool FProgress;
+    bool FShown = false; // a progress line stands on the terminal
+};
 
 // Runs the session's job until it ends; Ctrl+C or a stop request stops the
 // running tools and removes their partial outputs before the program ends.
-void runSession(QCoreApplication &app, TConversionSession &session, const TFileListModel &list,
+void runSession(QCoreApplication &app, TConversionSession &session, TReporter &reporter,
                 const ConversionOptions &options, const std::optional<QString> &folder)
 {
     const auto previousInt = std::signal(SIGINT, onInterrupt);
     const auto previousTerm = std::signal(SIGTERM, onInterrupt);
     QObject::connect(&session, &TConversionSession::RowFinished, &app,
-                     [&list](int row, const ConversionResult &result) { printRow(list, row, result); });
+                     [&reporter](int row, const ConversionResult &result) { reporter.Row(row, result); });
+    QObject::connect(&session, &TConversionSession::Progress, &app, [&](int finished, int total) {
+        reporter.Progress(finished, total, session.ElapsedMs());
+    });
     QObject::connect(&session, &TConversionSession::Finished, &app, [&app] { app.quit(); });
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &app, [&session] {
@@ -113,20 +244,14 @@ bool IsCommandLineRun(int argc, char **argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "/auto") == 0)
         return false;
+    // Any option, known or not, is the command line's: an unknown one gets
+    // its usage error there, with or without a display.
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (std::strcmp(arg, "--") == 0)
             return false;
-        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "-?") == 0)
+        if (arg[0] == '-' && arg[1] != '\0')
             return true;
-        if (std::strncmp(arg, "--", 2) != 0)
-            continue;
-        const char *name = arg + 2;
-        const size_t length = std::strcspn(name, "=");
-        for (const char *option : kOptionNames) {
-            if (std::strlen(option) == length && std::strncmp(name, option, length) == 0)
-                return true;
-        }
     }
     return false;
 }
@@ -141,7 +266,9 @@ void addOptions(QCommandLineParser &parser)
         QStringLiteral("Converts image files, and every image below the given folders, into one format.\n"
                        "Without --out each output is written next to its source. Existing files are never\n"
                        "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension.\n"
-                       "Prints one line per file (source -> output, or source: reason) and a summary.\n"
+                       "Prints one line per file (source -> output, or source: reason) and a summary;\n"
+                       "control characters and '\\' in names are written as escapes (\\n, \\\\).\n"
+                       "When standard error is a terminal it shows the progress there.\n"
                        "Put -- before paths that start with '-'.\n"
                        "Exit status: 0 every file converted, 1 some failed, 2 usage error."));
     const auto valued = [](const char *name, const QString &text, const char *value) {
@@ -171,9 +298,37 @@ void addOptions(QCommandLineParser &parser)
                            QStringLiteral("Carries EXIF and other metadata over (default).")),
         QCommandLineOption(QStringLiteral("strip-metadata"),
                            QStringLiteral("Leaves all metadata out of the outputs.")),
+        QCommandLineOption(QStringLiteral("keep-dates"),
+                           QStringLiteral("Gives each output its source's modification time.")),
+        QCommandLineOption(
+            QStringLiteral("json"),
+            QStringLiteral("Prints one JSON object per line for each source (source, outputs,\n"
+                           "status, reason, pages) and a final summary object.")),
+        valued("shard",
+               QStringLiteral("Converts only part K of N of the sources (1 <= K <= N); N runs with the\n"
+                              "same arguments and K = 1..N together convert each source once."),
+               "K/N"),
     });
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Image files or folders."),
                                  QStringLiteral("PATH..."));
+}
+
+// The output folder of --out, made when missing; the usage error when it
+// cannot be, with the reason.
+std::optional<QString> outputFolder(const QCommandLineParser &parser, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("out")))
+        return std::nullopt;
+    const QString given = parser.value(QStringLiteral("out"));
+    const QString path =
+        given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given));
+    const QString folder = TConversionSession::PrepareOutputFolder(path);
+    if (folder.isEmpty()) {
+        const QString why = TConversionSession::OutputFolderProblem(path);
+        *error = QStringLiteral("cannot make the output folder '%1'%2.")
+                     .arg(escaped(given), why.isEmpty() ? QString() : QStringLiteral(": ") + escaped(why));
+    }
+    return folder;
 }
 
 // The conversion itself: the output folder, the intake, the job, the summary.
@@ -185,28 +340,19 @@ int convert(QCoreApplication &app, const QCommandLineParser &parser)
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty())
         return usageError(QStringLiteral("no files or folders given."));
-    std::optional<QString> folder;
-    if (parser.isSet(QStringLiteral("out"))) {
-        const QString given = parser.value(QStringLiteral("out"));
-        folder = TConversionSession::PrepareOutputFolder(
-            given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given)));
-        if (folder->isEmpty())
-            return usageError(QStringLiteral("cannot make the output folder '%1'.").arg(given));
-    }
+    QString error;
+    const std::optional<QString> folder = outputFolder(parser, &error);
+    if (!error.isEmpty())
+        return usageError(error);
 
     TFileListModel list;
-    TConversionSession session(list);
-    for (const TIntakeEntry &entry : session.Take(paths)) {
-        const QString line = intakeLine(entry);
-        if (!line.isEmpty())
-            out() << line << '\n';
-    }
-    out().flush();
-    runSession(app, session, list, choice.Options, folder);
-
+    TConversionSession session(list, nullptr, choice.Shard);
+    TReporter reporter(list, parser.isSet(QStringLiteral("json")), isatty(fileno(stderr)) != 0);
+    for (const TIntakeEntry &entry : session.Take(paths))
+        reporter.Intake(entry);
+    runSession(app, session, reporter, choice.Options, folder);
+    reporter.Summary(session, choice.Shard);
     const TSessionCounts counts = session.Counts();
-    out() << session.Report() << '\n';
-    out().flush();
     return counts.Failed > 0 || counts.Cancelled > 0 ? kExitFailed : kExitOk;
 }
 

@@ -17,7 +17,9 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -33,8 +35,10 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QSvgRenderer>
 #include <QToolButton>
@@ -163,6 +167,7 @@ void TFrmZarvelo::startUp(const QStringList &arguments)
     Indicator->hide();
     TranslateComponent(this);
     Card->TranslateExtras();
+    FitColumns();
     BtnOpenFolder->setToolTip(Translate(QStringLiteral("출력 폴더 열기")));
     QGuiApplication::setApplicationDisplayName(Translate(windowTitle()));
     Card->SetVersionText(Translate(QStringLiteral("버전")) + QStringLiteral(": ") +
@@ -271,6 +276,8 @@ QWidget *TFrmZarvelo::buildHomeCard()
     // The last job's summary and the way to its output folder, left of the button.
     LblSummary = named(new QLabel(menu), QStringLiteral("LblSummary"));
     LblSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LblSummary->setWordWrap(true);
+    LblSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     LblSummary->hide();
     menuLayout->addWidget(LblSummary);
     BtnOpenFolder = named(new QToolButton(menu), QStringLiteral("BtnOpenFolder"));
@@ -280,6 +287,12 @@ QWidget *TFrmZarvelo::buildHomeCard()
     BtnOpenFolder->hide();
     menuLayout->addWidget(BtnOpenFolder);
     menuLayout->addStretch(1);
+    // The output format, also reachable by a right-click on the start button.
+    CmbFormat = named(new QComboBox(menu), QStringLiteral("CmbFormat"));
+    for (const TOutputFormat &format : OutputFormats())
+        CmbFormat->addItem(format.Caption);
+    CmbFormat->setFocusPolicy(Qt::TabFocus);
+    menuLayout->addWidget(CmbFormat);
 
     menuLayout->addWidget(buildStartPanel(menu));
     layout->addWidget(menu);
@@ -338,8 +351,13 @@ void TFrmZarvelo::connectHandlers()
     connect(Card, &TSettingsCard::FormatChosen, this,
             [this](const QString &format) { ChooseFormat(format, false); });
 
+    connect(CmbFormat, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < OutputFormats().size() && !IsBusy())
+            ChooseFormat(OutputFormats()[index].Caption, true);
+    });
     connect(ListFile, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopList->popup(ListFile->viewport()->mapToGlobal(pos)); });
+    connect(PopList, &QMenu::aboutToShow, this, &TFrmZarvelo::UpdateListMenu);
     connect(ListFile, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex &index) { ShowDetails(index.row()); });
     connect(BtnDetails, &QAction::triggered, this, [this] {
@@ -348,7 +366,7 @@ void TFrmZarvelo::connectHandlers()
             ShowDetails(current.row());
     });
     connect(BtnRetry, &QAction::triggered, this, &TFrmZarvelo::BtnRetryClick);
-    connect(BtnOpenFolder, &QAbstractButton::clicked, this, [this] { OpenLocalFolder(ResultFolder()); });
+    connect(BtnOpenFolder, &QAbstractButton::clicked, this, &TFrmZarvelo::OpenResultFolder);
     connect(BtnDelete, &QAction::triggered, this, &TFrmZarvelo::BtnDeleteClick);
     connect(BtnDeleteAll, &QAction::triggered, this, &TFrmZarvelo::BtnDeleteAllClick);
 }
@@ -480,6 +498,12 @@ void TFrmZarvelo::ShowStartCaption()
                                                         : QStringLiteral("%s 로 변환하기"))
                    .replace(QStringLiteral("%s"), FSaveFormat);
     BtnStart->setText(text);
+    {
+        const QSignalBlocker blocker(CmbFormat);
+        const TOutputFormat *format = FindOutputFormat(FSaveFormat);
+        CmbFormat->setCurrentIndex(format ? int(format - OutputFormats().data()) : -1);
+        CmbFormat->setEnabled(FMode == TWindowMode::Normal && !IsBusy());
+    }
     // A long translation widens the button leftwards instead of being cut.
     const int needed = BtnStart->fontMetrics().horizontalAdvance(text) + 20;
     PnlStart->setFixedWidth(std::max(kStartButtonWidth, needed));
@@ -510,6 +534,8 @@ void TFrmZarvelo::Start(bool failedOnly)
     const std::optional<QString> folder = WantedOutputFolder();
     const TStartResult result =
         failedOnly ? FSession->RetryFailed(options, folder) : FSession->StartAll(options, folder);
+    if (result == TStartResult::NothingToDo && FModel->rowCount() == 0 && FMode == TWindowMode::Normal)
+        ShowNote(Translate(QStringLiteral("변환할 파일이 없습니다. 먼저 파일을 추가하세요 (Ctrl+O).")));
     if (result != TStartResult::BadOutputFolder)
         return;
     QMessageBox box(QMessageBox::Critical, windowTitle(),
@@ -584,7 +610,9 @@ void TFrmZarvelo::ShowFinished(bool cancelled)
     BtnHome->setEnabled(true);
     BtnConfig->setEnabled(FMode == TWindowMode::Normal);
 
-    LblSummary->setText(FSession->Summary());
+    const QString note = FSession->CancelNote();
+    LblSummary->setText(note.isEmpty() ? FSession->Summary()
+                                       : note + QLatin1Char('\n') + FSession->Summary());
     LblSummary->show();
     BtnOpenFolder->setVisible(!ResultFolder().isEmpty() && QFileInfo(ResultFolder()).isDir());
     if (FQuitAfterCancel) {
@@ -612,14 +640,59 @@ QDialog *TFrmZarvelo::ShowDetails(int row)
     auto *edit = named(new QPlainTextEdit(dialog), QStringLiteral("TxtDetails"));
     edit->setReadOnly(true);
     edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     edit->setPlainText(text);
     layout->addWidget(edit);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QPushButton *copy = buttons->addButton(Translate(QStringLiteral("복사")), QDialogButtonBox::ActionRole);
+    copy->setObjectName(QStringLiteral("BtnCopy"));
+    connect(copy, &QPushButton::clicked, dialog, [text] { QGuiApplication::clipboard()->setText(text); });
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     layout->addWidget(buttons);
     dialog->open();
     return dialog;
+}
+
+void TFrmZarvelo::UpdateListMenu()
+{
+    const bool idle = !IsBusy() && FMode == TWindowMode::Normal;
+    bool failed = false;
+    for (int i = 0; i < FModel->rowCount() && !failed; ++i)
+        failed = FModel->state(i) == TRowState::Fail;
+    BtnDetails->setEnabled(ListFile->currentIndex().isValid());
+    BtnRetry->setEnabled(!IsBusy() && failed);
+    BtnDelete->setEnabled(idle && ListFile->selectionModel()->hasSelection());
+    BtnDeleteAll->setEnabled(idle && FModel->rowCount() > 0);
+}
+
+void TFrmZarvelo::OpenResultFolder()
+{
+    const QString folder = ResultFolder();
+    if (OpenLocalFolder(folder))
+        return;
+    ShowNote(Translate(QStringLiteral("폴더를 열 수 없습니다: %s")).replace(QStringLiteral("%s"), folder));
+}
+
+void TFrmZarvelo::ShowNote(const QString &text)
+{
+    LblSummary->setText(text);
+    LblSummary->setToolTip(text);
+    LblSummary->show();
+}
+
+void TFrmZarvelo::FitColumns()
+{
+    // The widest translated state, with room for the cell's margins.
+    int widest = 0;
+    for (const TRowState state :
+         {TRowState::Ready, TRowState::Converting, TRowState::Success, TRowState::Fail})
+        widest = std::max(widest, ListFile->fontMetrics().horizontalAdvance(StateText(state)));
+    FStatusWidth = std::max(60, widest + 10);
+    ListFile->header()->resizeSection(TFileListModel::ColumnStatus, FStatusWidth);
+    const int extra = std::max(0, width() - kStartSize.width());
+    ListFile->header()->resizeSection(TFileListModel::ColumnName,
+                                      kNameColumnWidth + extra - (FStatusWidth - 60));
 }
 
 void TFrmZarvelo::keyPressEvent(QKeyEvent *event)
@@ -658,8 +731,8 @@ void TFrmZarvelo::closeEvent(QCloseEvent *event)
         if (FQuitAfterCancel)
             return;
         QMessageBox box(QMessageBox::Question, windowTitle(),
-                        Translate(QStringLiteral("변환을 취소하고 종료할까요?")), QMessageBox::Yes | QMessageBox::No,
-                        this);
+                        Translate(QStringLiteral("변환을 취소하고 종료할까요?")),
+                        QMessageBox::Yes | QMessageBox::No, this);
         box.setObjectName(QStringLiteral("MsgQuit"));
         box.setDefaultButton(QMessageBox::No);
         if (box.exec() != QMessageBox::Yes)
@@ -693,8 +766,7 @@ void TFrmZarvelo::showEvent(QShowEvent *event)
 void TFrmZarvelo::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    const int extra = std::max(0, width() - kStartSize.width());
-    ListFile->header()->resizeSection(TFileListModel::ColumnName, kNameColumnWidth + extra);
+    FitColumns();
 }
 
 bool TFrmZarvelo::eventFilter(QObject *watched, QEvent *event)

@@ -9,6 +9,7 @@
 
 class QAction;
 class QButtonGroup;
+class QComboBox;
 class QDialog;
 class QLabel;
 class QMenu;
@@ -84,6 +85,7 @@ public:
     TIndicator *indicator() const { return Indicator; }
     QRadioButton *chkPath2() const;
     QMenu *popSave() const { return PopSave; }
+    QComboBox *cmbFormat() const { return CmbFormat; }
 
 public slots:
   // Idle: starts a job (all rows; after a cancelled job the rows still
@@ -131,6 +133,14 @@ private:
   void ShowRowFinished(int row, const ConversionResult &result);
   void ShowProgress(int finished, int total);
   void ShowFinished(bool cancelled);
+  // Enables the list menu's items that can apply now.
+  void UpdateListMenu();
+  // Opens the last job's output folder, or says why it cannot.
+  void OpenResultFolder();
+  // Status columns as wide as their translated texts; the name column takes the rest.
+  void FitColumns();
+  // A short text beside the start button in place of the summary.
+  void ShowNote(const QString &text);
 
   TFileListModel *FModel = nullptr;
   TConversionSession *FSession = nullptr;
@@ -152,6 +162,8 @@ private:
   QTreeView *ListFile = nullptr;
   QWidget *PnlStart = nullptr;
   TStyledButton *BtnStart = nullptr;
+  QComboBox *CmbFormat = nullptr;
+  int FStatusWidth = 60; // the status column's width for the language in force
   QLabel *LblSummary = nullptr;
   QToolButton *BtnOpenFolder = nullptr;
   TIndicator *Indicator = nullptr;

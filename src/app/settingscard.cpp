@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -179,8 +181,10 @@ QGroupBox *TSettingsCard::buildJobGroup()
     grid->addWidget(named(new QLabel(QStringLiteral("동시 작업 :"), GrpJob), QStringLiteral("LblWorkers")), 0,
                     0);
     grid->addLayout(leftRow({EditWorkers}), 0, 1);
+    ChkKeepDates = named(new QCheckBox(QStringLiteral("날짜 유지"), GrpJob), QStringLiteral("ChkKeepDates"));
     grid->addWidget(ChkKeepMeta, 1, 0, 1, 2);
     grid->addWidget(ChkKeepTree, 2, 0, 1, 2);
+    grid->addWidget(ChkKeepDates, 3, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     return GrpJob;
 }
@@ -234,6 +238,8 @@ void TSettingsCard::connectControls()
             [](bool on) { SaveSetting(TSettingId::KeepMeta, on); });
     connect(ChkKeepTree, &QAbstractButton::toggled, this,
             [](bool on) { SaveSetting(TSettingId::KeepTree, on); });
+    connect(ChkKeepDates, &QAbstractButton::toggled, this,
+            [](bool on) { SaveSetting(TSettingId::KeepDates, on); });
 }
 
 void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
@@ -253,8 +259,8 @@ void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
 
 void TSettingsCard::Show(const TStoredSettings &settings)
 {
-    const QList<QWidget *> controls{ChkPath_1,   ChkPath_2,   ChkWidth,    EditWidth,
-                                    EditQuality, EditWorkers, ChkKeepMeta, ChkKeepTree};
+    const QList<QWidget *> controls{ChkPath_1,   ChkPath_2,   ChkWidth,    EditWidth,   EditQuality,
+                                    EditWorkers, ChkKeepMeta, ChkKeepTree, ChkKeepDates};
     QList<std::shared_ptr<QSignalBlocker>> blockers;
     for (QWidget *control : controls)
         blockers.append(std::make_shared<QSignalBlocker>(control));
@@ -270,6 +276,7 @@ void TSettingsCard::Show(const TStoredSettings &settings)
     EditWorkers->setValue(options.Workers);
     ChkKeepMeta->setChecked(options.KeepMetadata);
     ChkKeepTree->setChecked(options.KeepTree);
+    ChkKeepDates->setChecked(options.KeepDates);
     FWidthText = EditWidth->text();
     FQualityText = EditQuality->text();
     (settings.IntoOutputFolder ? ChkPath_2 : ChkPath_1)->setChecked(true);
@@ -295,6 +302,9 @@ void TSettingsCard::SetVersionText(const QString &text)
 void TSettingsCard::TranslateExtras()
 {
     EditWorkers->setSpecialValueText(Translate(QStringLiteral("자동")));
+    // The box is as wide as its longest text ("Automatique") needs.
+    const int text = EditWorkers->fontMetrics().horizontalAdvance(EditWorkers->specialValueText());
+    EditWorkers->setFixedWidth(std::max(64, text + 36));
 }
 
 ConversionOptions TSettingsCard::Options() const
@@ -305,6 +315,7 @@ ConversionOptions TSettingsCard::Options() const
     options.Quality = spinValue(EditQuality);
     options.KeepMetadata = ChkKeepMeta->isChecked();
     options.KeepTree = ChkKeepTree->isChecked();
+    options.KeepDates = ChkKeepDates->isChecked();
     options.Workers = spinValue(EditWorkers);
     return options;
 }

@@ -37,7 +37,7 @@ class TSettingsCard : public QWidget
     // box's "자동").
     void TranslateExtras();
 
-    // The controls' values: width, quality, metadata, tree, workers. The
+    // The controls' values: width, quality, metadata, tree, dates, workers. The
     // format and the output folder are left at their defaults.
     ConversionOptions Options() const;
     QString OutputFolder() const { return FOutputFolder; }
@@ -78,5 +78,6 @@ class TSettingsCard : public QWidget
     QSpinBox *EditWorkers = nullptr;
     QCheckBox *ChkKeepMeta = nullptr;
     QCheckBox *ChkKeepTree = nullptr;
+    QCheckBox *ChkKeepDates = nullptr;
     QLineEdit *EditInfo = nullptr;
 };

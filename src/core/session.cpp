@@ -4,8 +4,11 @@
 #include "job.h"
 #include "translate.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 QString DurationText(qint64 ms)
 {
@@ -16,7 +19,37 @@ QString DurationText(qint64 ms)
                  : QStringLiteral("%1:%2").arg(m).arg(two(sec));
 }
 
-TConversionSession::TConversionSession(TFileListModel &list, QObject *parent) : QObject(parent), FList(list)
+QString OutputGroupKey(const TFileInfo &info, const QString &outputFolder, bool keepTree)
+{
+    const QFileInfo source(info.FileName);
+    QString folder = outputFolder;
+    if (folder.isEmpty())
+        folder = source.absolutePath() + QLatin1Char('/');
+    else if (keepTree)
+        folder += RelativeFolderOf(info) + QLatin1Char('/');
+    // "a.png", "a (1).jpg" and "a-001.pdf" may all end up as "a…" names.
+    static const QRegularExpression suffix(QStringLiteral("(( \\(\\d+\\))|(-\\d+))+$"));
+    QString stem = source.fileName();
+    const qsizetype dot = stem.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        stem.truncate(dot);
+    stem.remove(suffix);
+    return (folder + stem).toLower();
+}
+
+int ShardOfKey(const QString &key, int count)
+{
+    // 64-bit FNV-1a over the UTF-8 bytes.
+    quint64 hash = 14695981039346656037ULL;
+    for (const char byte : key.toUtf8()) {
+        hash ^= quint8(byte);
+        hash *= 1099511628211ULL;
+    }
+    return count <= 1 ? 1 : int(hash % quint64(count)) + 1;
+}
+
+TConversionSession::TConversionSession(TFileListModel &list, QObject *parent, TShard shard)
+    : QObject(parent), FList(list), FShard(shard)
 {
 }
 
@@ -41,6 +74,30 @@ QString TConversionSession::PrepareOutputFolder(const QString &folder)
     return path;
 }
 
+QString TConversionSession::OutputFolderProblem(const QString &folder)
+{
+    if (folder.trimmed().isEmpty())
+        return QStringLiteral("no folder named");
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir())
+        return QStringLiteral("it is a file");
+    // The nearest part of the path that exists decides.
+    QString parent = QDir::cleanPath(info.absoluteFilePath());
+    QFileInfo existing(parent);
+    while (!existing.exists() && !existing.isSymLink()) {
+        const QString up = existing.absolutePath();
+        if (up == parent)
+            return QString();
+        parent = up;
+        existing.setFile(parent);
+    }
+    if (!existing.isDir())
+        return QStringLiteral("'%1' is a file").arg(parent);
+    if (!existing.isWritable())
+        return QStringLiteral("no permission to write in '%1'").arg(parent);
+    return QString();
+}
+
 QList<TIntakeEntry> TConversionSession::Take(const QStringList &paths)
 {
     QList<TIntakeEntry> entries;
@@ -59,9 +116,11 @@ QList<TIntakeEntry> TConversionSession::Take(const QStringList &paths)
             else
                 note = added ? TIntakeNote::Added : listed ? TIntakeNote::Listed : TIntakeNote::NotAnImage;
         }
-        if (note == TIntakeNote::NotFound || note == TIntakeNote::NotAnImage)
+        // A path that adds nothing is reported by one part of a split batch.
+        const bool inShard = FShard.Count <= 1 || ShardOfKey(path, FShard.Count) == FShard.Index;
+        if (inShard && (note == TIntakeNote::NotFound || note == TIntakeNote::NotAnImage))
             ++FIntakeFailed;
-        entries.append({given, note});
+        entries.append({given, note, inShard});
     }
     return entries;
 }
@@ -112,16 +171,29 @@ QList<TJobItem> TConversionSession::jobItems(const QList<int> &rows, bool keepTr
     return items;
 }
 
-TStartResult TConversionSession::start(const QList<int> &rows, bool resetAll, ConversionOptions options,
+bool TConversionSession::inShard(int row, const ConversionOptions &options) const
+{
+    if (FShard.Count <= 1)
+        return true;
+    const QString key = OutputGroupKey(FList.fileInfo(row), options.SavePath, options.KeepTree);
+    return ShardOfKey(key, FShard.Count) == FShard.Index;
+}
+
+TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, ConversionOptions options,
                                        const std::optional<QString> &outputFolder)
 {
-    if (rows.isEmpty() && FIntakeFailed == 0)
+    if (given.isEmpty() && FIntakeFailed == 0)
         return TStartResult::NothingToDo;
     options.SavePath.clear();
     if (outputFolder) {
         options.SavePath = PrepareOutputFolder(*outputFolder);
         if (options.SavePath.isEmpty())
             return TStartResult::BadOutputFolder;
+    }
+    QList<int> rows;
+    for (int row : given) {
+        if (inShard(row, options))
+            rows.append(row);
     }
     // The job works on a copy of the rows; the views keep the list still
     // while it runs, so that row numbers stay valid for its signals.
@@ -139,6 +211,7 @@ TStartResult TConversionSession::start(const QList<int> &rows, bool resetAll, Co
     FIntakeFailed = 0;
     FResultFolder = options.SavePath;
     FResume = false;
+    FKeepDates = options.KeepDates;
     FElapsed = 0;
     FTimer.start();
 
@@ -178,6 +251,8 @@ void TConversionSession::jobRowFinished(int index, const ConversionResult &resul
         FList.setState(row, TRowState::Ready);
         return;
     }
+    if (FKeepDates)
+        keepDates(row, result.Outputs);
     FList.setState(row, result.Success ? TRowState::Success : TRowState::Fail, result.Reason, result.Printed);
     if (result.Success) {
         ++FCounts.Converted;
@@ -190,6 +265,21 @@ void TConversionSession::jobRowFinished(int index, const ConversionResult &resul
         ++FCounts.Failed;
     }
     emit RowFinished(row, result);
+}
+
+void TConversionSession::keepDates(int row, const QStringList &outputs) const
+{
+    const QDateTime time = QFileInfo(FList.fileInfo(row).FileName).lastModified();
+    if (!time.isValid())
+        return;
+    for (const QString &output : outputs) {
+        // Opened without truncating; a file that cannot be opened keeps its time.
+        QFile file(output);
+        if (file.open(QIODevice::ReadWrite)) {
+            file.setFileTime(time, QFileDevice::FileModificationTime);
+            file.setFileTime(time, QFileDevice::FileAccessTime);
+        }
+    }
 }
 
 void TConversionSession::jobFinished(bool cancelled)
@@ -222,6 +312,14 @@ QString TConversionSession::Summary() const
         text +=
             Translate(QStringLiteral("취소")) + QLatin1Char(' ') + QString::number(FCounts.Cancelled) + dot;
     return text + DurationText(ElapsedMs());
+}
+
+QString TConversionSession::CancelNote() const
+{
+    if (!FResume || IsRunning())
+        return QString();
+    return Translate(QStringLiteral("변환 취소됨 \u00B7 남은 파일 %s"))
+        .replace(QStringLiteral("%s"), QString::number(FCounts.Cancelled));
 }
 
 QString TConversionSession::Report() const

@@ -13,6 +13,7 @@
 
 class TConversionJob;
 class TFileListModel;
+class TFileInfo;
 struct TJobItem;
 
 // The counts of one run, kept in one place. Converted + Failed + Cancelled
@@ -44,7 +45,17 @@ enum class TIntakeNote {
 struct TIntakeEntry {
     QString Given;
     TIntakeNote Note;
+    bool InShard = true; // false: another part of a split batch reports this path
 };
+
+// The sources that may compete for one output name share a key: the output
+// folder and the name's stem without a page number ("-001") or a " (n)"
+// suffix, in lower case. outputFolder is the folder of a run into one folder
+// (ending in '/'), empty for outputs next to their sources.
+QString OutputGroupKey(const TFileInfo &info, const QString &outputFolder, bool keepTree);
+// The part (1..count) that key falls into: a hash that every process and
+// every machine computes alike.
+int ShardOfKey(const QString &key, int count);
 
 // A conversion session over one file list: turns rows into job items,
 // checks and makes the output folder, runs a TConversionJob, keeps every
@@ -55,12 +66,17 @@ class TConversionSession : public QObject
 {
     Q_OBJECT
   public:
-    explicit TConversionSession(TFileListModel &list, QObject *parent = nullptr);
+    // shard: the part of a split batch this session converts; rows and given
+    // paths of the other parts are left alone and not counted.
+    explicit TConversionSession(TFileListModel &list, QObject *parent = nullptr, TShard shard = TShard());
     ~TConversionSession() override; // cancels a running job and waits for it
 
     // The folder ending in '/', made when missing; empty when folder is
     // blank or cannot be made.
     static QString PrepareOutputFolder(const QString &folder);
+    // Why folder cannot be the output folder ("it is a file", ...), in
+    // English for the command line; empty when nothing explains it.
+    static QString OutputFolderProblem(const QString &folder);
 
     // Lists the given paths (relative ones below the current folder), each
     // file once. Paths that name nothing or no image count as failures of
@@ -87,6 +103,9 @@ class TConversionSession : public QObject
     // The window's line: "성공 N · 실패 M · m:ss" translated, with the
     // cancelled rows ("취소 N") before the time when there are any.
     QString Summary() const;
+    // After a cancelled run: "변환 취소됨 · 남은 파일 N" translated, N the
+    // files not converted; empty otherwise.
+    QString CancelNote() const;
     // The command line's line: "N of M files converted, F failed, C not
     // converted (interrupted)." with the parts that are not zero.
     QString Report() const;
@@ -107,8 +126,13 @@ class TConversionSession : public QObject
     QList<TJobItem> jobItems(const QList<int> &rows, bool keepTree) const;
     void jobRowFinished(int index, const ConversionResult &result);
     void jobFinished(bool cancelled);
+    bool inShard(int row, const ConversionOptions &options) const;
+    // Gives the row's outputs the source's modification time.
+    void keepDates(int row, const QStringList &outputs) const;
 
     TFileListModel &FList;
+    const TShard FShard;
+    bool FKeepDates = false;        // the running job's outputs take their sources' times
     TConversionJob *FJob = nullptr; // the running job; null when idle
     QList<int> FRows;               // list row of each job item
     TSessionCounts FCounts;

@@ -111,6 +111,9 @@ void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
     case TSettingId::ToolTimeout:
         options.TimeoutSeconds = value.toInt();
         break;
+    case TSettingId::KeepDates:
+        options.KeepDates = value.toBool();
+        break;
     }
 }
 
@@ -149,6 +152,7 @@ QList<TSettingKey> SettingKeys()
         save,
         textKey(TSettingId::Format, "format", OutputFormats().first().Caption, TWriteBack::WhenKnownFormat),
         integerKey(TSettingId::ToolTimeout, "tooltimeout", INT_MIN, INT_MAX, 0, TWriteBack::Never),
+        booleanKey(TSettingId::KeepDates, "keepdates", false),
     };
 }
 
@@ -234,5 +238,27 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
         return fail(QStringLiteral("--keep-metadata and --strip-metadata exclude each other."));
     options.KeepMetadata = !isSet("strip-metadata");
     options.KeepTree = isSet("keep-tree");
+    options.KeepDates = isSet("keep-dates");
+    if (isSet("shard")) {
+        const std::optional<TShard> shard = ParseShard(value("shard"));
+        if (!shard)
+            return fail(
+                QStringLiteral("--shard needs K/N with 1 <= K <= N <= %1 (for example 2/3).").arg(MaxShards));
+        result.Shard = *shard;
+    }
     return result;
+}
+
+std::optional<TShard> ParseShard(const QString &text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('/'));
+    if (parts.size() != 2)
+        return std::nullopt;
+    const std::optional<int> count = parseNumber(parts[1], 1, MaxShards);
+    if (!count)
+        return std::nullopt;
+    const std::optional<int> index = parseNumber(parts[0], 1, *count);
+    if (!index)
+        return std::nullopt;
+    return TShard{*index, *count};
 }

@@ -24,6 +24,7 @@ struct ConversionOptions {
     bool KeepTree = false;     // outputs keep the folder structure below a walked folder
     int Workers = 0;           // conversions at once; 0: one per core
     int TimeoutSeconds = 0;    // base time-out of one tool run (scaled by input size); 0: the default
+    bool KeepDates = false;    // each output gets its source's modification time
 };
 
 // The keys of the settings file (section "Config" of SettingsFileName).
@@ -37,7 +38,8 @@ enum class TSettingId {
     KeepTree,
     Save,
     Format,
-    ToolTimeout
+    ToolTimeout,
+    KeepDates
 };
 
 // What loading the file writes straight back for a key.
@@ -90,15 +92,29 @@ void SaveSetting(TSettingId id, const QVariant &value);
 // one write each, in table order (a first start stores "save" and "format").
 TStoredSettings LoadSettings();
 
+// One part of a batch split over several runs: Index of Count, from 1.
+struct TShard {
+    int Index = 1;
+    int Count = 1;
+    bool operator==(const TShard &) const = default;
+};
+
 // The options of a `--convert` command line (options named "convert",
 // "width", "quality", "workers", "keep-tree", "keep-metadata",
-// "strip-metadata"), or the usage error that stops it. The output folder
-// ("out") is left to the session, which checks and makes it.
+// "strip-metadata", "keep-dates", "shard"), or the usage error that stops
+// it. The output folder ("out") is left to the session, which checks and
+// makes it.
 struct TCommandLineOptions {
     ConversionOptions Options;
+    TShard Shard;
     QString Error; // empty when the options are usable
 };
 TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser);
+
+// The most parts a batch can be split into.
+constexpr int MaxShards = 100000;
+// "K/N" as a shard; nothing when it is not one.
+std::optional<TShard> ParseShard(const QString &text);
 
 // "JPG, PNG, GIF, WEBP or TIFF": the format table's captions for messages.
 QString FormatCaptionsText();

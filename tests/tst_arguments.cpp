@@ -67,13 +67,13 @@ void TestArguments::imageArguments_data()
     QTest::newRow("PDF page") << "BMP" << "GIF" << 0 << 25 << 80 << true << 0 << 0.0 << ""
         << "in1.png -auto-orient -resize 25% out2.gif" << "";
     QTest::newRow("JPG through the encoder") << "JPG" << "JPG" << 0 << 0 << 80 << true << 0 << 0.0 << "/icc/srgb.icc"
-        << "in1.png[0] -auto-orient -profile /icc/srgb.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -background white -alpha remove -profile /icc/srgb.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 80 -outfile out2.JPG";
     QTest::newRow("JPG without a profile") << "PNG" << "JPG" << 120 << 0 << 95 << true << 0 << 0.0 << ""
-        << "in1.png[0] -auto-orient -resize 120x -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -resize 120x -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 95 -outfile out2.JPG";
     QTest::newRow("lower-case jpg is direct") << "JPG" << "jpg" << 0 << 0 << 80 << true << 0 << 0.0 << "/icc/srgb.icc"
-        << "in1.png[0] -auto-orient -quality 80 out2.jpg" << "";
+        << "in1.png[0] -auto-orient -profile /icc/srgb.icc -background white -alpha remove -quality 80 out2.jpg" << "";
     QTest::newRow("other plain format is direct") << "PNG" << "BMP" << 0 << 0 << 80 << true << 0 << 0.0 << ""
         << "in1.png[0] -auto-orient out2.bmp" << "";
     QTest::newRow("strip PNG") << "PNG" << "PNG" << 0 << 0 << 80 << false << 0 << 0.0 << ""
@@ -85,14 +85,14 @@ void TestArguments::imageArguments_data()
     QTest::newRow("strip TIFF") << "JPG" << "TIFF" << 0 << 0 << 80 << false << 0 << 0.0 << ""
         << "in1.png[0] -auto-orient -strip -quality 80 out2.tiff" << "";
     QTest::newRow("strip JPG: the bitmap's strip only") << "JPG" << "JPG" << 0 << 0 << 80 << false << 0 << 0.0 << ""
-        << "in1.png[0] -auto-orient -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 80 -outfile out2.JPG";
     QTest::newRow("one tool thread") << "PNG" << "PNG" << 0 << 0 << 80 << true << 1 << 0.0 << ""
         << "-limit thread 1 in1.png[0] -auto-orient out2.png" << "";
     QTest::newRow("threads before a drawing's background") << "SVG" << "PNG" << 300 << 0 << 80 << true << 2 << 9.0 << ""
         << "-limit thread 2 -background none -density 9 in1.png[0] -auto-orient -resize 300x out2.png" << "";
     QTest::newRow("threads on the JPG route") << "PNG" << "JPG" << 0 << 0 << 70 << true << 1 << 0.0 << "/p.icc"
-        << "-limit thread 1 in1.png[0] -auto-orient -profile /p.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "-limit thread 1 in1.png[0] -auto-orient -background white -alpha remove -profile /p.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 70 -outfile out2.JPG";
     // clang-format on
 }

@@ -474,33 +474,35 @@ void TestConversion::parameterTexts_data()
     QTest::addColumn<QString>("expected");
 
     // Tools see only plain names in the call's scratch folder (their current
-    // folder). $ICC is the sRGB profile, $FONTS the fonts folder.
+    // folder). $ICC is the sRGB profile, $FONTS the fonts folder. A picture
+    // is first asked for its pages, colour space and profiles.
+    const QString inspect = "magick: -ping in1.png -format \"%n %[colorspace] %[profiles]\\n\" info:\n";
     QTest::newRow("PNG to PNG") << "raster"
                                 << "PNG"
-                                << "PNG" << false << 0 << "magick: in1.png[0] -auto-orient out2.png";
+                                << "PNG" << false << 0 << inspect + "magick: in1.png[0] -auto-orient out2.png";
     QTest::newRow("BMP to TIFF") << "raster"
                                  << "BMP"
                                  << "TIFF" << false << 0 << "magick: in1.png[0] -auto-orient out2.tiff";
     QTest::newRow("JPG source gets quality")
         << "raster"
         << "JPG"
-        << "PNG" << false << 0 << "magick: in1.png[0] -auto-orient -quality 80 out2.png";
+        << "PNG" << false << 0 << inspect + "magick: in1.png[0] -auto-orient -quality 80 out2.png";
     QTest::newRow("RAW to TIFF gets quality")
         << "raster"
         << "RAW"
-        << "TIFF" << false << 0 << "magick: in1.png[0] -auto-orient -quality 80 out2.tiff";
+        << "TIFF" << false << 0 << inspect + "magick: in1.png[0] -auto-orient -quality 80 out2.tiff";
     QTest::newRow("GIF to GIF keeps frames")
         << "raster"
         << "GIF"
-        << "GIF" << false << 0 << "magick: in1.png -auto-orient -quality 80 out2.gif";
+        << "GIF" << false << 0 << inspect + "magick: in1.png -auto-orient -quality 80 out2.gif";
     QTest::newRow("PNG to WEBP at width")
         << "raster"
         << "PNG"
-        << "WEBP" << true << 0 << "magick: in1.png -auto-orient -resize 300x out2.webp";
+        << "WEBP" << true << 0 << inspect + "magick: in1.png -auto-orient -resize 300x out2.webp";
     QTest::newRow("GIF to WEBP at width")
         << "raster"
         << "GIF"
-        << "WEBP" << true << 0 << "magick: in1.png -auto-orient -resize 300x -quality 80 out2.webp";
+        << "WEBP" << true << 0 << inspect + "magick: in1.png -auto-orient -resize 300x -quality 80 out2.webp";
     // The drawing's size first, then the density that gives about the width
     // (in.png: 64 pixels wide at 96 dpi).
     QTest::newRow("SVG at width")
@@ -523,19 +525,20 @@ void TestConversion::parameterTexts_data()
     QTest::newRow("JPG through the encoder") << "raster"
                                              << "JPG"
                                              << "JPG" << false << 0
-                                             << "magick: in1.png[0] -auto-orient -profile $ICC -strip -type "
+                                             << inspect + "magick: in1.png[0] -auto-orient -background white -alpha remove -profile $ICC -strip -type "
                                                 "TrueColor -colorspace sRGB -compress none BMP3:-\n"
                                                 "cjpeg: -quality 80 -outfile out2.JPG";
     QTest::newRow("lower-case jpg is direct")
         << "raster"
         << "JPG"
-        << "jpg" << false << 0 << "magick: in1.png[0] -auto-orient -quality 80 out2.jpg";
+        << "jpg" << false << 0 << inspect + "magick: in1.png[0] -auto-orient -background white -alpha remove -quality 80 out2.jpg";
     QTest::newRow("AI") << "ai"
                         << "AI"
                         << "PNG" << false << 0
                         << "gs: -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.ai "
                            "-sDEVICE=pngalpha -r96 -sOutputFile=render2.png in1.ai\n"
-                           "magick: render2.png[0] -auto-orient out3.png";
+                           "magick: -ping render2.png -format \"%n %[colorspace] %[profiles]\\n\" info:\n"
+                           "magick: render2.png[0] -auto-orient -profile $ICC out3.png";
     const QString pdfRender =
         "gs: -dNODISPLAY -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.pdf -dPDFINFO "
         "in1.pdf\n"
@@ -835,7 +838,9 @@ void TestConversion::jpgPipeSameBytes()
     QTemporaryDir work;
     const QString bitmap = work.path() + QStringLiteral("/step.bmp");
     const QString fileRoute = work.path() + QStringLiteral("/file-route.jpg");
-    QStringList first = {path + QStringLiteral("[0]"), QStringLiteral("-auto-orient")};
+    QStringList first = {path + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
+                         QStringLiteral("-background"), QStringLiteral("white"), QStringLiteral("-alpha"),
+                         QStringLiteral("remove")};
     const QString icc = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
     if (QFile::exists(icc))
         first << QStringLiteral("-profile") << icc;

@@ -77,7 +77,10 @@ void printRow(const TFileListModel &list, int row, const ConversionResult &resul
 {
     const QString &source = list.fileInfo(row).FileName;
     if (result.Success) {
-        out() << source << " -> " << result.Outputs.join(QStringLiteral(", ")) << '\n';
+        out() << source << " -> " << result.Outputs.join(QStringLiteral(", "));
+        if (!result.Reason.isEmpty())
+            out() << " (" << result.Reason << ')';
+        out() << '\n';
     } else {
         const QString reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
         out() << source << ": " << reason.simplified() << '\n';

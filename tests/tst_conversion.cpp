@@ -269,10 +269,13 @@ QString rgbText(const QList<int> &rgb)
 }
 
 // The EXIF date of a picture. The image tool keeps a WEBP's EXIF chunk but
-// reads no tags from it: there, the chunk itself is looked at.
+// reads no tags from it: there, the chunk itself is looked at. In a TIFF the
+// date is a tag of the first directory, which the tool calls a timestamp.
 QString exifDateTime(const QString &path)
 {
     const QByteArray whole = head(path, 1 << 20);
+    if (whole.startsWith(QByteArray("II*\0", 4)) || whole.startsWith(QByteArray("MM\0*", 4)))
+        return imageProperty(path, QStringLiteral("%[tiff:timestamp]"));
     if (!whole.startsWith("RIFF") || whole.mid(8, 4) != "WEBP")
         return imageProperty(path, QStringLiteral("%[EXIF:DateTime]"));
     for (qsizetype at = 12; at + 8 <= whole.size();) {
@@ -539,7 +542,8 @@ void TestConversion::parameterTexts_data()
     const QString inspect = "magick: -ping in1.png -format \"%n %[colorspace] %[profiles]\\n\" info:\n";
     QTest::newRow("PNG to PNG") << "raster"
                                 << "PNG"
-                                << "PNG" << false << 0 << inspect + "magick: in1.png[0] -auto-orient out2.png";
+                                << "PNG" << false << 0
+                                << inspect + "magick: in1.png[0] -auto-orient out2.png";
     QTest::newRow("BMP to TIFF") << "raster"
                                  << "BMP"
                                  << "TIFF" << false << 0 << "magick: in1.png[0] -auto-orient out2.tiff";
@@ -582,16 +586,19 @@ void TestConversion::parameterTexts_data()
         << "raster"
         << "BMP"
         << "PNG" << true << 25 << "magick: in1.png[0] -auto-orient -resize 300x out2.png";
-    QTest::newRow("JPG through the encoder") << "raster"
-                                             << "JPG"
-                                             << "JPG" << false << 0
-                                             << inspect + "magick: in1.png[0] -auto-orient -background white -alpha remove -profile $ICC -strip -type "
-                                                "TrueColor -colorspace sRGB -compress none BMP3:-\n"
-                                                "cjpeg: -quality 80 -outfile out2.JPG";
+    QTest::newRow("JPG through the encoder")
+        << "raster"
+        << "JPG"
+        << "JPG" << false << 0
+        << inspect +
+               "magick: in1.png[0] -auto-orient -background white -alpha remove -profile $ICC -strip -type "
+               "TrueColor -colorspace sRGB -compress none BMP3:-\n"
+               "cjpeg: -quality 80 -outfile out2.JPG";
     QTest::newRow("lower-case jpg is direct")
         << "raster"
         << "JPG"
-        << "jpg" << false << 0 << inspect + "magick: in1.png[0] -auto-orient -background white -alpha remove -quality 80 out2.jpg";
+        << "jpg" << false << 0
+        << inspect + "magick: in1.png[0] -auto-orient -background white -alpha remove -quality 80 out2.jpg";
     QTest::newRow("AI") << "ai"
                         << "AI"
                         << "PNG" << false << 0
@@ -724,15 +731,32 @@ void TestConversion::animatedGif_data()
     QTest::addColumn<QString>("note"); // the result's word on what was left out
 
     const QString first = QStringLiteral("first of 3 frames");
-    QTest::newRow("GIF keeps frames") << "anim.gif" << "GIF" << "3" << "";
-    QTest::newRow("WEBP keeps frames") << "anim.gif" << "WEBP" << "3" << "";
-    QTest::newRow("PNG takes the first") << "anim.gif" << "PNG" << "1" << first;
-    QTest::newRow("TIFF takes the first") << "anim.gif" << "TIFF" << "1" << first;
+    QTest::newRow("GIF keeps frames") << "anim.gif"
+                                      << "GIF"
+                                      << "3"
+                                      << "";
+    QTest::newRow("WEBP keeps frames") << "anim.gif"
+                                       << "WEBP"
+                                       << "3"
+                                       << "";
+    QTest::newRow("PNG takes the first") << "anim.gif"
+                                         << "PNG"
+                                         << "1" << first;
+    QTest::newRow("TIFF takes the first") << "anim.gif"
+                                          << "TIFF"
+                                          << "1" << first;
     // Flat frames of few colours: the bitmap for the encoder must still be
     // one it can read.
-    QTest::newRow("JPG takes the first") << "anim.gif" << "JPG" << "1" << first;
-    QTest::newRow("animated WEBP to GIF") << "anim.webp" << "GIF" << "3" << "";
-    QTest::newRow("animated WEBP to PNG") << "anim.webp" << "PNG" << "1" << first;
+    QTest::newRow("JPG takes the first") << "anim.gif"
+                                         << "JPG"
+                                         << "1" << first;
+    QTest::newRow("animated WEBP to GIF") << "anim.webp"
+                                          << "GIF"
+                                          << "3"
+                                          << "";
+    QTest::newRow("animated WEBP to PNG") << "anim.webp"
+                                          << "PNG"
+                                          << "1" << first;
 }
 
 void TestConversion::animatedGif()
@@ -746,7 +770,8 @@ void TestConversion::animatedGif()
     if (!QFile::exists(path))
         runTool(QStringLiteral("magick"), {fixture(QStringLiteral("anim.gif")), path});
     QCOMPARE(imageProperty(path, QStringLiteral("%n")), QStringLiteral("3"));
-    const QString type = source.endsWith(QLatin1String(".gif")) ? QStringLiteral("GIF") : QStringLiteral("WEBP");
+    const QString type =
+        source.endsWith(QLatin1String(".gif")) ? QStringLiteral("GIF") : QStringLiteral("WEBP");
     QTemporaryDir outDir;
     ConversionOptions options = optionsFor(format);
     options.SavePath = outDir.path();
@@ -907,9 +932,9 @@ void TestConversion::jpgPipeSameBytes()
     QTemporaryDir work;
     const QString bitmap = work.path() + QStringLiteral("/step.bmp");
     const QString fileRoute = work.path() + QStringLiteral("/file-route.jpg");
-    QStringList first = {path + QStringLiteral("[0]"), QStringLiteral("-auto-orient"),
-                         QStringLiteral("-background"), QStringLiteral("white"), QStringLiteral("-alpha"),
-                         QStringLiteral("remove")};
+    QStringList first = {path + QStringLiteral("[0]"),  QStringLiteral("-auto-orient"),
+                         QStringLiteral("-background"), QStringLiteral("white"),
+                         QStringLiteral("-alpha"),      QStringLiteral("remove")};
     const QString icc = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
     if (QFile::exists(icc))
         first << QStringLiteral("-profile") << icc;
@@ -1330,7 +1355,7 @@ void TestConversion::keepMetadataOffStrips_data()
     QTest::newRow("PNG") << "PNG" << true << true;
     QTest::newRow("GIF") << "GIF" << false << true;
     QTest::newRow("WEBP") << "WEBP" << true << true;
-    QTest::newRow("TIFF") << "TIFF" << false << true;
+    QTest::newRow("TIFF") << "TIFF" << true << true;
 }
 
 // Kept, the output holds what its route carries of the source's EXIF data
@@ -1641,10 +1666,9 @@ void TestConversion::multiPageTiff()
     QCOMPARE(entries(options.SavePath), outputs);
     QCOMPARE(result.Outputs.size(), outputs.size());
     for (int page = 0; page < 5; ++page) {
-        const QString picture = outputs.size() == 1
-                                    ? options.SavePath + QLatin1Char('/') + outputs.first() +
-                                          QStringLiteral("[%1]").arg(page)
-                                    : options.SavePath + QLatin1Char('/') + outputs.at(page);
+        const QString picture = outputs.size() == 1 ? options.SavePath + QLatin1Char('/') + outputs.first() +
+                                                          QStringLiteral("[%1]").arg(page)
+                                                    : options.SavePath + QLatin1Char('/') + outputs.at(page);
         if (outputs.size() > 1)
             QCOMPARE(imageProperty(picture, QStringLiteral("%n")), QStringLiteral("1"));
         QVERIFY2(colourDistance(rgbAt(picture, 16, 16), colours.at(page)) <= 8,
@@ -1659,8 +1683,9 @@ void TestConversion::pageNamesHeldInItemOrder()
 {
     QTemporaryDir work;
     const QString tiff = work.path() + QStringLiteral("/pages.tiff");
-    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("8x8"), QStringLiteral("xc:red"),
-                                       QStringLiteral("xc:lime"), QStringLiteral("xc:blue"), tiff});
+    runTool(QStringLiteral("magick"),
+            {QStringLiteral("-size"), QStringLiteral("8x8"), QStringLiteral("xc:red"),
+             QStringLiteral("xc:lime"), QStringLiteral("xc:blue"), tiff});
     const QString decoy = work.path() + QStringLiteral("/pages-002.png");
     QVERIFY(writePng(decoy, 12, 10));
     ConversionOptions options = optionsFor(QStringLiteral("PNG"));
@@ -1684,10 +1709,18 @@ void TestConversion::transparencyOverWhite_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("half"); // the half-transparent stripe over white
 
-    QTest::newRow("palette with transparency") << "palette" << "JPG" << "127,127,255";
-    QTest::newRow("grey with alpha") << "grey" << "JPG" << "127,127,127";
-    QTest::newRow("16-bit RGBA") << "rgba16" << "JPG" << "127,127,255";
-    QTest::newRow("16-bit RGBA, jpg by the image tool") << "rgba16" << "jpg" << "127,127,255";
+    QTest::newRow("palette with transparency") << "palette"
+                                               << "JPG"
+                                               << "127,127,255";
+    QTest::newRow("grey with alpha") << "grey"
+                                     << "JPG"
+                                     << "127,127,127";
+    QTest::newRow("16-bit RGBA") << "rgba16"
+                                 << "JPG"
+                                 << "127,127,255";
+    QTest::newRow("16-bit RGBA, jpg by the image tool") << "rgba16"
+                                                        << "jpg"
+                                                        << "127,127,255";
 }
 
 // Stripes 16 pixels wide: fully transparent over a hidden colour,
@@ -1705,8 +1738,9 @@ void TestConversion::transparencyOverWhite()
     if (kind == QLatin1String("grey")) {
         runTool(QStringLiteral("magick"),
                 {QStringLiteral("-size"), QStringLiteral("16x16"), QStringLiteral("xc:graya(20%,0)"),
-                 QStringLiteral("xc:graya(0%,0.5)"), QStringLiteral("xc:graya(40%,1)"), QStringLiteral("+append"),
-                 QStringLiteral("-define"), QStringLiteral("png:color-type=4"), source});
+                 QStringLiteral("xc:graya(0%,0.5)"), QStringLiteral("xc:graya(40%,1)"),
+                 QStringLiteral("+append"), QStringLiteral("-define"), QStringLiteral("png:color-type=4"),
+                 source});
         opaque = QStringLiteral("102,102,102");
     } else if (kind == QLatin1String("palette")) {
         QImage image(48, 16, QImage::Format_Indexed8);
@@ -1719,15 +1753,17 @@ void TestConversion::transparencyOverWhite()
         QImage image(48, 16, QImage::Format_RGBA64);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 48; ++x)
-                image.setPixelColor(x, y, x < 16   ? QColor(255, 0, 0, 0)
-                                          : x < 32 ? QColor(0, 0, 255, 128)
-                                                   : QColor(0, 128, 0, 255));
+                image.setPixelColor(x, y,
+                                    x < 16   ? QColor(255, 0, 0, 0)
+                                    : x < 32 ? QColor(0, 0, 255, 128)
+                                             : QColor(0, 128, 0, 255));
         QVERIFY(image.save(source, "PNG"));
     }
     // The PNG's colour type and depth, as the row says.
     const QByteArray header = head(source, 26);
-    const QMap<QString, QPair<int, int>> typeAndDepth{
-        {QStringLiteral("palette"), {3, 8}}, {QStringLiteral("grey"), {4, 8}}, {QStringLiteral("rgba16"), {6, 16}}};
+    const QMap<QString, QPair<int, int>> typeAndDepth{{QStringLiteral("palette"), {3, 8}},
+                                                      {QStringLiteral("grey"), {4, 8}},
+                                                      {QStringLiteral("rgba16"), {6, 16}}};
     QCOMPARE(qMakePair(int(quint8(header.at(25))), int(quint8(header.at(24)))), typeAndDepth.value(kind));
 
     ConversionOptions options = optionsFor(format, false, 0, 95);
@@ -1742,7 +1778,8 @@ void TestConversion::transparencyOverWhite()
         for (const QString &part : expected.split(QLatin1Char(',')))
             want << part.toInt();
         QVERIFY2(colourDistance(rgbAt(output, x, 8), want) <= 8,
-                 qPrintable(QStringLiteral("x=%1: %2, not %3").arg(x).arg(rgbText(rgbAt(output, x, 8)), expected)));
+                 qPrintable(
+                     QStringLiteral("x=%1: %2, not %3").arg(x).arg(rgbText(rgbAt(output, x, 8)), expected)));
     }
 }
 
@@ -1782,7 +1819,8 @@ void TestConversion::coloursIntoSrgb()
         // The fixture shows the fault: read without its profile, the rose is magenta.
         const QString naive = work.path() + QStringLiteral("/naive.png");
         runTool(QStringLiteral("magick"), {source, naive});
-        QVERIFY2(colourDistance(rgbAt(naive, 16, 16), expected) > 30, qPrintable(rgbText(rgbAt(naive, 16, 16))));
+        QVERIFY2(colourDistance(rgbAt(naive, 16, 16), expected) > 30,
+                 qPrintable(rgbText(rgbAt(naive, 16, 16))));
     }
 
     for (const bool keep : {true, false}) {
@@ -1794,30 +1832,42 @@ void TestConversion::coloursIntoSrgb()
         QVERIFY2(result.Success, qPrintable(result.Reason));
         const QString output = result.Outputs.value(0);
         QCOMPARE(imageProperty(output, QStringLiteral("%[colorspace]")), QStringLiteral("sRGB"));
-        QVERIFY2(colourDistance(rgbAt(output, 16, 16), expected) <= 6,
-                 qPrintable(rgbText(rgbAt(output, 16, 16)) + QStringLiteral(" against ") + rgbText(expected)));
+        QVERIFY2(
+            colourDistance(rgbAt(output, 16, 16), expected) <= 6,
+            qPrintable(rgbText(rgbAt(output, 16, 16)) + QStringLiteral(" against ") + rgbText(expected)));
     }
 }
 
 void TestConversion::svgReferencesConfined_data()
 {
-    QTest::addColumn<QString>("href"); // $SECRET: the secret picture's absolute path
+    QTest::addColumn<QString>("href");   // $SECRET: the secret picture's absolute path
     QTest::addColumn<QString>("colour"); // drawn in the middle; empty: refused
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("beside the drawing") << "photo.png" << "255,0,0" << "";
-    QTest::newRow("below the drawing") << "sub/p.png" << "0,0,255" << "";
-    QTest::newRow("absolute path") << "$SECRET" << ""
+    QTest::newRow("beside the drawing") << "photo.png"
+                                        << "255,0,0"
+                                        << "";
+    QTest::newRow("below the drawing") << "sub/p.png"
+                                       << "0,0,255"
+                                       << "";
+    QTest::newRow("absolute path") << "$SECRET"
+                                   << ""
                                    << "the drawing refers to \"$SECRET\": an absolute path is not read";
-    QTest::newRow("climbing out") << "../secret.png" << ""
+    QTest::newRow("climbing out") << "../secret.png"
+                                  << ""
                                   << "the drawing refers to \"../secret.png\": a name that climbs out of its "
                                      "folder is not read";
-    QTest::newRow("file scheme") << "file://$SECRET" << ""
-                                 << "the drawing refers to \"file://$SECRET\": only names beside the drawing are "
-                                    "read";
-    QTest::newRow("a link leading out") << "escape.png" << ""
-                                        << "the drawing refers to \"escape.png\", which is no file in its folder";
-    QTest::newRow("missing") << "gone.png" << ""
+    QTest::newRow("file scheme")
+        << "file://$SECRET"
+        << ""
+        << "the drawing refers to \"file://$SECRET\": only names beside the drawing are "
+           "read";
+    QTest::newRow("a link leading out")
+        << "escape.png"
+        << ""
+        << "the drawing refers to \"escape.png\", which is no file in its folder";
+    QTest::newRow("missing") << "gone.png"
+                             << ""
                              << "the drawing refers to \"gone.png\", which is no file in its folder";
 }
 
@@ -1833,11 +1883,12 @@ void TestConversion::svgReferencesConfined()
     const QString secret = work.path() + QStringLiteral("/secret.png");
     const QString art = work.path() + QStringLiteral("/art");
     QVERIFY(QDir().mkpath(art + QStringLiteral("/sub")));
-    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("8x8"), QStringLiteral("xc:lime"), secret});
-    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("8x8"), QStringLiteral("xc:red"),
-                                       art + QStringLiteral("/photo.png")});
-    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("8x8"), QStringLiteral("xc:blue"),
-                                       art + QStringLiteral("/sub/p.png")});
+    runTool(QStringLiteral("magick"),
+            {QStringLiteral("-size"), QStringLiteral("8x8"), QStringLiteral("xc:lime"), secret});
+    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("8x8"),
+                                       QStringLiteral("xc:red"), art + QStringLiteral("/photo.png")});
+    runTool(QStringLiteral("magick"), {QStringLiteral("-size"), QStringLiteral("8x8"),
+                                       QStringLiteral("xc:blue"), art + QStringLiteral("/sub/p.png")});
     QVERIFY(QFile::link(secret, art + QStringLiteral("/escape.png")));
     href.replace(QStringLiteral("$SECRET"), secret);
     reason.replace(QStringLiteral("$SECRET"), secret);

@@ -7,6 +7,7 @@
 #include "pdfplan.h"
 #include "routes.h"
 #include "svgrefs.h"
+#include "tiffexif.h"
 #include "toollimits.h"
 
 #include <QDir>
@@ -67,8 +68,8 @@ bool linkDrawingReferences(TCall &call, const QString &inputName, const QString 
                 QStringLiteral("the drawing refers to \"%1\", which is no file in its folder").arg(name));
         const QString entry = call.Scratch() + name;
         if (!QDir().mkpath(FolderPart(entry)) || !MakeReadEntry(real, entry))
-            return call.Fail(QStringLiteral("the drawing refers to \"%1\", which could not be made ready")
-                                 .arg(name));
+            return call.Fail(
+                QStringLiteral("the drawing refers to \"%1\", which could not be made ready").arg(name));
     }
     return true;
 }
@@ -80,7 +81,8 @@ bool inspect(TCall &call, const QString &inputName, int timeoutMs, TPictureFacts
 {
     const QString saved = call.Result().Reason;
     QString printed;
-    const bool ran = call.Run(ExternalTool::ImageTool, InspectArguments(inputName), timeoutMs, false, &printed);
+    const bool ran =
+        call.Run(ExternalTool::ImageTool, InspectArguments(inputName), timeoutMs, false, &printed);
     call.Result().Reason = saved;
     if (call.Result().Cancelled)
         return call.Cancelled();
@@ -102,7 +104,13 @@ bool runDirect(TCall &call, const TImageFacts &facts, const QString &nameSource,
     if (!call.Run(ExternalTool::ImageTool, lists.ImageTool, timeoutMs, true) ||
         !wroteOutput(call, facts.OutputName, QStringLiteral("image tool")))
         return false;
-    return call.Place(facts.OutputName, nameSource, call.Options().SaveFormat);
+    // The image tool keeps EXIF data in every format that holds it but TIFF.
+    const QString &format = call.Options().SaveFormat;
+    QString reason;
+    if (call.Options().KeepMetadata && ScratchOutputExtension(format) == QLatin1String("tiff") &&
+        !CarryExifIntoTiff(call.Scratch() + facts.InputName, call.Scratch() + facts.OutputName, &reason))
+        return call.Fail(reason);
+    return call.Place(facts.OutputName, nameSource, format);
 }
 
 bool runJpeg(TCall &call, const TImageFacts &facts, const QString &nameSource, int timeoutMs)

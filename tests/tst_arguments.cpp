@@ -3,6 +3,7 @@
 // facts measured before.
 
 #include "engine/arguments.h"
+#include "engine/svgrefs.h"
 #include "engine/toollimits.h"
 #include "tools.h"
 
@@ -25,6 +26,12 @@ class TestArguments : public QObject
     void interpreterArguments();
     void resourceList_data();
     void resourceList();
+    void pictureArguments_data();
+    void pictureArguments();
+    void inspection_data();
+    void inspection();
+    void svgReferences_data();
+    void svgReferences();
 };
 
 void TestArguments::imageArguments_data()
@@ -67,13 +74,13 @@ void TestArguments::imageArguments_data()
     QTest::newRow("PDF page") << "BMP" << "GIF" << 0 << 25 << 80 << true << 0 << 0.0 << ""
         << "in1.png -auto-orient -resize 25% out2.gif" << "";
     QTest::newRow("JPG through the encoder") << "JPG" << "JPG" << 0 << 0 << 80 << true << 0 << 0.0 << "/icc/srgb.icc"
-        << "in1.png[0] -auto-orient -profile /icc/srgb.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -background white -alpha remove -profile /icc/srgb.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 80 -outfile out2.JPG";
     QTest::newRow("JPG without a profile") << "PNG" << "JPG" << 120 << 0 << 95 << true << 0 << 0.0 << ""
-        << "in1.png[0] -auto-orient -resize 120x -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -resize 120x -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 95 -outfile out2.JPG";
     QTest::newRow("lower-case jpg is direct") << "JPG" << "jpg" << 0 << 0 << 80 << true << 0 << 0.0 << "/icc/srgb.icc"
-        << "in1.png[0] -auto-orient -quality 80 out2.jpg" << "";
+        << "in1.png[0] -auto-orient -profile /icc/srgb.icc -background white -alpha remove -quality 80 out2.jpg" << "";
     QTest::newRow("other plain format is direct") << "PNG" << "BMP" << 0 << 0 << 80 << true << 0 << 0.0 << ""
         << "in1.png[0] -auto-orient out2.bmp" << "";
     QTest::newRow("strip PNG") << "PNG" << "PNG" << 0 << 0 << 80 << false << 0 << 0.0 << ""
@@ -85,14 +92,14 @@ void TestArguments::imageArguments_data()
     QTest::newRow("strip TIFF") << "JPG" << "TIFF" << 0 << 0 << 80 << false << 0 << 0.0 << ""
         << "in1.png[0] -auto-orient -strip -quality 80 out2.tiff" << "";
     QTest::newRow("strip JPG: the bitmap's strip only") << "JPG" << "JPG" << 0 << 0 << 80 << false << 0 << 0.0 << ""
-        << "in1.png[0] -auto-orient -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 80 -outfile out2.JPG";
     QTest::newRow("one tool thread") << "PNG" << "PNG" << 0 << 0 << 80 << true << 1 << 0.0 << ""
         << "-limit thread 1 in1.png[0] -auto-orient out2.png" << "";
     QTest::newRow("threads before a drawing's background") << "SVG" << "PNG" << 300 << 0 << 80 << true << 2 << 9.0 << ""
         << "-limit thread 2 -background none -density 9 in1.png[0] -auto-orient -resize 300x out2.png" << "";
     QTest::newRow("threads on the JPG route") << "PNG" << "JPG" << 0 << 0 << 70 << true << 1 << 0.0 << "/p.icc"
-        << "-limit thread 1 in1.png[0] -auto-orient -profile /p.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "-limit thread 1 in1.png[0] -auto-orient -background white -alpha remove -profile /p.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
         << "-quality 70 -outfile out2.JPG";
     // clang-format on
 }
@@ -241,6 +248,177 @@ void TestArguments::resourceList()
     const TPixelLimits limits = ParseResourceList(printed);
     QCOMPARE(limits.Width, width);
     QCOMPARE(limits.Height, height);
+}
+
+void TestArguments::pictureArguments_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("frame"); // the page asked for; -1: all the output holds
+    QTest::addColumn<bool>("cmyk");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("keep");
+    QTest::addColumn<QString>("imageTool");
+
+    // clang-format off
+    QTest::newRow("TIFF pages kept together in TIFF") << "TIFF" << "TIFF" << -1 << false << "" << true
+        << "in1.png -auto-orient out2.tiff";
+    QTest::newRow("TIFF page 3 to PNG") << "TIFF" << "PNG" << 2 << false << "" << true
+        << "in1.png[2] -auto-orient out2.png";
+    QTest::newRow("TIFF page 2 to GIF: a page is no frame") << "TIFF" << "GIF" << 1 << false << "" << true
+        << "in1.png[1] -auto-orient out2.gif";
+    QTest::newRow("lower-case tiff takes the first page") << "TIFF" << "tiff" << -1 << false << "" << true
+        << "in1.png[0] -auto-orient out2.tiff";
+    QTest::newRow("GIF frames to TIFF: the first") << "GIF" << "TIFF" << -1 << false << "" << true
+        << "in1.png[0] -auto-orient -quality 80 out2.tiff";
+    QTest::newRow("WEBP frames to WEBP") << "WEBP" << "WEBP" << -1 << false << "" << true
+        << "in1.png -auto-orient out2.webp";
+    QTest::newRow("profiled picture to PNG") << "JPG" << "PNG" << -1 << false << "/p.icc" << true
+        << "in1.png[0] -auto-orient -profile /p.icc -quality 80 out2.png";
+    QTest::newRow("CMYK without a profile to WEBP") << "JPG" << "WEBP" << -1 << true << "" << true
+        << "in1.png -auto-orient -colorspace sRGB -quality 80 out2.webp";
+    QTest::newRow("CMYK profile used before the strip") << "JPG" << "TIFF" << -1 << true << "/p.icc" << false
+        << "in1.png[0] -auto-orient -profile /p.icc -colorspace sRGB -strip -quality 80 out2.tiff";
+    QTest::newRow("transparency over white in jpg") << "PNG" << "jpeg" << -1 << false << "" << true
+        << "in1.png[0] -auto-orient -background white -alpha remove out2.jpeg";
+    QTest::newRow("a drawing over white in JPG") << "SVG" << "JPG" << -1 << false << "" << true
+        << "-background none in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-";
+    QTest::newRow("GIF keeps its transparency") << "PNG" << "GIF" << -1 << false << "" << true
+        << "in1.png -auto-orient out2.gif";
+    // clang-format on
+}
+
+// Which pictures of a source are read, and what is done to colours and
+// transparency, for what the inspection found.
+void TestArguments::pictureArguments()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, format);
+    QFETCH(int, frame);
+    QFETCH(bool, cmyk);
+    QFETCH(QString, profile);
+    QFETCH(bool, keep);
+    QFETCH(QString, imageTool);
+
+    ConversionOptions options;
+    options.SaveFormat = format;
+    options.Quality = 80;
+    options.KeepMetadata = keep;
+    TImageFacts facts;
+    facts.InputType = type;
+    facts.InputName = QStringLiteral("in1.png");
+    facts.OutputName = QStringLiteral("out2.") + ScratchOutputExtension(format);
+    facts.Pages = TypeHoldsPages(type);
+    facts.Frame = frame;
+    facts.Cmyk = cmyk;
+    facts.Profile = profile;
+    QCOMPARE(JoinArguments(ImageArguments(options, facts).ImageTool), imageTool);
+}
+
+void TestArguments::inspection_data()
+{
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("cmyk");
+    QTest::addColumn<bool>("profiled");
+
+    QTest::newRow("five pages") << "5 sRGB \n5 sRGB \n5 sRGB \n5 Gray \n5 Gray \n" << 5 << false << false;
+    QTest::newRow("CMYK with a profile") << "1 CMYK icc\n" << 1 << true << true;
+    QTest::newRow("profiles among others") << "1 sRGB exif,icc,xmp\n" << 1 << false << true;
+    QTest::newRow("EXIF is no colour profile") << "1 sRGB exif\n" << 1 << false << false;
+    QTest::newRow("warning first") << "convert: unknown image property \"%[profiles]\" @ "
+                                      "warning/property.c/InterpretImageProperties/4063.\n3 sRGB \n"
+                                   << 3 << false << false;
+    QTest::newRow("Windows line ends") << "2 Gray icc\r\n2 Gray icc\r\n" << 2 << false << true;
+    QTest::newRow("nothing printed") << "" << 1 << false << false;
+    QTest::newRow("an error only") << "convert: improper image header `in1.tif'\n" << 1 << false << false;
+}
+
+void TestArguments::inspection()
+{
+    QFETCH(QString, printed);
+    QFETCH(int, count);
+    QFETCH(bool, cmyk);
+    QFETCH(bool, profiled);
+    QCOMPARE(InspectArguments(QStringLiteral("in1.tif")).join(QLatin1Char(' ')),
+             QStringLiteral("-ping in1.tif -format %n %[colorspace] %[profiles]\\n info:"));
+    const TPictureFacts facts = ParseInspection(printed);
+    QCOMPARE(facts.Count, count);
+    QCOMPARE(facts.Cmyk, cmyk);
+    QCOMPARE(facts.Profiled, profiled);
+}
+
+void TestArguments::svgReferences_data()
+{
+    QTest::addColumn<QString>("body"); // inside <svg>, or a whole file when it does not start with '<'
+    QTest::addColumn<QString>("names");
+    QTest::addColumn<QString>("problem"); // the start of the reason; empty: drawn
+
+    const QString refused = QStringLiteral("the drawing refers to ");
+    // clang-format off
+    QTest::newRow("beside") << "<image xlink:href=\"photo.png\"/>" << "photo.png" << "";
+    QTest::newRow("below, listed once") << "<image xlink:href=\"sub/p.png\"/><image href=\"sub/p.png\"/>"
+        << "sub/p.png" << "";
+    QTest::newRow("internal and embedded") << "<use xlink:href=\"#a\"/><rect fill=\"url(#g)\"/>"
+        "<image xlink:href=\"data:image/png;base64,iVBO\"/>" << "" << "";
+    QTest::newRow("absolute") << "<image xlink:href=\"/home/u/secret.png\"/>" << ""
+        << refused + "\"/home/u/secret.png\": an absolute path";
+    QTest::newRow("climbing out") << "<image xlink:href=\"../secret.png\"/>" << ""
+        << refused + "\"../secret.png\": a name that climbs out";
+    QTest::newRow("climbing out from below") << "<image xlink:href=\"sub/../../secret.png\"/>" << ""
+        << refused + "\"sub/../../secret.png\": a name that climbs out";
+    QTest::newRow("file scheme") << "<image xlink:href=\"file:///etc/secret.png\"/>" << ""
+        << refused + "\"file:///etc/secret.png\": only names beside";
+    QTest::newRow("web scheme") << "<image xlink:href=\"https://example.com/a.png\"/>" << ""
+        << refused + "\"https://example.com/a.png\": only names beside";
+    QTest::newRow("drive letter") << "<image xlink:href=\"C:/secret.png\"/>" << ""
+        << refused + "\"C:/secret.png\": only names beside";
+    QTest::newRow("backslash") << "<image xlink:href=\"..\\secret.png\"/>" << ""
+        << refused + "\"..\\secret.png\": a name with '\\'";
+    QTest::newRow("tool pattern") << "<image xlink:href=\"photo[1].png\"/>" << ""
+        << refused + "\"photo[1].png\": a name with [";
+    QTest::newRow("after a good one") << "<image xlink:href=\"photo.png\"/><image xlink:href=\"/s.png\"/>"
+        << "" << refused + "\"/s.png\"";
+    QTest::newRow("url in a style attribute") << "<rect style=\"fill:url('/s.png')\"/>" << ""
+        << refused + "\"/s.png\"";
+    QTest::newRow("url in a style sheet") << "<style>rect { fill: url(../s.png) }</style>" << ""
+        << refused + "\"../s.png\"";
+    QTest::newRow("imported style sheet") << "<style>@import 'a.css';</style>" << ""
+        << "the drawing imports a style sheet";
+    QTest::newRow("undeclared prefix still read") << "<image xl:href=\"/s.png\"/>" << ""
+        << refused + "\"/s.png\"";
+    QTest::newRow("outside entity")
+        << "<?xml version=\"1.0\"?><!DOCTYPE svg [<!ENTITY e SYSTEM \"/etc/passwd\">]><svg>&e;</svg>"
+        << "" << "the drawing declares an outside entity \"e\"";
+    QTest::newRow("document type from a file")
+        << "<?xml version=\"1.0\"?><!DOCTYPE svg SYSTEM \"/etc/svg.dtd\"><svg/>" << ""
+        << "the drawing's document type refers to \"/etc/svg.dtd\"";
+    QTest::newRow("the usual document type")
+        << "<?xml version=\"1.0\"?><!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
+           "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\"><svg><image xlink:href=\"a.png\"/></svg>"
+        << "a.png" << "";
+    QTest::newRow("broken after a start") << "<svg><image xlink:href=\"a.png\"></svg>" << ""
+        << "the drawing could not be read";
+    QTest::newRow("no XML at all") << "\x89PNG\r\n" << "" << "";
+    // clang-format on
+}
+
+// The pictures a drawing may read, and why one is refused.
+void TestArguments::svgReferences()
+{
+    QFETCH(QString, body);
+    QFETCH(QString, names);
+    QFETCH(QString, problem);
+    const QString svg = body.startsWith(QLatin1Char('<')) && !body.startsWith(QLatin1String("<?")) &&
+                                !body.startsWith(QLatin1String("<svg"))
+                            ? QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                                             "xmlns:xlink=\"http://www.w3.org/1999/xlink\">%1</svg>")
+                                  .arg(body)
+                            : body;
+    const TSvgReferences found = SvgReferences(svg.toUtf8());
+    QVERIFY2(problem.isEmpty() ? found.Problem.isEmpty() : found.Problem.startsWith(problem),
+             qPrintable(found.Problem));
+    QCOMPARE(found.Names.join(QLatin1Char(' ')), names);
 }
 
 QTEST_APPLESS_MAIN(TestArguments)

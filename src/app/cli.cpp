@@ -128,7 +128,8 @@ class TReporter
     void Row(int row, const ConversionResult &result)
     {
         const QString &source = FList.fileInfo(row).FileName;
-        const QString reason = result.Success            ? QString()
+        // A success may carry a note of what was left out ("first of 20 frames").
+        const QString reason = result.Success            ? result.Reason.simplified()
                                : result.Reason.isEmpty() ? QStringLiteral("failed")
                                                          : result.Reason.simplified();
         if (FJson) {
@@ -139,8 +140,13 @@ class TReporter
         QStringList outputs;
         for (const QString &output : result.Outputs)
             outputs.append(escaped(output));
-        line(result.Success ? escaped(source) + QStringLiteral(" -> ") + outputs.join(QStringLiteral(", "))
-                            : escaped(source) + QStringLiteral(": ") + escaped(reason));
+        if (!result.Success)
+            line(escaped(source) + QStringLiteral(": ") + escaped(reason));
+        else if (reason.isEmpty())
+            line(escaped(source) + QStringLiteral(" -> ") + outputs.join(QStringLiteral(", ")));
+        else
+            line(escaped(source) + QStringLiteral(" -> ") + outputs.join(QStringLiteral(", ")) +
+                 QStringLiteral(" (") + escaped(reason) + QLatin1Char(')'));
     }
 
     void Progress(int finished, int total, qint64 elapsedMs)

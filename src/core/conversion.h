@@ -32,7 +32,7 @@ struct TRunContext {
 struct ConversionResult {
     bool Success = false;
     bool Cancelled = false;
-    QString Reason;      // short and readable; empty on success
+    QString Reason;      // short and readable; on success empty, or what was left out ("first of 20 frames")
     QString Printed;     // everything the tools printed, in order
     QStringList Outputs; // the files written, under their final names
     explicit operator bool() const { return Success; }

@@ -44,7 +44,10 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
         return {};
     const Row &row = FRows[size_t(index.row())];
     if (role == Qt::ToolTipRole)
-        return row.state == TRowState::Fail && !row.reason.isEmpty() ? QVariant(row.reason) : QVariant();
+        // A failure's reason, or a success's word on what was left out.
+        return (row.state == TRowState::Fail || row.state == TRowState::Success) && !row.reason.isEmpty()
+                   ? QVariant(row.reason)
+                   : QVariant();
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {

@@ -1,5 +1,6 @@
 #include "job.h"
 
+#include "engine/routes.h"
 #include "formats.h"
 #include "taskgroup.h"
 #include "tools.h"
@@ -85,9 +86,17 @@ ConversionOptions TConversionJob::Private::startItem(int index)
     // as in a one-worker run. A PDF writes only page files, whose names its
     // pages reserve in page order; a name of its own would only push a
     // later "name.ext" to "name (1).ext".
+    // A source of several pages (a TIFF) to a format of one page writes page
+    // files, whose names are held here in page order.
     const InputKind kind = InputKindOf(item.Type);
-    if (kind != InputKind::None && kind != InputKind::Pdf)
+    if (kind == InputKind::None || kind == InputKind::Pdf)
+        return itemOptions;
+    const TOutputFormat *known = FindOutputFormat(itemOptions.SaveFormat);
+    const int pages = known && known->HoldsPages ? 1 : Engine::CountPages(item.FileName, item.Type, run);
+    if (pages == 1)
         run.Names->Reserve(itemOptions, item.FileName, itemOptions.SaveFormat);
+    for (int page = 1; pages > 1 && page <= pages; ++page)
+        run.Names->Reserve(itemOptions, Engine::PageSource(item.FileName, page), itemOptions.SaveFormat);
     return itemOptions;
 }
 

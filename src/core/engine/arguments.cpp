@@ -4,6 +4,8 @@
 #include "pathparts.h"
 #include "pdfplan.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cmath>
 
@@ -11,13 +13,32 @@ namespace Engine
 {
 namespace
 {
+// Pixels with a colour profile, or in CMYK, into sRGB on the direct route
+// (the JPEG route does it for every picture, later); and, for an output
+// without transparency, transparent pixels composed over white, so that
+// neither black nor a colour hidden under them shows.
+QStringList coloursAndAlpha(const ConversionOptions &options, const TImageFacts &facts, bool jpegRoute)
+{
+    QStringList arguments;
+    if (!jpegRoute && !facts.Profile.isEmpty())
+        arguments << QStringLiteral("-profile") << facts.Profile;
+    if (!jpegRoute && facts.Cmyk)
+        arguments << QStringLiteral("-colorspace") << QStringLiteral("sRGB");
+    const TOutputFormat *known = ParseOutputFormat(options.SaveFormat);
+    if (known && !known->HasAlpha)
+        arguments << QStringLiteral("-background") << QStringLiteral("white") << QStringLiteral("-alpha")
+                  << QStringLiteral("remove");
+    return arguments;
+}
+
 // The input, the turn and the resize: what both routes start with.
 QStringList readAndResize(const ConversionOptions &options, const TImageFacts &facts, bool jpegRoute)
 {
     const bool svg = InputKindOf(facts.InputType) == InputKind::Svg;
     const TOutputFormat *known = FindOutputFormat(options.SaveFormat);
-    // Formats that hold an animation keep every frame; others take the first.
-    const bool allFrames = known && known->HoldsFrames;
+    // Formats that hold an animation keep every frame, TIFF every page of a
+    // TIFF; others take the first picture (or the one page asked for).
+    const bool allFrames = facts.Frame < 0 && known && (facts.Pages ? known->HoldsPages : known->HoldsFrames);
     QStringList arguments;
     if (facts.ToolThreads > 0)
         arguments << QStringLiteral("-limit") << QStringLiteral("thread")
@@ -26,12 +47,14 @@ QStringList readAndResize(const ConversionOptions &options, const TImageFacts &f
         arguments << QStringLiteral("-background") << QStringLiteral("none");
     if (svg && options.UseWidth && facts.SvgDensity > 0)
         arguments << QStringLiteral("-density") << QString::number(facts.SvgDensity, 'f', 0);
-    arguments << (allFrames ? facts.InputName : facts.InputName + QStringLiteral("[0]"));
+    const int frame = facts.Frame < 0 ? 0 : facts.Frame;
+    arguments << (allFrames ? facts.InputName : facts.InputName + QStringLiteral("[%1]").arg(frame));
     arguments << QStringLiteral("-auto-orient");
     if (options.UseWidth)
         arguments << QStringLiteral("-resize") << QString::number(options.Width) + QLatin1Char('x');
     else if (facts.ScalePercent > 0)
         arguments << QStringLiteral("-resize") << QString::number(facts.ScalePercent) + QLatin1Char('%');
+    arguments << coloursAndAlpha(options, facts, jpegRoute);
     if (!options.KeepMetadata && !jpegRoute)
         arguments << QStringLiteral("-strip");
     return arguments;
@@ -71,6 +94,38 @@ QString OptionsProblem(const ConversionOptions &options, qint64 toolWidthLimit)
             .arg(options.Width)
             .arg(toolWidthLimit);
     return QString();
+}
+
+QStringList InspectArguments(const QString &inputName)
+{
+    return {QStringLiteral("-ping"), inputName, QStringLiteral("-format"),
+            QStringLiteral("%n %[colorspace] %[profiles]\\n"), QStringLiteral("info:")};
+}
+
+TPictureFacts ParseInspection(const QString &printed)
+{
+    // The first picture's line; the tool's warnings (a picture without
+    // profiles has no "%[profiles]") come on lines of their own.
+    static const QRegularExpression line(QStringLiteral("^(\\d+) (\\w+) ?(\\S*)[ \\t\\r]*$"),
+                                         QRegularExpression::MultilineOption);
+    TPictureFacts facts;
+    const QRegularExpressionMatch match = line.match(printed);
+    if (!match.hasMatch())
+        return facts;
+    facts.Count = std::max(1, match.captured(1).toInt());
+    facts.Cmyk = match.captured(2) == QLatin1String("CMYK");
+    facts.Profiled = match.captured(3).split(QLatin1Char(',')).contains(QLatin1String("icc"));
+    return facts;
+}
+
+bool TypeHoldsPages(const QString &typeText)
+{
+    return typeText == QLatin1String("TIFF");
+}
+
+bool TypeHoldsFrames(const QString &typeText)
+{
+    return typeText == QLatin1String("GIF") || typeText == QLatin1String("WEBP");
 }
 
 QStringList SvgMeasureArguments(const QString &inputName)

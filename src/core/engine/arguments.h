@@ -18,7 +18,17 @@ struct TImageFacts {
     int ScalePercent = 0;  // a resize used only when UseWidth is off; 0: none
     int ToolThreads = 0;   // threads the image tool may use; 0: its own choice
     double SvgDensity = 0; // the density a drawing is read at (SvgDensity()); 0: none
-    QString Profile;       // the sRGB profile for the JPEG route; empty: none
+    QString Profile;       // the sRGB profile the pixels are converted into; empty: none
+    bool Cmyk = false;     // the pixels are CMYK: turned into sRGB on the direct route too
+    bool Pages = false;    // several pictures are pages (a TIFF), not an animation's frames
+    int Frame = -1;        // the one page to read; -1: all the output holds, else the first
+};
+
+// What the image tool tells of an input before it is converted.
+struct TPictureFacts {
+    int Count = 1;         // pages or frames
+    bool Cmyk = false;     // CMYK pixels
+    bool Profiled = false; // carries an ICC colour profile
 };
 
 // The image tool's list, and for the JPEG route the encoder's list that
@@ -40,6 +50,21 @@ QString ScratchOutputExtension(const QString &saveFormat);
 // that is not a plain word, or a width below 1 or above the format's or the
 // image tool's limit (toolWidthLimit).
 QString OptionsProblem(const ConversionOptions &options, qint64 toolWidthLimit);
+
+// The run that tells an input's page or frame count, colour space and
+// profiles without reading its pixels (one line per picture).
+QStringList InspectArguments(const QString &inputName);
+
+// The facts from the inspecting run's printed text; a count of 1 and no
+// profile when nothing readable was printed.
+TPictureFacts ParseInspection(const QString &printed);
+
+// Whether the pictures of an input of this type are pages (kept together
+// only by a format that holds pages) rather than frames of an animation.
+bool TypeHoldsPages(const QString &typeText);
+
+// Whether an input of this type can be an animation (GIF, WEBP).
+bool TypeHoldsFrames(const QString &typeText);
 
 // The run that reads a drawing's own size and density ("%w %x %U").
 QStringList SvgMeasureArguments(const QString &inputName);

@@ -114,8 +114,15 @@ bool TCall::OpenFor(const QString &sourcePath)
 
 QString TCall::FreshName(const QString &stem, const QString &extension)
 {
-    return stem + QString::number(++*FCounter) +
-           (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
+    // A name a drawing's reference took is passed over: a tool writing
+    // there would write through the entry into the user's picture.
+    for (;;) {
+        const QString name = stem + QString::number(++*FCounter) +
+                             (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
+        const QFileInfo entry(Scratch() + name);
+        if (Scratch().isEmpty() || (!entry.exists() && !entry.isSymLink()))
+            return name;
+    }
 }
 
 QString TCall::LinkInput(const QString &target, const QString &stem)

@@ -44,7 +44,8 @@ class TCall
     // The scratch folder, ending with '/'; empty before OpenFor().
     QString Scratch() const { return FScratchPath; }
 
-    // A fresh plain name in the scratch folder: stem + number + "." + extension.
+    // A fresh plain name in the scratch folder: stem + number + "." +
+    // extension, taken by no entry there.
     QString FreshName(const QString &stem, const QString &extension);
     // An entry in the scratch folder leading to target, named stem with
     // target's extension when that is plain letters and digits; empty (with

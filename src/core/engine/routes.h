@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct TRunContext;
+
 // The routes of one conversion; each records its failure in the call.
 namespace Engine
 {
@@ -14,6 +16,15 @@ class TCall;
 // type text; scalePercent a resize used only when UseWidth is off (0: none).
 bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
                   const QString &imageType, int scalePercent);
+
+// The name page (from 1) of a multi-page source is given after, like the
+// pages of a PDF: "<name>-007" beside the source, the format's extension
+// added when placed.
+QString PageSource(const QString &nameSource, int page);
+
+// How many pages the source of type imageType gives (1 for a type without
+// pages, or when they cannot be counted), told by the image tool.
+int CountPages(const QString &sourcePath, const QString &imageType, const TRunContext &run);
 
 // Renders the Illustrator document at sourcePath with the PostScript
 // interpreter and converts the picture.

@@ -2,6 +2,7 @@
 
 #include "common.h"
 #include "filelist.h"
+#include "reasons.h"
 #include "scratch.h"
 #include "session.h"
 #include "settings.h"
@@ -26,8 +27,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 // Options that make a command line the batch command line.
-const char *const kOptionNames[] = {"help", "version", "convert",   "width",         "quality",
-                                    "out",  "workers", "keep-tree", "keep-metadata", "strip-metadata"};
+const char *const kOptionNames[] = {"help",      "version",       "convert",        "width",  "quality", "out",
+                                    "workers",   "keep-tree",     "keep-metadata",  "strip-metadata", "verbose"};
 
 std::atomic<bool> interrupted{false};
 
@@ -73,14 +74,23 @@ QString intakeLine(const TIntakeEntry &entry)
     return QString();
 }
 
-void printRow(const TFileListModel &list, int row, const ConversionResult &result)
+// A finished row: "source -> outputs", or "source: reason" in plain English
+// words; verbose adds the engine's reason and what the tools printed,
+// indented, below a failure.
+void printRow(const TFileListModel &list, int row, const ConversionResult &result, bool verbose)
 {
     const QString &source = list.fileInfo(row).FileName;
     if (result.Success) {
         out() << source << " -> " << result.Outputs.join(QStringLiteral(", ")) << '\n';
     } else {
-        const QString reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
+        QString reason = ReasonText(list.why(row), QStringLiteral("en"));
+        if (reason.isEmpty())
+            reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
         out() << source << ": " << reason.simplified() << '\n';
+        if (verbose) {
+            for (const QString &line : list.printed(row).trimmed().split(QLatin1Char('\n')))
+                out() << "    " << line << '\n';
+        }
     }
     out().flush();
 }
@@ -88,12 +98,14 @@ void printRow(const TFileListModel &list, int row, const ConversionResult &resul
 // Runs the session's job until it ends; Ctrl+C or a stop request stops the
 // running tools and removes their partial outputs before the program ends.
 void runSession(QCoreApplication &app, TConversionSession &session, const TFileListModel &list,
-                const ConversionOptions &options, const std::optional<QString> &folder)
+                const ConversionOptions &options, const std::optional<QString> &folder, bool verbose)
 {
     const auto previousInt = std::signal(SIGINT, onInterrupt);
     const auto previousTerm = std::signal(SIGTERM, onInterrupt);
     QObject::connect(&session, &TConversionSession::RowFinished, &app,
-                     [&list](int row, const ConversionResult &result) { printRow(list, row, result); });
+                     [&list, verbose](int row, const ConversionResult &result) {
+                         printRow(list, row, result, verbose);
+                     });
     QObject::connect(&session, &TConversionSession::Finished, &app, [&app] { app.quit(); });
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &app, [&session] {
@@ -171,6 +183,8 @@ void addOptions(QCommandLineParser &parser)
                            QStringLiteral("Carries EXIF and other metadata over (default).")),
         QCommandLineOption(QStringLiteral("strip-metadata"),
                            QStringLiteral("Leaves all metadata out of the outputs.")),
+        QCommandLineOption(QStringLiteral("verbose"),
+                           QStringLiteral("Prints below a failed file what the tools printed.")),
     });
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Image files or folders."),
                                  QStringLiteral("PATH..."));
@@ -196,18 +210,22 @@ int convert(QCoreApplication &app, const QCommandLineParser &parser)
 
     TFileListModel list;
     TConversionSession session(list);
-    for (const TIntakeEntry &entry : session.Take(paths)) {
+    // A folder without images is no file that failed, but the run did not
+    // do what was asked.
+    bool folderWithoutImages = false;
+    for (const TIntakeEntry &entry : session.Take(paths, folder.value_or(QString()))) {
         const QString line = intakeLine(entry);
         if (!line.isEmpty())
             out() << line << '\n';
+        folderWithoutImages |= entry.Note == TIntakeNote::NoImages;
     }
     out().flush();
-    runSession(app, session, list, choice.Options, folder);
+    runSession(app, session, list, choice.Options, folder, parser.isSet(QStringLiteral("verbose")));
 
     const TSessionCounts counts = session.Counts();
     out() << session.Report() << '\n';
     out().flush();
-    return counts.Failed > 0 || counts.Cancelled > 0 ? kExitFailed : kExitOk;
+    return counts.Failed > 0 || counts.Cancelled > 0 || folderWithoutImages ? kExitFailed : kExitOk;
 }
 
 } // namespace

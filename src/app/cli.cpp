@@ -89,7 +89,7 @@ void printRow(const TFileListModel &list, int row, const ConversionResult &resul
         out() << source << ": " << reason.simplified() << '\n';
         if (verbose) {
             for (const QString &line : list.printed(row).trimmed().split(QLatin1Char('\n')))
-                out() << "    " << line << '\n';
+                out() << (line.trimmed().isEmpty() ? QString() : QStringLiteral("    ") + line) << '\n';
         }
     }
     out().flush();

@@ -301,8 +301,8 @@ class TestCli : public QObject
     {
         QTest::addColumn<bool>("keepTree");
         QTest::addColumn<QStringList>("outputs");
-        QTest::newRow("flat") << false
-                              << QStringList{"a (1).gif", "a (2).gif", "a.gif", "b (1).gif", "b (2).gif", "b.gif"};
+        QTest::newRow("flat") << false << QStringList{"a (1).gif", "a (2).gif", "a.gif",
+                                                      "b (1).gif", "b (2).gif", "b.gif"};
         QTest::newRow("keep tree") << true
                                    << QStringList{"src/a (1).gif",     "src/a (2).gif",     "src/a.gif",
                                                   "src/sub/b (1).gif", "src/sub/b (2).gif", "src/sub/b.gif"};
@@ -338,7 +338,8 @@ class TestCli : public QObject
 
         const Run r = run({"--convert", "gif", "cut.png", "text.png"}, dir.path());
         COMPARE_EXIT(r, 1);
-        QVERIFY2(r.out.contains(dir.path() + "/cut.png: the file is damaged or truncated\n"), qPrintable(r.out));
+        QVERIFY2(r.out.contains(dir.path() + "/cut.png: the file is damaged or truncated\n"),
+                 qPrintable(r.out));
         QVERIFY2(r.out.contains(dir.path() + "/text.png: the file is not an image\n"), qPrintable(r.out));
         // Neither the scratch names nor the tools' words.
         QVERIFY2(!r.out.contains(QLatin1Char('`')) && !r.out.contains(QStringLiteral("image tool")),
@@ -346,8 +347,9 @@ class TestCli : public QObject
 
         const Run verbose = run({"--convert", "gif", "--verbose", "cut.png"}, dir.path());
         COMPARE_EXIT(verbose, 1);
-        QVERIFY2(verbose.out.contains(dir.path() + "/cut.png: the file is damaged or truncated\n    image tool"),
-                 qPrintable(verbose.out));
+        QVERIFY2(
+            verbose.out.contains(dir.path() + "/cut.png: the file is damaged or truncated\n    image tool"),
+            qPrintable(verbose.out));
         QVERIFY2(verbose.out.contains(QRegularExpression(QStringLiteral("\n    \\S+: no images defined"))),
                  qPrintable(verbose.out));
     }
@@ -359,7 +361,8 @@ class TestCli : public QObject
         QTemporaryDir dir;
         const QString tool = testutil::vendorTool(QStringLiteral("magick"));
         for (const char *name : {"a.avif", "b.heic"})
-            QCOMPARE(QProcess::execute(tool, {QStringLiteral("rose:"), dir.filePath(QLatin1String(name))}), 0);
+            QCOMPARE(QProcess::execute(tool, {QStringLiteral("rose:"), dir.filePath(QLatin1String(name))}),
+                     0);
         QVERIFY(QFile::copy(dir.filePath(QStringLiteral("a.avif")), dir.filePath(QStringLiteral("c.bin"))));
         const Run r = run({"--convert", "png", "--out", "out", "a.avif", "b.heic", "c.bin"}, dir.path());
         COMPARE_EXIT(r, 0);
@@ -389,17 +392,19 @@ class TestCli : public QObject
             QVERIFY(file && std::fwrite(png.constData(), 1, size_t(png.size()), file) == size_t(png.size()));
             std::fclose(file);
         }
-        QVERIFY(QFile::setPermissions(dir.path() + QStringLiteral("/pics/locked"), QFileDevice::Permissions()));
+        QVERIFY(
+            QFile::setPermissions(dir.path() + QStringLiteral("/pics/locked"), QFileDevice::Permissions()));
 
         QProcess process;
         QProcessEnvironment env = environment();
         for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
             env.insert(QLatin1String(name), dir.path() + QStringLiteral("/home"));
         process.setProcessEnvironment(env);
-        QStringList arguments{QStringLiteral("-c"),
-                              QStringLiteral("exec \"$0\" --convert gif --out \"$1/out\" \"$1/$(printf 'caf\\351').png\" "
-                                             "\"$1/pics\""),
-                              testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), dir.path()};
+        QStringList arguments{
+            QStringLiteral("-c"),
+            QStringLiteral("exec \"$0\" --convert gif --out \"$1/out\" \"$1/$(printf 'caf\\351').png\" "
+                           "\"$1/pics\""),
+            testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), dir.path()};
         QString program = QStringLiteral("/bin/sh");
         if (::geteuid() == 0) {
             arguments = QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
@@ -412,9 +417,8 @@ class TestCli : public QObject
         QVERIFY(process.waitForFinished(120000));
         const QString out = testutil::unixLines(process.readAllStandardOutput());
         const QString err = testutil::unixLines(process.readAllStandardError());
-        QFile::setPermissions(dir.path() + QStringLiteral("/pics/locked"), QFileDevice::ReadOwner |
-                                                                              QFileDevice::WriteOwner |
-                                                                              QFileDevice::ExeOwner);
+        QFile::setPermissions(dir.path() + QStringLiteral("/pics/locked"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         for (const QByteArray &name : {root + "/caf\xe9.png", root + "/pics/\xff.png"})
             std::remove(name.constData());
 
@@ -424,7 +428,8 @@ class TestCli : public QObject
         QVERIFY2(out.contains(dir.path() + "/caf" + bad + ".png" + renameIt), qPrintable(out));
         QVERIFY2(out.contains(dir.path() + "/pics/" + bad + ".png" + renameIt), qPrintable(out));
         QVERIFY2(out.contains(dir.path() + "/pics/locked: the folder cannot be read\n"), qPrintable(out));
-        QVERIFY2(out.contains(dir.path() + "/pics/ok.png -> " + dir.path() + "/out/ok.gif\n"), qPrintable(out));
+        QVERIFY2(out.contains(dir.path() + "/pics/ok.png -> " + dir.path() + "/out/ok.gif\n"),
+                 qPrintable(out));
         QVERIFY2(out.endsWith(QStringLiteral("1 of 4 files converted, 3 failed.\n")), qPrintable(out));
     }
 #endif

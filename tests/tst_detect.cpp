@@ -119,7 +119,10 @@ void TestDetect::detect_data()
     // HEIF: the "heic" brand has a row in the signature table, and it says
     // RAW; the other brands of the container are HEIC or AVIF by themselves.
     const auto ftyp = [](const char *brand) {
-        return QByteArray("\0\0\0\x18" "ftyp", 8) + QByteArray(brand) + QByteArray("\0\0\0\0", 4);
+        return QByteArray("\0\0\0\x18"
+                          "ftyp",
+                          8) +
+               QByteArray(brand) + QByteArray("\0\0\0\0", 4);
     };
     QTest::newRow("ftypheic named heic") << Kind::File << "x.heic" << ftyp("heic") << "RAW";
     QTest::newRow("ftypmif1 named heic") << Kind::File << "x.heic" << ftyp("mif1") << "HEIC";
@@ -129,7 +132,8 @@ void TestDetect::detect_data()
     QTest::newRow("ftypavif named bin") << Kind::File << "x.bin" << ftyp("avif") << "AVIF";
     QTest::newRow("ftypavis named heic") << Kind::File << "x.heic" << ftyp("avis") << "AVIF";
     QTest::newRow("ftyp of a video") << Kind::File << "x.bin" << ftyp("isom") << "";
-    QTest::newRow("avif by its name") << Kind::File << "x.Avif" << QByteArray("plain text, no sign") << "AVIF";
+    QTest::newRow("avif by its name")
+        << Kind::File << "x.Avif" << QByteArray("plain text, no sign") << "AVIF";
     QTest::newRow("WEBP at 8 only") << Kind::File << "x.bin" << QByteArray("abcdefghWEBPVP8 ") << "WEBP";
     QTest::newRow("WEBP at 0 is nothing") << Kind::File << "x.bin" << QByteArray("WEBPabcdefghijkl") << "";
 

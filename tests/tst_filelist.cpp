@@ -259,15 +259,15 @@ private slots:
         QTest::addColumn<QStringList>("paths"); // "@" stands for the fixture folder
         QTest::addColumn<bool>("guarded");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("file by two paths") << QStringList{"@/p/a.png", "@/p/../p/a.png"} << false
-                                           << QStringList{"@/p/a.png"};
-        QTest::newRow("file link then file") << QStringList{"@/a-link.png", "@/p/a.png"} << false
-                                             << QStringList{"@/a-link.png"};
-        QTest::newRow("folder with links") << QStringList{"@"} << false
-                                           << QStringList{"@/p/a.png", "@/out/old.png", "@/written.png"};
+        QTest::newRow("file by two paths")
+            << QStringList{"@/p/a.png", "@/p/../p/a.png"} << false << QStringList{"@/p/a.png"};
+        QTest::newRow("file link then file")
+            << QStringList{"@/a-link.png", "@/p/a.png"} << false << QStringList{"@/a-link.png"};
+        QTest::newRow("folder with links")
+            << QStringList{"@"} << false << QStringList{"@/p/a.png", "@/out/old.png", "@/written.png"};
         QTest::newRow("guarded") << QStringList{"@"} << true << QStringList{"@/p/a.png"};
-        QTest::newRow("output folder given itself") << QStringList{"@/out"} << true
-                                                    << QStringList{"@/out/old.png"};
+        QTest::newRow("output folder given itself")
+            << QStringList{"@/out"} << true << QStringList{"@/out/old.png"};
     }
 
     void onceAndGuarded()

@@ -42,13 +42,16 @@ void TestReasons::toolText_data()
         K::Damaged);
     row("truncated JPEG",
         "convert: Premature end of JPEG file `in2.jpg' @ warning/jpeg.c/JPEGWarningHandler/389.\n"
-        "convert: Corrupt JPEG data: premature end of data segment `in2.jpg' @ warning/jpeg.c/JPEGWarningHandler/389.\n",
+        "convert: Corrupt JPEG data: premature end of data segment `in2.jpg' @ "
+        "warning/jpeg.c/JPEGWarningHandler/389.\n",
         K::Damaged);
     row("truncated PNG says only that nothing was read",
         "convert: no images defined `BMP3:-' @ error/convert.c/ConvertImageCommand/3234.\n", K::Damaged);
     row("truncated TIFF",
-        "convert: in8.tif: Can not read TIFF directory count. `TIFFFetchDirectory' @ error/tiff.c/TIFFErrors/603.\n"
-        "convert: Failed to read directory at offset 9668. `TIFFReadDirectory' @ error/tiff.c/TIFFErrors/603.\n",
+        "convert: in8.tif: Can not read TIFF directory count. `TIFFFetchDirectory' @ "
+        "error/tiff.c/TIFFErrors/603.\n"
+        "convert: Failed to read directory at offset 9668. `TIFFReadDirectory' @ "
+        "error/tiff.c/TIFFErrors/603.\n",
         K::Damaged);
     row("broken PDF", "   **** Error: Couldn't initialise file.\n               Output may be incorrect.\n",
         K::Damaged);
@@ -64,9 +67,11 @@ void TestReasons::toolText_data()
         "convert: unable to open image `/tmp/in5.png': Invalid argument @ error/blob.c/OpenBlob/3014.\n"
         "convert: no images defined `BMP3:-' @ error/convert.c/ConvertImageCommand/3234.\n",
         K::NoPermission);
-    row("permission denied", "convert: unable to open image `in5.png': Permission denied @ error/blob.c/OpenBlob/3014.\n",
+    row("permission denied",
+        "convert: unable to open image `in5.png': Permission denied @ error/blob.c/OpenBlob/3014.\n",
         K::NoPermission);
-    row("gone", "convert: unable to open image `in1.png': No such file or directory @ error/blob.c/OpenBlob/3014.\n",
+    row("gone",
+        "convert: unable to open image `in1.png': No such file or directory @ error/blob.c/OpenBlob/3014.\n",
         K::NotFound);
     row("over the pixel limit",
         "convert: width or height exceeds limit `in1.png' @ error/cache.c/OpenPixelCache/4039.\n"
@@ -92,7 +97,8 @@ void TestReasons::engineReason_data()
 
     const QString cut = QStringLiteral(
         "convert: insufficient image data in file `in1.png' @ error/png.c/ReadPNGImage/4121.\n");
-    QTest::newRow("tool exit") << QStringLiteral("image tool: exit status 1: convert: insufficient image data")
+    QTest::newRow("tool exit") << QStringLiteral(
+                                      "image tool: exit status 1: convert: insufficient image data")
                                << cut << "the file is damaged or truncated";
     QTest::newRow("timed out") << QStringLiteral("image tool: timed out after 121 s") << QString()
                                << "timed out after 121 s";
@@ -106,16 +112,19 @@ void TestReasons::engineReason_data()
                               << "no space left on the disk";
     QTest::newRow("name taken") << QStringLiteral("output name not available: Permission denied") << QString()
                                 << "the output name is not available";
-    QTest::newRow("source gone") << QStringLiteral("source file missing") << QString() << "the file was not found";
+    QTest::newRow("source gone") << QStringLiteral("source file missing") << QString()
+                                 << "the file was not found";
     QTest::newRow("not an image") << QStringLiteral("not a supported image") << QString()
                                   << "the file is not an image";
     QTest::newRow("page too large")
-        << QStringLiteral("page 2 of 3 failed: page too large (38400x38400 pixels at 1152 dpi; the image tool "
-                          "takes at most 16000x16000)")
-        << QString() << QStringLiteral("page 2 of 3 failed: the picture is too large (limit 16000\u00D716000 pixels)");
+        << QStringLiteral(
+               "page 2 of 3 failed: page too large (38400x38400 pixels at 1152 dpi; the image tool "
+               "takes at most 16000x16000)")
+        << QString()
+        << QStringLiteral("page 2 of 3 failed: the picture is too large (limit 16000\u00D716000 pixels)");
     QTest::newRow("pages failed")
-        << QStringLiteral("pages 7, 9 of 12 failed: PostScript interpreter: timed out after 30 s") << QString()
-        << "page 7 of 12 failed: timed out after 30 s";
+        << QStringLiteral("pages 7, 9 of 12 failed: PostScript interpreter: timed out after 30 s")
+        << QString() << "page 7 of 12 failed: timed out after 30 s";
     QTest::newRow("printed only") << QStringLiteral("image tool printed: convert: Corrupt JPEG data")
                                   << QStringLiteral("convert: Corrupt JPEG data: bad Huffman code\n")
                                   << "the file is damaged or truncated";
@@ -140,7 +149,8 @@ void TestReasons::sourceFile()
     QVERIFY(QImage(300, 20, QImage::Format_RGB32).save(big));
     TReason why = ExplainFileFailure(big, QStringLiteral("image tool printed: x"), noImage, 200, 200);
     QCOMPARE(why.Kind, TReasonKind::TooLarge);
-    QCOMPARE(ReasonText(why, QStringLiteral("en")), QStringLiteral("the picture is too large (limit 200\u00D7200 pixels)"));
+    QCOMPARE(ReasonText(why, QStringLiteral("en")),
+             QStringLiteral("the picture is too large (limit 200\u00D7200 pixels)"));
     // Within the limit the tool's words stand.
     why = ExplainFileFailure(big, QStringLiteral("image tool printed: x"), noImage, 1000, 1000);
     QCOMPARE(why.Kind, TReasonKind::Damaged);
@@ -171,7 +181,8 @@ void TestReasons::words_data()
                                    << "pas le droit de lire le fichier";
     TReason large = kind(K::TooLarge);
     large.Limit = QStringLiteral("16000\u00D716000");
-    QTest::newRow("too large") << large << QStringLiteral("the picture is too large (limit 16000\u00D716000 pixels)")
+    QTest::newRow("too large") << large
+                               << QStringLiteral("the picture is too large (limit 16000\u00D716000 pixels)")
                                << QStringLiteral("l'image est trop grande (limite 16000\u00D716000 pixels)");
     TReason page = kind(K::PageFailed);
     page.Page = 2;
@@ -181,20 +192,26 @@ void TestReasons::words_data()
                                  << "échec de la page 2 sur 5 : le fichier est endommagé ou tronqué";
     TReason late = kind(K::TimedOut);
     late.Seconds = 60;
-    QTest::newRow("timed out") << late << "timed out after 60 s" << "délai dépassé après 60 s";
-    QTest::newRow("cancelled") << kind(K::Cancelled) << "cancelled" << "annulé";
-    QTest::newRow("no space") << kind(K::NoSpace) << "no space left on the disk" << "plus de place sur le disque";
+    QTest::newRow("timed out") << late << "timed out after 60 s"
+                               << "délai dépassé après 60 s";
+    QTest::newRow("cancelled") << kind(K::Cancelled) << "cancelled"
+                               << "annulé";
+    QTest::newRow("no space") << kind(K::NoSpace) << "no space left on the disk"
+                              << "plus de place sur le disque";
     QTest::newRow("name") << kind(K::NameNotAvailable) << "the output name is not available"
                           << "le nom du fichier de sortie n'est pas disponible";
     QTest::newRow("tool missing") << kind(K::ToolMissing) << "a program it needs is missing or does not start"
                                   << "un programme nécessaire est absent ou ne démarre pas";
-    QTest::newRow("not found") << kind(K::NotFound) << "the file was not found" << "fichier introuvable";
+    QTest::newRow("not found") << kind(K::NotFound) << "the file was not found"
+                               << "fichier introuvable";
     QTest::newRow("bad name") << kind(K::BadName) << "the name is not valid UTF-8; rename it"
                               << "le nom n'est pas en UTF-8 valide ; renommez-le";
     QTest::newRow("folder") << kind(K::FolderUnreadable) << "the folder cannot be read"
                             << "impossible de lire le dossier";
-    QTest::newRow("other") << kind(K::Other) << "the conversion failed" << "la conversion a échoué";
-    QTest::newRow("none") << kind(K::None) << "" << "";
+    QTest::newRow("other") << kind(K::Other) << "the conversion failed"
+                           << "la conversion a échoué";
+    QTest::newRow("none") << kind(K::None) << ""
+                          << "";
 }
 
 void TestReasons::words()

@@ -150,8 +150,8 @@ class TestSession : public QObject
                                               << "1 of 3 files converted, 2 failed." << 1;
         QTest::newRow("only missing")
             << QStringList{"missing.png"} << 0 << 1 << "0 of 1 file converted, 1 failed." << 1;
-        QTest::newRow("pdf among pictures")
-            << QStringList{"doc.pdf", "good.png", "cut.png"} << 2 << 1 << "2 of 3 files converted, 1 failed." << 1;
+        QTest::newRow("pdf among pictures") << QStringList{"doc.pdf", "good.png", "cut.png"} << 2 << 1
+                                            << "2 of 3 files converted, 1 failed." << 1;
         // A folder without images is no failed file, but --convert did not
         // do all it was asked.
         QTest::newRow("empty folder only noted")

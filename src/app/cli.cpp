@@ -27,8 +27,9 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 // Options that make a command line the batch command line.
-const char *const kOptionNames[] = {"help",      "version",       "convert",        "width",  "quality", "out",
-                                    "workers",   "keep-tree",     "keep-metadata",  "strip-metadata", "verbose"};
+const char *const kOptionNames[] = {"help",   "version", "convert",   "width",         "quality",
+                                    "out",    "workers", "keep-tree", "keep-metadata", "strip-metadata",
+                                    "verbose"};
 
 std::atomic<bool> interrupted{false};
 
@@ -102,10 +103,9 @@ void runSession(QCoreApplication &app, TConversionSession &session, const TFileL
 {
     const auto previousInt = std::signal(SIGINT, onInterrupt);
     const auto previousTerm = std::signal(SIGTERM, onInterrupt);
-    QObject::connect(&session, &TConversionSession::RowFinished, &app,
-                     [&list, verbose](int row, const ConversionResult &result) {
-                         printRow(list, row, result, verbose);
-                     });
+    QObject::connect(
+        &session, &TConversionSession::RowFinished, &app,
+        [&list, verbose](int row, const ConversionResult &result) { printRow(list, row, result, verbose); });
     QObject::connect(&session, &TConversionSession::Finished, &app, [&app] { app.quit(); });
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &app, [&session] {

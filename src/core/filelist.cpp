@@ -112,12 +112,23 @@ QString TFileListModel::printed(int row) const
 
 void TFileListModel::setState(int row, TRowState state, const QString &reason, const QString &printed)
 {
+    assign(row, state, reason, TReason(), printed);
+}
+
+void TFileListModel::setFailed(int row, const TReason &why, const QString &printed)
+{
+    assign(row, TRowState::Fail, QString(), why, printed);
+}
+
+void TFileListModel::assign(int row, TRowState state, const QString &reason, const TReason &why,
+                            const QString &printed)
+{
     if (row < 0 || row >= int(FRows.size()))
         return;
     Row &target = FRows[size_t(row)];
     target.state = state;
     target.reason = reason;
-    target.why = TReason();
+    target.why = why;
     // The end of a tool's output usually says what went wrong; a runaway
     // tool must not hold megabytes per row.
     if (printed.size() > kMaxPrinted)
@@ -125,15 +136,6 @@ void TFileListModel::setState(int row, TRowState state, const QString &reason, c
     else
         target.printed = printed;
     emit dataChanged(index(row, 0), index(row, ColumnStatus), {Qt::DisplayRole, Qt::ToolTipRole});
-}
-
-void TFileListModel::setFailed(int row, const TReason &why, const QString &printed)
-{
-    if (row < 0 || row >= int(FRows.size()))
-        return;
-    setState(row, TRowState::Fail, QString(), printed);
-    FRows[size_t(row)].why = why;
-    emit dataChanged(index(row, 0), index(row, ColumnStatus), {Qt::ToolTipRole});
 }
 
 bool TFileListModel::contains(const QString &fileName) const
@@ -296,10 +298,10 @@ bool isUndecodableName(const QFileInfo &entry)
 class TIntake
 {
 public:
-    TIntake(TFileListModel &list, const TIntakeGuard &guard)
-        : FList(list), FGuard(guard), FListWasEmpty(list.rowCount() == 0)
-    {
-    }
+  TIntake(TFileListModel &list, const TIntakeGuard &guard)
+      : FList(list), FGuard(guard), FListWasEmpty(list.rowCount() == 0)
+  {
+  }
     ~TIntake() { flush(); }
 
     void addPath(const QString &path)
@@ -323,8 +325,8 @@ public:
         // Each folder is walked once, whichever path leads to it; the output
         // folder is never entered from above.
         const QString identity = folderIdentity(folder);
-        const bool skipped = !identity.isEmpty() &&
-                             ((!isRoot && identity == FGuard.SkipFolder) || FWalked.contains(identity));
+        const bool skipped =
+            !identity.isEmpty() && ((!isRoot && identity == FGuard.SkipFolder) || FWalked.contains(identity));
         if (!skipped) {
             FWalked.insert(identity);
             walk(folder);
@@ -338,7 +340,7 @@ public:
         FRoot.clear();
     }
 
-private:
+  private:
     void walk(const QString &folder)
     {
         QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);

@@ -78,6 +78,7 @@ private:
         QString printed;
         TReason why;
     };
+    void assign(int row, TRowState state, const QString &reason, const TReason &why, const QString &printed);
     void forget(const Row &row);
 
     std::vector<Row> FRows;
@@ -94,7 +95,7 @@ QString RelativeFolderOf(const TFileInfo &info);
 // What a walk leaves alone: the output folder (by FolderIdentity) and the
 // files a session wrote, so that outputs never become inputs.
 struct TIntakeGuard {
-    QString SkipFolder;     // identity of a folder never entered below a given folder
+    QString SkipFolder;      // identity of a folder never entered below a given folder
     QSet<QString> SkipFiles; // paths never taken, exactly as the walk builds them
 };
 

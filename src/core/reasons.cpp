@@ -3,6 +3,7 @@
 #include "translate.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QRegularExpression>
 
@@ -57,8 +58,8 @@ const QList<QRegularExpression> &toolPatterns()
     static const QList<QRegularExpression> patterns = [] {
         QList<QRegularExpression> list;
         for (const TToolMessage &row : ToolMessages)
-            list.append(QRegularExpression(QLatin1String(row.Pattern),
-                                           QRegularExpression::CaseInsensitiveOption));
+            list.append(
+                QRegularExpression(QLatin1String(row.Pattern), QRegularExpression::CaseInsensitiveOption));
         return list;
     }();
     return patterns;
@@ -89,8 +90,8 @@ constexpr std::array<TReasonTexts, 14> ReasonTexts{{
       "изображение слишком большое", "l'immagine è troppo grande", "l'image est trop grande"}},
     {TReasonKind::PageFailed,
      {"%2쪽 중 %1쪽 실패: %3", "page %1 of %2 failed: %3", "%2 ページ中 %1 ページ目が失敗しました: %3",
-      "第 %1 页（共 %2 页）失败：%3", "страница %1 из %2 не получилась: %3", "pagina %1 di %2 non riuscita: %3",
-      "échec de la page %1 sur %2 : %3"}},
+      "第 %1 页（共 %2 页）失败：%3", "страница %1 из %2 не получилась: %3",
+      "pagina %1 di %2 non riuscita: %3", "échec de la page %1 sur %2 : %3"}},
     {TReasonKind::TimedOut,
      {"%1초가 지나 중단되었습니다", "timed out after %1 s", "%1 秒でタイムアウトしました", "%1 秒后超时",
       "прервано по тайм-ауту через %1 с", "tempo scaduto dopo %1 s", "délai dépassé après %1 s"}},
@@ -117,8 +118,9 @@ constexpr std::array<TReasonTexts, 14> ReasonTexts{{
       "имя не в кодировке UTF-8; переименуйте", "il nome non è UTF-8 valido; rinominalo",
       "le nom n'est pas en UTF-8 valide ; renommez-le"}},
     {TReasonKind::FolderUnreadable,
-     {"폴더를 읽을 수 없습니다", "the folder cannot be read", "フォルダーを読み取れません", "无法读取该文件夹",
-      "папку невозможно прочитать", "impossibile leggere la cartella", "impossible de lire le dossier"}},
+     {"폴더를 읽을 수 없습니다", "the folder cannot be read", "フォルダーを読み取れません",
+      "无法读取该文件夹", "папку невозможно прочитать", "impossibile leggere la cartella",
+      "impossible de lire le dossier"}},
     {TReasonKind::Other,
      {"변환하지 못했습니다", "the conversion failed", "変換できませんでした", "转换失败",
       "не удалось преобразовать", "conversione non riuscita", "la conversion a échoué"}},
@@ -126,7 +128,7 @@ constexpr std::array<TReasonTexts, 14> ReasonTexts{{
 
 // "(limit 16000×16000 pixels)" in each language.
 constexpr std::array<const char *, 7> LimitTexts{
-    "(한도 %1 픽셀)",        "(limit %1 pixels)", "（上限 %1 ピクセル）",   "（上限 %1 像素）",
+    "(한도 %1 픽셀)",       "(limit %1 pixels)", "（上限 %1 ピクセル）", "（上限 %1 像素）",
     "(предел %1 пикселей)", "(limite %1 pixel)", "(limite %1 pixels)",
 };
 
@@ -221,15 +223,19 @@ TReason ExplainFileFailure(const QString &sourcePath, const QString &engineReaso
                            qint64 limitWidth, qint64 limitHeight)
 {
     TReason reason = ExplainFailure(engineReason, printed);
-    const auto decided = {TReasonKind::Cancelled, TReasonKind::TimedOut, TReasonKind::PageFailed,
-                          TReasonKind::ToolMissing, TReasonKind::NoSpace, TReasonKind::NameNotAvailable};
+    const auto decided = {TReasonKind::Cancelled,   TReasonKind::TimedOut, TReasonKind::PageFailed,
+                          TReasonKind::ToolMissing, TReasonKind::NoSpace,  TReasonKind::NameNotAvailable};
     if (std::find(decided.begin(), decided.end(), reason.Kind) != decided.end())
         return reason;
-    QFile file(sourcePath);
-    if (!file.exists()) {
+    const QFileInfo info(sourcePath);
+    if (!info.exists()) {
         reason.Kind = TReasonKind::NotFound;
         return reason;
     }
+    // A pipe or a device is never opened: reading it could block.
+    if (!info.isFile())
+        return reason;
+    QFile file(sourcePath);
     if (!file.open(QIODevice::ReadOnly)) {
         reason.Kind = TReasonKind::NoPermission;
         return reason;
@@ -237,8 +243,8 @@ TReason ExplainFileFailure(const QString &sourcePath, const QString &engineReaso
     // A header that promises more pixels than the tool may hold: the tool
     // often only says it read no image.
     const QSize size = QImageReader(&file).size();
-    const bool over = (limitWidth > 0 && size.width() > limitWidth) ||
-                      (limitHeight > 0 && size.height() > limitHeight);
+    const bool over =
+        (limitWidth > 0 && size.width() > limitWidth) || (limitHeight > 0 && size.height() > limitHeight);
     if (over || reason.Kind == TReasonKind::TooLarge) {
         reason.Kind = TReasonKind::TooLarge;
         if (reason.Limit.isEmpty() && limitWidth > 0 && limitHeight > 0)
@@ -254,10 +260,9 @@ QString ReasonText(const TReason &reason, const QString &language)
     case TReasonKind::None:
         return QString();
     case TReasonKind::TooLarge:
-        return reason.Limit.isEmpty()
-                   ? textOf(reason.Kind, lang)
-                   : textOf(reason.Kind, lang) + QLatin1Char(' ') +
-                         QString::fromUtf8(LimitTexts[size_t(lang)]).arg(reason.Limit);
+        return reason.Limit.isEmpty() ? textOf(reason.Kind, lang)
+                                      : textOf(reason.Kind, lang) + QLatin1Char(' ') +
+                                            QString::fromUtf8(LimitTexts[size_t(lang)]).arg(reason.Limit);
     case TReasonKind::TimedOut:
         return textOf(reason.Kind, lang).arg(reason.Seconds);
     case TReasonKind::PageFailed: {

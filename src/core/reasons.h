@@ -25,10 +25,10 @@ enum class TReasonKind {
 
 struct TReason {
     TReasonKind Kind = TReasonKind::None;
-    QString Limit;     // TooLarge: the limit, e.g. "16000 x 16000 pixels"; may be empty
-    int Seconds = 0;   // TimedOut
-    int Page = 0;      // PageFailed: the first failed page
-    int Pages = 0;     // PageFailed: the document's page count
+    QString Limit;   // TooLarge: the limit, e.g. "16000 x 16000 pixels"; may be empty
+    int Seconds = 0; // TimedOut
+    int Page = 0;    // PageFailed: the first failed page
+    int Pages = 0;   // PageFailed: the document's page count
     TReasonKind PageKind = TReasonKind::Other; // PageFailed: what happened to that page
 };
 

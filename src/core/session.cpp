@@ -209,8 +209,9 @@ namespace
 TReason explain(const QString &source, const ConversionResult &result)
 {
     TReason why = ExplainFailure(result.Reason, result.Printed);
-    if (why.Kind != TReasonKind::Damaged && why.Kind != TReasonKind::TooLarge && why.Kind != TReasonKind::Other &&
-        why.Kind != TReasonKind::NotAnImage && why.Kind != TReasonKind::NotFound)
+    if (why.Kind != TReasonKind::Damaged && why.Kind != TReasonKind::TooLarge &&
+        why.Kind != TReasonKind::Other && why.Kind != TReasonKind::NotAnImage &&
+        why.Kind != TReasonKind::NotFound)
         return why;
     const Engine::TPixelLimits limits = Engine::ImageToolLimits();
     return ExplainFileFailure(source, result.Reason, result.Printed, limits.Width, limits.Height);
@@ -231,7 +232,8 @@ void TConversionSession::jobRowFinished(int index, const ConversionResult &resul
             FWritten.insert(output);
     } else {
         // The details keep the engine's own words above what the tools printed.
-        const QString details = result.Reason + (result.Printed.isEmpty() ? QString() : QStringLiteral("\n\n") + result.Printed);
+        const QString details =
+            result.Reason + (result.Printed.isEmpty() ? QString() : QStringLiteral("\n\n") + result.Printed);
         FList.setFailed(row, explain(FList.fileInfo(row).FileName, result), details);
     }
     if (result.Success) {

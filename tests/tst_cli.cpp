@@ -16,6 +16,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace
 {
 
@@ -522,6 +528,144 @@ class TestCli : public QObject
         shardSources.sort();
         QCOMPARE(shardSources, singleSources); // each source once, none left out
     }
+    // Outputs never become inputs: with --out inside the given folder, each
+    // of three runs converts the two sources, and keep-tree never nests.
+    void outputInsideSource_data()
+    {
+        QTest::addColumn<bool>("keepTree");
+        QTest::addColumn<QStringList>("outputs");
+        QTest::newRow("flat") << false << QStringList{"a (1).gif", "a (2).gif", "a.gif",
+                                                      "b (1).gif", "b (2).gif", "b.gif"};
+        QTest::newRow("keep tree") << true
+                                   << QStringList{"src/a (1).gif",     "src/a (2).gif",     "src/a.gif",
+                                                  "src/sub/b (1).gif", "src/sub/b (2).gif", "src/sub/b.gif"};
+    }
+
+    void outputInsideSource()
+    {
+        QFETCH(bool, keepTree);
+        QFETCH(QStringList, outputs);
+        QTemporaryDir dir;
+        writeImage(dir.path() + QStringLiteral("/src/a.png"), "PNG");
+        writeImage(dir.path() + QStringLiteral("/src/sub/b.png"), "PNG");
+        QStringList arguments{"--convert", "gif", "--out", "src/out", "src"};
+        if (keepTree)
+            arguments.insert(2, QStringLiteral("--keep-tree"));
+        for (int i = 0; i < 3; ++i) {
+            const Run r = run(arguments, dir.path());
+            COMPARE_EXIT(r, 0);
+            QVERIFY2(r.out.endsWith(QStringLiteral("2 of 2 files converted.\n")), qPrintable(r.out));
+        }
+        QCOMPARE(filesBelow(dir.path() + QStringLiteral("/src/out")), outputs);
+    }
+
+    // A failed file is named by the user's path with its reason in plain
+    // words; --verbose adds the engine's reason and the tools' text below it.
+    void plainReasons()
+    {
+        QTemporaryDir dir;
+        writeImage(dir.path() + QStringLiteral("/whole.png"), "PNG", 400);
+        const QByteArray png = readAll(dir.path() + QStringLiteral("/whole.png"));
+        writeFile(dir.path() + QStringLiteral("/cut.png"), png.left(png.size() / 2));
+        writeFile(dir.path() + QStringLiteral("/text.png"), "just some words, no picture\n");
+
+        const Run r = run({"--convert", "gif", "cut.png", "text.png"}, dir.path());
+        COMPARE_EXIT(r, 1);
+        QVERIFY2(r.out.contains(dir.path() + "/cut.png: the file is damaged or truncated\n"),
+                 qPrintable(r.out));
+        QVERIFY2(r.out.contains(dir.path() + "/text.png: the file is not an image\n"), qPrintable(r.out));
+        // Neither the scratch names nor the tools' words.
+        QVERIFY2(!r.out.contains(QLatin1Char('`')) && !r.out.contains(QStringLiteral("image tool")),
+                 qPrintable(r.out));
+
+        const Run verbose = run({"--convert", "gif", "--verbose", "cut.png"}, dir.path());
+        COMPARE_EXIT(verbose, 1);
+        QVERIFY2(
+            verbose.out.contains(dir.path() + "/cut.png: the file is damaged or truncated\n    image tool"),
+            qPrintable(verbose.out));
+        QVERIFY2(verbose.out.contains(QRegularExpression(QStringLiteral("\n    \\S+: no images defined"))),
+                 qPrintable(verbose.out));
+    }
+
+    // AVIF and HEIC pictures are listed by their signature, whatever their
+    // name, and converted.
+    void heifPictures()
+    {
+        QTemporaryDir dir;
+        const QString tool = testutil::vendorTool(QStringLiteral("magick"));
+        for (const char *name : {"a.avif", "b.heic"})
+            QCOMPARE(QProcess::execute(tool, {QStringLiteral("rose:"), dir.filePath(QLatin1String(name))}),
+                     0);
+        QVERIFY(QFile::copy(dir.filePath(QStringLiteral("a.avif")), dir.filePath(QStringLiteral("c.bin"))));
+        const Run r = run({"--convert", "png", "--out", "out", "a.avif", "b.heic", "c.bin"}, dir.path());
+        COMPARE_EXIT(r, 0);
+        QVERIFY2(r.out.endsWith(QStringLiteral("3 of 3 files converted.\n")), qPrintable(r.out));
+        for (const char *name : {"a.png", "b.png", "c.png"})
+            QCOMPARE(QImage(dir.filePath(QStringLiteral("out/") + QLatin1String(name))).width(), 70);
+    }
+
+#ifdef Q_OS_UNIX
+    // A name that is not UTF-8, given or met in a folder, and a folder that
+    // may not be read each give a failed line with the reason, and exit 1.
+    // Permission bits stop no root: then the program runs as "nobody".
+    void intakeFailures()
+    {
+        const passwd *nobody = ::getpwnam("nobody");
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (::geteuid() == 0 && (!nobody || setpriv.isEmpty()))
+            QSKIP("running as root, and no unprivileged user to run the program as");
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777)));
+        writeImage(dir.path() + QStringLiteral("/pics/ok.png"), "PNG");
+        writeImage(dir.path() + QStringLiteral("/pics/locked/in.png"), "PNG");
+        const QByteArray root = QFile::encodeName(dir.path());
+        const QByteArray png = readAll(dir.path() + QStringLiteral("/pics/ok.png"));
+        for (const QByteArray &name : {root + "/caf\xe9.png", root + "/pics/\xff.png"}) {
+            FILE *file = std::fopen(name.constData(), "wb");
+            QVERIFY(file && std::fwrite(png.constData(), 1, size_t(png.size()), file) == size_t(png.size()));
+            std::fclose(file);
+        }
+        QVERIFY(
+            QFile::setPermissions(dir.path() + QStringLiteral("/pics/locked"), QFileDevice::Permissions()));
+
+        QProcess process;
+        QProcessEnvironment env = environment();
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+            env.insert(QLatin1String(name), dir.path() + QStringLiteral("/home"));
+        process.setProcessEnvironment(env);
+        QStringList arguments{
+            QStringLiteral("-c"),
+            QStringLiteral("exec \"$0\" --convert gif --out \"$1/out\" \"$1/$(printf 'caf\\351').png\" "
+                           "\"$1/pics\""),
+            testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), dir.path()};
+        QString program = QStringLiteral("/bin/sh");
+        if (::geteuid() == 0) {
+            arguments = QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                                    QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                                    QStringLiteral("--clear-groups"), program} +
+                        arguments;
+            program = setpriv;
+        }
+        process.start(program, arguments);
+        QVERIFY(process.waitForFinished(120000));
+        const QString out = testutil::unixLines(process.readAllStandardOutput());
+        const QString err = testutil::unixLines(process.readAllStandardError());
+        QFile::setPermissions(dir.path() + QStringLiteral("/pics/locked"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        for (const QByteArray &name : {root + "/caf\xe9.png", root + "/pics/\xff.png"})
+            std::remove(name.constData());
+
+        QVERIFY2(process.exitCode() == 1, qPrintable(out + err));
+        const QString bad(QChar::ReplacementCharacter);
+        const QString renameIt = QStringLiteral(": the name is not valid UTF-8; rename it\n");
+        QVERIFY2(out.contains(dir.path() + "/caf" + bad + ".png" + renameIt), qPrintable(out));
+        QVERIFY2(out.contains(dir.path() + "/pics/" + bad + ".png" + renameIt), qPrintable(out));
+        QVERIFY2(out.contains(dir.path() + "/pics/locked: the folder cannot be read\n"), qPrintable(out));
+        QVERIFY2(out.contains(dir.path() + "/pics/ok.png -> " + dir.path() + "/out/ok.gif\n"),
+                 qPrintable(out));
+        QVERIFY2(out.endsWith(QStringLiteral("1 of 4 files converted, 3 failed.\n")), qPrintable(out));
+    }
+#endif
 
     // Without vendor/ beside the program, the tools are the system's, found
     // on PATH; a "convert" that is not ImageMagick is passed over.

@@ -160,22 +160,24 @@ void TestDetect::detect_data()
     QTest::newRow("PDF named ai.pdf") << Kind::File << "drawing.ai.pdf" << pdf << "PDF";
     QTest::newRow("PS named ai") << Kind::File << "drawing.ai" << QByteArray("%!PS-Adobe-3.0\n") << "EPS";
 
-    // HEIF: only the "heic" brand has a row, and it says RAW.
-    QTest::newRow("ftypheic named heic") << Kind::File << "x.heic"
-                                         << QByteArray("\0\0\0\x18"
-                                                       "ftypheic\0\0\0\0",
-                                                       16)
-                                         << "RAW";
-    QTest::newRow("ftypmif1 named heic") << Kind::File << "x.heic"
-                                         << QByteArray("\0\0\0\x18"
-                                                       "ftypmif1\0\0\0\0",
-                                                       16)
-                                         << "HEIC";
-    QTest::newRow("ftypmif1 named bin") << Kind::File << "x.bin"
-                                        << QByteArray("\0\0\0\x18"
-                                                      "ftypmif1\0\0\0\0",
-                                                      16)
-                                        << "";
+    // HEIF: the "heic" brand has a row in the signature table, and it says
+    // RAW; the other brands of the container are HEIC or AVIF by themselves.
+    const auto ftyp = [](const char *brand) {
+        return QByteArray("\0\0\0\x18"
+                          "ftyp",
+                          8) +
+               QByteArray(brand) + QByteArray("\0\0\0\0", 4);
+    };
+    QTest::newRow("ftypheic named heic") << Kind::File << "x.heic" << ftyp("heic") << "RAW";
+    QTest::newRow("ftypmif1 named heic") << Kind::File << "x.heic" << ftyp("mif1") << "HEIC";
+    QTest::newRow("ftypmif1 named bin") << Kind::File << "x.bin" << ftyp("mif1") << "HEIC";
+    QTest::newRow("ftypheix named bin") << Kind::File << "x.bin" << ftyp("heix") << "HEIC";
+    QTest::newRow("ftypmsf1 named jpg") << Kind::File << "x.jpg" << ftyp("msf1") << "HEIC";
+    QTest::newRow("ftypavif named bin") << Kind::File << "x.bin" << ftyp("avif") << "AVIF";
+    QTest::newRow("ftypavis named heic") << Kind::File << "x.heic" << ftyp("avis") << "AVIF";
+    QTest::newRow("ftyp of a video") << Kind::File << "x.bin" << ftyp("isom") << "";
+    QTest::newRow("avif by its name")
+        << Kind::File << "x.Avif" << QByteArray("plain text, no sign") << "AVIF";
     QTest::newRow("WEBP at 8 only") << Kind::File << "x.bin" << QByteArray("abcdefghWEBPVP8 ") << "WEBP";
     QTest::newRow("WEBP at 0 is nothing") << Kind::File << "x.bin" << QByteArray("WEBPabcdefghijkl") << "";
 

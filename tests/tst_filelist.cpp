@@ -12,6 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace
 {
 
@@ -29,6 +34,8 @@ QMap<QString, QString> rowsOf(const TFileListModel &list)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(TReasonKind)
 
 class TestFileList : public QObject
 {
@@ -119,8 +126,9 @@ class TestFileList : public QObject
         }
     }
 
-    // Links: one back to an ancestor is not walked again; one to a sibling is
-    // walked like any folder (the same files under a second path).
+    // Links: one back to an ancestor is not walked again; one to a sibling
+    // adds nothing either: each file is listed once, under the path without
+    // the link, whichever entry the folder lists first.
     void folderLinks()
     {
         QTemporaryDir dir;
@@ -137,7 +145,7 @@ class TestFileList : public QObject
         AddPath(list, root);
         QStringList got = rowsOf(list).keys();
         got.sort();
-        QStringList want{root + "/x.png", root + "/inner/y.png", root + "/other/z.png", root + "/self/y.png"};
+        QStringList want{root + "/x.png", root + "/inner/y.png", root + "/other/z.png"};
         want.sort();
         QCOMPARE(got, want);
     }
@@ -238,6 +246,101 @@ class TestFileList : public QObject
         QCOMPARE(list.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Type"));
         QVERIFY(!list.headerData(3, Qt::Horizontal).isValid());
     }
+
+    // One file reached through several paths is listed once, under its path
+    // without a link; the walk leaves the guard's folder and files alone.
+    void onceAndGuarded_data()
+    {
+        QTest::addColumn<QStringList>("paths"); // "@" stands for the fixture folder
+        QTest::addColumn<bool>("guarded");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("file by two paths")
+            << QStringList{"@/p/a.png", "@/p/../p/a.png"} << false << QStringList{"@/p/a.png"};
+        QTest::newRow("file link then file")
+            << QStringList{"@/a-link.png", "@/p/a.png"} << false << QStringList{"@/a-link.png"};
+        QTest::newRow("folder with links")
+            << QStringList{"@"} << false << QStringList{"@/p/a.png", "@/out/old.png", "@/written.png"};
+        QTest::newRow("guarded") << QStringList{"@"} << true << QStringList{"@/p/a.png"};
+        QTest::newRow("output folder given itself")
+            << QStringList{"@/out"} << true << QStringList{"@/out/old.png"};
+    }
+
+    void onceAndGuarded()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(bool, guarded);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        const QString root = dir.path();
+        writeFile(root + "/p/a.png", kPng);
+        writeFile(root + "/out/old.png", kPng);
+        writeFile(root + "/written.png", kPng);
+        if (!MakeFolderLink(root + "/p", root + "/p-link"))
+            QSKIP("this system (or this user) cannot make links");
+        QVERIFY(QFile::link(root + "/p/a.png", root + "/a-link.png"));
+
+        TIntakeGuard guard;
+        if (guarded) {
+            guard.SkipFolder = FolderIdentity(root + "/out");
+            guard.SkipFiles.insert(root + "/written.png");
+        }
+        TFileListModel list;
+        for (const QString &path : std::as_const(paths))
+            AddPath(list, QString(path).replace('@', root), guard);
+        QStringList want;
+        for (const QString &path : std::as_const(expected))
+            want << QString(path).replace('@', root);
+        QStringList got = rowsOf(list).keys();
+        want.sort();
+        QCOMPARE(got, want);
+    }
+
+#ifdef Q_OS_UNIX
+    // Names whose bytes are not UTF-8 cannot be opened by their decoded
+    // name: each is a refused row that says so, none is dropped; the other
+    // files are listed as usual.
+    void undecodableNames()
+    {
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path());
+        for (const QByteArray &name : {QByteArray("/\xff.png"), QByteArray("/caf\xe9.jpg")}) {
+            QFile file;
+            FILE *raw = std::fopen((root + name).constData(), "wb");
+            QVERIFY(raw);
+            QVERIFY(file.open(raw, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+            file.write(kPng);
+        }
+        QVERIFY(QDir().mkpath(QFile::decodeName(root + "/sub")));
+        QVERIFY(::mkdir((root + "/sub/\xfe").constData(), 0755) == 0);
+        writeFile(dir.path() + "/sub/ok.png", kPng);
+
+        TFileListModel list;
+        AddPath(list, dir.path());
+        QMap<QString, TReasonKind> rows;
+        for (int i = 0; i < list.rowCount(); ++i)
+            rows.insert(list.fileInfo(i).FileName.mid(dir.path().size()), list.fileInfo(i).Refused);
+        const QString bad(QChar::ReplacementCharacter);
+        const QMap<QString, TReasonKind> want{{"/" + bad + ".png", TReasonKind::BadName},
+                                              {"/caf" + bad + ".jpg", TReasonKind::BadName},
+                                              {"/sub/" + bad, TReasonKind::BadName},
+                                              {"/sub/ok.png", TReasonKind::None}};
+        QCOMPARE(rows, want);
+        // Given by itself (as a decoded argument would be), the name is refused too.
+        TFileListModel single;
+        AddPath(single, dir.path() + "/" + bad + "x.png");
+        QCOMPARE(single.rowCount(), 1);
+        QCOMPARE(single.fileInfo(0).Refused, TReasonKind::BadName);
+        TReason why;
+        why.Kind = TReasonKind::BadName;
+        single.setFailed(0, why, QString());
+        QCOMPARE(single.data(single.index(0, 0), Qt::ToolTipRole).toString(),
+                 QStringLiteral("the name is not valid UTF-8; rename it"));
+        // QTemporaryDir cannot name these entries either.
+        std::remove((root + "/\xff.png").constData());
+        std::remove((root + "/caf\xe9.jpg").constData());
+        std::remove((root + "/sub/\xfe").constData());
+    }
+#endif
 
     // Files found in a walk remember the walked folder; their relative folder
     // starts with its name. A file given by itself has none.

@@ -140,21 +140,27 @@ class TestSession : public QObject
         QTest::addColumn<int>("converted");
         QTest::addColumn<int>("failed");
         QTest::addColumn<QString>("report");
+        QTest::addColumn<int>("exitCode"); // of --convert
 
         QTest::newRow("all good") << QStringList{"good.png", "[odd] 50% -name.png"} << 2 << 0
-                                  << "2 of 2 files converted.";
+                                  << "2 of 2 files converted." << 0;
         QTest::newRow("broken and truncated") << QStringList{"good.png", "broken.png", "cut.png"} << 1 << 2
-                                              << "1 of 3 files converted, 2 failed.";
+                                              << "1 of 3 files converted, 2 failed." << 1;
         QTest::newRow("missing and no image") << QStringList{"missing.png", "notes.txt", "good.png"} << 1 << 2
-                                              << "1 of 3 files converted, 2 failed.";
+                                              << "1 of 3 files converted, 2 failed." << 1;
         QTest::newRow("only missing")
-            << QStringList{"missing.png"} << 0 << 1 << "0 of 1 file converted, 1 failed.";
-        QTest::newRow("pdf among pictures")
-            << QStringList{"doc.pdf", "good.png", "cut.png"} << 2 << 1 << "2 of 3 files converted, 1 failed.";
+            << QStringList{"missing.png"} << 0 << 1 << "0 of 1 file converted, 1 failed." << 1;
+        QTest::newRow("pdf among pictures") << QStringList{"doc.pdf", "good.png", "cut.png"} << 2 << 1
+                                            << "2 of 3 files converted, 1 failed." << 1;
+        // A folder without images is no failed file, but --convert did not
+        // do all it was asked.
         QTest::newRow("empty folder only noted")
-            << QStringList{"empty", "good.png"} << 1 << 0 << "1 of 1 file converted.";
+            << QStringList{"empty", "good.png"} << 1 << 0 << "1 of 1 file converted." << 1;
         QTest::newRow("a file given twice")
-            << QStringList{"good.png", "good.png"} << 1 << 0 << "1 of 1 file converted.";
+            << QStringList{"good.png", "good.png"} << 1 << 0 << "1 of 1 file converted." << 0;
+        // What an argument with bytes that are not UTF-8 decodes to.
+        QTest::newRow("a name not UTF-8") << QStringList{QStringLiteral("\uFFFD.png"), "good.png"} << 1 << 1
+                                          << "1 of 2 files converted, 1 failed." << 1;
     }
 
     void mixedLists()
@@ -163,6 +169,7 @@ class TestSession : public QObject
         QFETCH(int, converted);
         QFETCH(int, failed);
         QFETCH(QString, report);
+        QFETCH(int, exitCode);
 
         const QString out = m_files.path() + QStringLiteral("/out-") + QTest::currentDataTag();
         const QString before = QDir::currentPath();
@@ -190,7 +197,7 @@ class TestSession : public QObject
                               out + QStringLiteral("/cli"), QStringLiteral("--")};
         const CliRun cli = runCommandLine(arguments + paths, m_files.path());
         QCOMPARE(cli.lastLine, report);
-        QCOMPARE(cli.exitCode, failed > 0 ? 1 : 0);
+        QCOMPARE(cli.exitCode, exitCode);
     }
 
     // Cancelled midway: the unfinished rows are Ready and counted as

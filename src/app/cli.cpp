@@ -2,6 +2,7 @@
 
 #include "common.h"
 #include "filelist.h"
+#include "reasons.h"
 #include "scratch.h"
 #include "session.h"
 #include "settings.h"
@@ -107,8 +108,8 @@ QString intakeReason(TIntakeNote note, bool *failed)
 class TReporter
 {
   public:
-    TReporter(const TFileListModel &list, bool json, bool progress)
-        : FList(list), FJson(json), FProgress(progress)
+    TReporter(const TFileListModel &list, bool json, bool progress, bool verbose)
+        : FList(list), FJson(json), FProgress(progress), FVerbose(verbose)
     {
     }
 
@@ -129,9 +130,12 @@ class TReporter
     {
         const QString &source = FList.fileInfo(row).FileName;
         // A success may carry a note of what was left out ("first of 20 frames").
-        const QString reason = result.Success            ? result.Reason.simplified()
-                               : result.Reason.isEmpty() ? QStringLiteral("failed")
-                                                         : result.Reason.simplified();
+        // A failure in plain English words; the engine's own reason when no
+        // plain words fit it.
+        QString reason = result.Success ? result.Reason : ReasonText(FList.why(row), QStringLiteral("en"));
+        if (reason.isEmpty() && !result.Success)
+            reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
+        reason = reason.simplified();
         if (FJson) {
             json(source, result.Outputs,
                  result.Success ? QStringLiteral("converted") : QStringLiteral("failed"), reason);
@@ -140,9 +144,11 @@ class TReporter
         QStringList outputs;
         for (const QString &output : result.Outputs)
             outputs.append(escaped(output));
-        if (!result.Success)
+        if (!result.Success) {
             line(escaped(source) + QStringLiteral(": ") + escaped(reason));
-        else if (reason.isEmpty())
+            if (FVerbose)
+                verboseLines(FList.printed(row));
+        } else if (reason.isEmpty())
             line(escaped(source) + QStringLiteral(" -> ") + outputs.join(QStringLiteral(", ")));
         else
             line(escaped(source) + QStringLiteral(" -> ") + outputs.join(QStringLiteral(", ")) +
@@ -190,6 +196,14 @@ class TReporter
         FShown = false;
     }
 
+    // What the tools printed (with the engine's reason first), indented.
+    void verboseLines(const QString &printed)
+    {
+        for (const QString &text : printed.trimmed().split(QLatin1Char('\n')))
+            out() << (text.trimmed().isEmpty() ? QString() : QStringLiteral("    ") + text) << '\n';
+        out().flush();
+    }
+
     void line(const QString &text)
     {
         clearProgress();
@@ -216,6 +230,7 @@ class TReporter
     const TFileListModel &FList;
     const bool FJson;
     const bool FProgress;
+    const bool FVerbose;
     bool FShown = false; // a progress line stands on the terminal
 };
 
@@ -314,6 +329,8 @@ void addOptions(QCommandLineParser &parser)
                QStringLiteral("Converts only part K of N of the sources (1 <= K <= N); N runs with the\n"
                               "same arguments and K = 1..N together convert each source once."),
                "K/N"),
+        QCommandLineOption(QStringLiteral("verbose"),
+                           QStringLiteral("Prints below a failed file what the tools printed.")),
     });
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Image files or folders."),
                                  QStringLiteral("PATH..."));
@@ -353,13 +370,19 @@ int convert(QCoreApplication &app, const QCommandLineParser &parser)
 
     TFileListModel list;
     TConversionSession session(list, nullptr, choice.Shard);
-    TReporter reporter(list, parser.isSet(QStringLiteral("json")), isatty(fileno(stderr)) != 0);
-    for (const TIntakeEntry &entry : session.Take(paths))
+    TReporter reporter(list, parser.isSet(QStringLiteral("json")), isatty(fileno(stderr)) != 0,
+                       parser.isSet(QStringLiteral("verbose")));
+    // A folder without images is no file that failed, but the run did not
+    // do what was asked.
+    bool folderWithoutImages = false;
+    for (const TIntakeEntry &entry : session.Take(paths, folder.value_or(QString()))) {
         reporter.Intake(entry);
+        folderWithoutImages |= entry.InShard && entry.Note == TIntakeNote::NoImages;
+    }
     runSession(app, session, reporter, choice.Options, folder);
     reporter.Summary(session, choice.Shard);
     const TSessionCounts counts = session.Counts();
-    return counts.Failed > 0 || counts.Cancelled > 0 ? kExitFailed : kExitOk;
+    return counts.Failed > 0 || counts.Cancelled > 0 || folderWithoutImages ? kExitFailed : kExitOk;
 }
 
 } // namespace

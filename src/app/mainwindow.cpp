@@ -432,8 +432,11 @@ void TFrmZarvelo::AddFile(const QStringList &paths)
 {
     if (IsBusy())
         return;
+    // A walk never takes the outputs of this window's runs.
+    const TIntakeGuard guard =
+        FSession ? FSession->IntakeGuard(WantedOutputFolder().value_or(QString())) : TIntakeGuard();
     for (const QString &path : paths)
-        AddPath(*FModel, path);
+        AddPath(*FModel, path, guard);
 }
 
 bool TFrmZarvelo::IsBusy() const
@@ -577,7 +580,7 @@ void TFrmZarvelo::ShowRowFinished(int row, const ConversionResult &result)
     // A run started by another program shows its failures there too.
     if (IsAutoMode() && !result.Success)
         printError(FModel->fileInfo(row).FileName + QStringLiteral(": ") +
-                   (result.Reason.isEmpty() ? Translate(QStringLiteral("실패")) : result.Reason));
+                   (FModel->reason(row).isEmpty() ? Translate(QStringLiteral("실패")) : FModel->reason(row)));
 }
 
 void TFrmZarvelo::ShowProgress(int finished, int total)

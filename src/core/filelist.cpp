@@ -43,11 +43,13 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= int(FRows.size()))
         return {};
     const Row &row = FRows[size_t(index.row())];
-    if (role == Qt::ToolTipRole)
+    if (role == Qt::ToolTipRole) {
         // A failure's reason, or a success's word on what was left out.
-        return (row.state == TRowState::Fail || row.state == TRowState::Success) && !row.reason.isEmpty()
-                   ? QVariant(row.reason)
-                   : QVariant();
+        const QString text = row.state == TRowState::Fail      ? this->reason(index.row())
+                             : row.state == TRowState::Success ? row.reason
+                                                               : QString();
+        return text.isEmpty() ? QVariant() : QVariant(text);
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
@@ -97,7 +99,13 @@ QString TFileListModel::status(int row) const
 
 QString TFileListModel::reason(int row) const
 {
-    return FRows.at(size_t(row)).reason;
+    const Row &target = FRows.at(size_t(row));
+    return target.reason.isEmpty() ? ReasonText(target.why) : target.reason;
+}
+
+TReason TFileListModel::why(int row) const
+{
+    return FRows.at(size_t(row)).why;
 }
 
 QString TFileListModel::printed(int row) const
@@ -107,11 +115,23 @@ QString TFileListModel::printed(int row) const
 
 void TFileListModel::setState(int row, TRowState state, const QString &reason, const QString &printed)
 {
+    assign(row, state, reason, TReason(), printed);
+}
+
+void TFileListModel::setFailed(int row, const TReason &why, const QString &printed)
+{
+    assign(row, TRowState::Fail, QString(), why, printed);
+}
+
+void TFileListModel::assign(int row, TRowState state, const QString &reason, const TReason &why,
+                            const QString &printed)
+{
     if (row < 0 || row >= int(FRows.size()))
         return;
     Row &target = FRows[size_t(row)];
     target.state = state;
     target.reason = reason;
+    target.why = why;
     // The end of a tool's output usually says what went wrong; a runaway
     // tool must not hold megabytes per row.
     if (printed.size() > kMaxPrinted)
@@ -124,6 +144,18 @@ void TFileListModel::setState(int row, TRowState state, const QString &reason, c
 bool TFileListModel::contains(const QString &fileName) const
 {
     return FNames.contains(fileName);
+}
+
+bool TFileListModel::containsIdentity(const QString &identity) const
+{
+    return !identity.isEmpty() && FIdentities.contains(identity);
+}
+
+void TFileListModel::forget(const Row &row)
+{
+    FNames.remove(row.info->FileName);
+    if (!row.info->Identity.isEmpty())
+        FIdentities.remove(row.info->Identity);
 }
 
 void TFileListModel::append(std::unique_ptr<TFileInfo> info)
@@ -143,7 +175,9 @@ void TFileListModel::appendRows(std::vector<std::unique_ptr<TFileInfo>> infos)
     FNames.reserve(FNames.size() + qsizetype(infos.size()));
     for (auto &info : infos) {
         FNames.insert(info->FileName);
-        FRows.push_back(Row{std::move(info), TRowState::Ready, QString(), QString()});
+        if (!info->Identity.isEmpty())
+            FIdentities.insert(info->Identity);
+        FRows.push_back(Row{std::move(info), TRowState::Ready, QString(), QString(), TReason()});
     }
     endInsertRows();
 }
@@ -167,9 +201,9 @@ void TFileListModel::removeRowsAt(QList<int> rows)
             runs.append({r, r});
     }
 
-    const auto forget = [this](int from, int to) {
+    const auto forgetRun = [this](int from, int to) {
         for (int r = from; r <= to; ++r)
-            FNames.remove(FRows[size_t(r)].info->FileName);
+            forget(FRows[size_t(r)]);
     };
 
     // Each run removed on its own costs a move of the rows behind it; beyond
@@ -178,7 +212,7 @@ void TFileListModel::removeRowsAt(QList<int> rows)
     if (runs.size() <= kMaxSeparateRuns) {
         for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
             beginRemoveRows(QModelIndex(), it->first, it->second);
-            forget(it->first, it->second);
+            forgetRun(it->first, it->second);
             FRows.erase(FRows.begin() + it->first, FRows.begin() + it->second + 1);
             endRemoveRows();
         }
@@ -191,7 +225,7 @@ void TFileListModel::removeRowsAt(QList<int> rows)
     qsizetype next = 0;
     for (int r = 0; r < count; ++r) {
         if (next < rows.size() && rows[next] == r) {
-            FNames.remove(FRows[size_t(r)].info->FileName);
+            forget(FRows[size_t(r)]);
             ++next;
         } else {
             kept.push_back(std::move(FRows[size_t(r)]));
@@ -208,6 +242,7 @@ void TFileListModel::clear()
     beginResetModel();
     FRows.clear();
     FNames.clear();
+    FIdentities.clear();
     endResetModel();
 }
 
@@ -252,25 +287,36 @@ QString folderIdentity(const QString &folder)
     return FolderIdentity(folder);
 }
 
+// Whether a name read from a folder could not be decoded: the system gave
+// bytes that are not UTF-8, so the decoded name (with U+FFFD for them) leads
+// nowhere.
+bool isUndecodableName(const QFileInfo &entry)
+{
+    return entry.fileName().contains(QChar(QChar::ReplacementCharacter)) && !entry.exists() &&
+           !entry.isSymLink();
+}
+
 // One AddPath call: walks the tree and hands new rows to the list in chunks,
 // so that a large tree costs few insert notifications.
 class TIntake
 {
 public:
-    explicit TIntake(TFileListModel &list) : FList(list), FListWasEmpty(list.rowCount() == 0)
-    {
-    }
+  TIntake(TFileListModel &list, const TIntakeGuard &guard)
+      : FList(list), FGuard(guard), FListWasEmpty(list.rowCount() == 0)
+  {
+  }
     ~TIntake() { flush(); }
 
     void addPath(const QString &path)
     {
         const QString folder = endsWithSeparator(path) ? path : path + QLatin1Char('/');
-        const QFileInfo folderInfo(folder);
-        if (!folderInfo.isDir()) {
+        if (!QFileInfo(folder).isDir()) {
             // Sockets, pipes and devices are never opened: reading a pipe
             // would block the window until someone writes to it.
             const QFileInfo fileInfo(path);
-            if (!fileInfo.exists() || fileInfo.isFile())
+            if (isUndecodableName(fileInfo))
+                addRefused(path, TReasonKind::BadName);
+            else if (!fileInfo.exists() || fileInfo.isFile())
                 addImageFile(path);
             return;
         }
@@ -279,45 +325,99 @@ public:
         const bool isRoot = FRoot.isEmpty();
         if (isRoot)
             FRoot = folder;
+        // Each folder is walked once, whichever path leads to it; the output
+        // folder is never entered from above.
         const QString identity = folderIdentity(folder);
-        if (!identity.isEmpty() && FAncestors.contains(identity)) {
-            if (isRoot)
-                FRoot.clear();
-            return;
+        const bool skipped =
+            !identity.isEmpty() && ((!isRoot && identity == FGuard.SkipFolder) || FWalked.contains(identity));
+        if (!skipped) {
+            FWalked.insert(identity);
+            walk(folder);
         }
-        FAncestors.append(identity);
+        if (!isRoot)
+            return;
+        // Links last, so that a file reached both ways keeps the path without
+        // the link.
+        while (!FLinks.isEmpty())
+            addPath(FLinks.takeFirst());
+        FRoot.clear();
+    }
 
+  private:
+    void walk(const QString &folder)
+    {
         QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        bool any = false;
         while (it.hasNext()) {
+            any = true;
             const QFileInfo entry = it.nextFileInfo();
             const QString entryPath = folder + entry.fileName();
-            if (entry.isDir())
+            if (isUndecodableName(entry))
+                addRefused(entryPath, TReasonKind::BadName);
+            else if (entry.isSymLink())
+                FLinks.append(entryPath);
+            else if (entry.isDir())
                 addPath(entryPath);
             else if (!entry.exists() || entry.isFile())
                 addImageFile(entryPath);
         }
-
-        FAncestors.removeLast();
-        if (isRoot)
-            FRoot.clear();
+        for (const QString &name : UndecodableEntries(folder)) {
+            any = true;
+            addRefused(folder + name, TReasonKind::BadName);
+        }
+        // An empty folder lists nothing either; one that may not be listed
+        // or entered is said so.
+        const QFileInfo info(folder);
+        if (!any && (!info.isReadable() || !info.isExecutable()))
+            addRefused(folder.chopped(1), TReasonKind::FolderUnreadable);
     }
 
-private:
     void addImageFile(const QString &path)
     {
-        // Only rows from before this walk can be duplicates: one walk never
-        // meets a path twice (names in a folder differ, and each folder path
-        // is walked once). So a walk into an empty list tests nothing.
-        if (!FListWasEmpty && FList.contains(path))
+        // Only rows from before this walk can have the same path: one walk
+        // never meets a path twice (names in a folder differ, and each
+        // folder path is walked once). The same file reached by two paths
+        // shows by its identity.
+        if ((!FListWasEmpty && FList.contains(path)) || FGuard.SkipFiles.contains(path))
             return;
         const QString type = DetectImageType(path);
         if (type.isEmpty())
             return;
+        const QString identity = FolderIdentity(path);
+        if (!identity.isEmpty()) {
+            if (FList.containsIdentity(identity) || FIdentities.contains(identity))
+                return;
+            FIdentities.insert(identity);
+        }
+        auto info = makeInfo(path);
+        info->Format = type;
+        info->Identity = identity;
+        push(std::move(info));
+    }
+
+    // A row that fails without a tool run, for an entry that cannot be
+    // taken as it is.
+    void addRefused(const QString &path, TReasonKind why)
+    {
+        if (!FListWasEmpty && FList.contains(path))
+            return;
+        auto info = makeInfo(path);
+        info->Format = DetectImageTypeFromHeader(QByteArrayView(), path);
+        info->Refused = why;
+        push(std::move(info));
+    }
+
+    std::unique_ptr<TFileInfo> makeInfo(const QString &path) const
+    {
         auto info = std::make_unique<TFileInfo>();
         info->FileName = path;
         info->Title = FileTitle(path);
-        info->Format = type;
         info->Root = FRoot;
+        return info;
+    }
+
+    void push(std::unique_ptr<TFileInfo> info)
+    {
         FPending.push_back(std::move(info));
         if (FPending.size() >= kChunk)
             flush();
@@ -331,20 +431,23 @@ private:
 
     static constexpr size_t kChunk = 4096;
     TFileListModel &FList;
+    const TIntakeGuard &FGuard;
     QString FRoot; // the folder the current walk started from
     const bool FListWasEmpty;
     std::vector<std::unique_ptr<TFileInfo>> FPending;
-    QStringList FAncestors; // identities of the folders being walked
+    QSet<QString> FWalked;     // identities of the folders walked
+    QStringList FLinks;        // links met, taken after the rest
+    QSet<QString> FIdentities; // files taken by this walk
 };
 
 } // namespace
 
-void AddPath(TFileListModel &list, const QString &path)
+void AddPath(TFileListModel &list, const QString &path, const TIntakeGuard &guard)
 {
     // An empty path would become the root folder and walk the whole disk.
     if (path.isEmpty())
         return;
-    TIntake intake(list);
+    TIntake intake(list, guard);
     // One separator from here on: the list, the engine and the output names
     // see the same form on every system.
     intake.addPath(QDir::fromNativeSeparators(path));

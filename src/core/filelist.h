@@ -44,15 +44,22 @@ public:
     const TFileInfo &fileInfo(int row) const;
     TRowState state(int row) const;
     QString status(int row) const; // StateText(state(row))
+    // The reason of a failed row: the text given to setState, else the
+    // plain words of its TReason in the language in force.
     QString reason(int row) const;
+    TReason why(int row) const;
     QString printed(int row) const;
     // Sets a row's state; reason and printed text are replaced (printed cut
     // to its last kMaxPrinted characters with a marker in front). Rows out of
     // range are ignored.
     void setState(int row, TRowState state, const QString &reason = QString(), const QString &printed = QString());
+    // Marks a row failed for why (worded when shown) with the details.
+    void setFailed(int row, const TReason &why, const QString &printed);
 
     // Whether a row with exactly this FileName exists (no scan: indexed).
     bool contains(const QString &fileName) const;
+    // Whether a row holds the file of this identity (TFileInfo::Identity).
+    bool containsIdentity(const QString &identity) const;
     void append(std::unique_ptr<TFileInfo> info);
     // Appends several rows in one insertion (one notification for the view),
     // all Ready. Every FileName must be new to the list and unique within infos.
@@ -69,9 +76,14 @@ private:
         TRowState state = TRowState::Ready;
         QString reason;
         QString printed;
+        TReason why;
     };
+    void assign(int row, TRowState state, const QString &reason, const TReason &why, const QString &printed);
+    void forget(const Row &row);
+
     std::vector<Row> FRows;
     QSet<QString> FNames;
+    QSet<QString> FIdentities;
     QStringList FHeaders;
 };
 
@@ -80,18 +92,30 @@ private:
 // between them, no '/' at either end. Empty for a file given by itself.
 QString RelativeFolderOf(const TFileInfo &info);
 
+// What a walk leaves alone: the output folder (by FolderIdentity) and the
+// files a session wrote, so that outputs never become inputs.
+struct TIntakeGuard {
+    QString SkipFolder;      // identity of a folder never entered below a given folder
+    QSet<QString> SkipFiles; // paths never taken, exactly as the walk builds them
+};
+
 // Adds a file, or every file below a folder (recursively, hidden entries
 // included), to the list: each file not listed yet whose DetectImageType is
 // not empty gets a Ready row; files found below a folder record that folder
-// as their Root. A folder link that leads
-// back to one of its ancestors is not walked again.
+// as their Root. A file is listed once however it is reached (another path,
+// a folder link): its Identity decides. A folder link that leads back to one
+// of its ancestors is not walked again.
+//
+// Nothing is dropped without a word: a folder that cannot be read and a name
+// that is not valid UTF-8 (it cannot be opened by its decoded name) each get
+// a refused row (TFileInfo::Refused) that fails in every run.
 //
 // The given path is taken with '/' as separator (QDir::fromNativeSeparators).
 // Paths built by the walk have exactly one '/' between a folder and an entry,
 // whether or not the given folder path ended in one. A path that names
 // nothing is still offered to DetectImageType (which then judges it by its
-// extension). A folder that cannot be read adds nothing and reports nothing.
-void AddPath(TFileListModel &list, const QString &path);
+// extension).
+void AddPath(TFileListModel &list, const QString &path, const TIntakeGuard &guard = TIntakeGuard());
 
 // The file-name part of a path: the text after its last separator.
 QString FileTitle(const QString &path);

@@ -104,6 +104,39 @@ bool readHeader(const QString &fileName, char (&header)[HeaderSize])
     return ReadFileHead(fileName, header, HeaderSize);
 }
 
+// HEIF containers: a box "ftyp" at offset 4 and the major brand after it.
+// The "heic" brand has its own row in the signature table above.
+struct Brand {
+    std::string_view bytes;
+    const char *type;
+};
+
+constexpr std::array<Brand, 12> FtypBrands{{
+    {"avif"sv, "AVIF"},
+    {"avis"sv, "AVIF"},
+    {"heix"sv, "HEIC"},
+    {"hevc"sv, "HEIC"},
+    {"hevx"sv, "HEIC"},
+    {"heim"sv, "HEIC"},
+    {"heis"sv, "HEIC"},
+    {"hevm"sv, "HEIC"},
+    {"hevs"sv, "HEIC"},
+    {"mif1"sv, "HEIC"},
+    {"msf1"sv, "HEIC"},
+    {"heic"sv, "HEIC"},
+}};
+
+QString ftypBrandType(QByteArrayView header)
+{
+    if (!MatchBytes(header, 4, "ftyp"sv))
+        return QString();
+    for (const Brand &brand : FtypBrands) {
+        if (MatchBytes(header, 8, brand.bytes))
+            return QLatin1String(brand.type);
+    }
+    return QString();
+}
+
 } // namespace
 
 const QStringList &SupportedExtensions()
@@ -145,12 +178,17 @@ QString DetectImageTypeFromHeader(QByteArrayView header, const QString &fileName
                 break;
             }
         }
+        if (result.isEmpty())
+            result = ftypBrandType(header);
     }
 
     const QString ext = UpperCaseExtension(fileName);
     if (result == QLatin1String("PDF") && ext == QLatin1String("AI"))
         result = ext;
     if (result.isEmpty() && SupportedExtensions().contains(ext))
+        result = ext;
+    // The image tool reads AVIF too; its files are named after it.
+    if (result.isEmpty() && ext == QLatin1String("AVIF"))
         result = ext;
     return result;
 }

@@ -55,6 +55,11 @@ bool ReadFileHead(const QString &path, char *buffer, qsizetype size);
 // folder cannot be looked at.
 QString FolderIdentity(const QString &folder);
 
+// The entries of folder whose names are not valid UTF-8, each decoded with
+// U+FFFD for its bad bytes. Qt's folder listing leaves them out, since no
+// decoded name leads back to them. Always empty where names are Unicode.
+QStringList UndecodableEntries(const QString &folder);
+
 // Whether c ends a folder part of a path: '/' everywhere; on Windows also
 // '\' and the colon of a drive ("C:name").
 bool IsPathSeparator(QChar c);

@@ -10,12 +10,14 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/prctl.h>
@@ -303,6 +305,22 @@ QString FolderIdentity(const QString &folder)
     if (folder.contains(QChar(0)) || ::stat(QFile::encodeName(folder).constData(), &st) != 0)
         return QString();
     return QString::number(qulonglong(st.st_dev)) + QLatin1Char(':') + QString::number(qulonglong(st.st_ino));
+}
+
+QStringList UndecodableEntries(const QString &folder)
+{
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString name = decoder.decode(QByteArrayView(entry->d_name));
+        if (decoder.hasError())
+            names.append(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 bool IsPathSeparator(QChar c)

@@ -177,6 +177,11 @@ QString FolderIdentity(const QString &folder)
     return QString::number(info.dwVolumeSerialNumber) + QLatin1Char(':') + QString::number(index);
 }
 
+QStringList UndecodableEntries(const QString &)
+{
+    return QStringList();
+}
+
 bool IsPathSeparator(QChar c)
 {
     return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');

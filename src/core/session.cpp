@@ -1,7 +1,8 @@
 #include "session.h"
 
-#include "filelist.h"
+#include "engine/toollimits.h"
 #include "job.h"
+#include "platform.h"
 #include "translate.h"
 
 #include <QDateTime>
@@ -98,18 +99,32 @@ QString TConversionSession::OutputFolderProblem(const QString &folder)
     return QString();
 }
 
-QList<TIntakeEntry> TConversionSession::Take(const QStringList &paths)
+
+TIntakeGuard TConversionSession::IntakeGuard(const QString &outputFolder) const
 {
+    TIntakeGuard guard;
+    if (!outputFolder.isEmpty())
+        guard.SkipFolder = FolderIdentity(outputFolder);
+    guard.SkipFiles = FWritten;
+    return guard;
+}
+
+QList<TIntakeEntry> TConversionSession::Take(const QStringList &paths, const QString &outputFolder)
+{
+    const TIntakeGuard guard = IntakeGuard(outputFolder);
     QList<TIntakeEntry> entries;
     for (const QString &given : paths) {
         const QString path =
             given.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(given));
         const QFileInfo info(path);
+        // A name whose bytes are not UTF-8 is not there by its decoded name:
+        // intake lists it as a refused row.
+        const bool undecodable = path.contains(QChar(QChar::ReplacementCharacter));
         TIntakeNote note = TIntakeNote::NotFound;
-        if (!path.isEmpty() && info.exists()) {
+        if (!path.isEmpty() && (info.exists() || undecodable)) {
             const bool listed = FList.contains(path);
             const int before = FList.rowCount();
-            AddPath(FList, path);
+            AddPath(FList, path, guard);
             const bool added = FList.rowCount() > before;
             if (info.isDir())
                 note = added ? TIntakeNote::Added : TIntakeNote::NoImages;
@@ -195,15 +210,18 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
         if (inShard(row, options))
             rows.append(row);
     }
+    QList<int> refused, converted;
+    for (int row : rows)
+        (FList.fileInfo(row).Refused == TReasonKind::None ? converted : refused).append(row);
     // The job works on a copy of the rows; the views keep the list still
     // while it runs, so that row numbers stay valid for its signals.
-    const QList<TJobItem> items = jobItems(rows, options.KeepTree && !options.SavePath.isEmpty());
+    const QList<TJobItem> items = jobItems(converted, options.KeepTree && !options.SavePath.isEmpty());
     for (int i = 0; i < FList.rowCount(); ++i) {
         if (resetAll || rows.contains(i))
             FList.setState(i, TRowState::Ready);
     }
 
-    FRows = rows;
+    FRows = converted;
     FCounts = TSessionCounts();
     FCounts.Total = int(rows.size()) + FIntakeFailed;
     FCounts.Failed = FIntakeFailed;
@@ -216,8 +234,9 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
     FTimer.start();
 
     if (items.isEmpty()) {
-        // Only given paths that added nothing: the run ends at once.
+        // Only given paths that added nothing and refused rows: the run ends at once.
         emit Started(0);
+        failRefused(refused);
         FCounts.Cancelled = 0;
         emit Finished(false);
         return TStartResult::Started;
@@ -232,7 +251,8 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
     connect(FJob, &TConversionJob::RowFinished, this, &TConversionSession::jobRowFinished);
     connect(FJob, &TConversionJob::Progress, this, &TConversionSession::Progress);
     connect(FJob, &TConversionJob::Finished, this, &TConversionSession::jobFinished);
-    emit Started(int(rows.size()));
+    emit Started(int(converted.size()));
+    failRefused(refused);
     FJob->Start();
     return TStartResult::Started;
 }
@@ -242,6 +262,35 @@ void TConversionSession::Cancel()
     if (FJob)
         FJob->Cancel();
 }
+
+void TConversionSession::failRefused(const QList<int> &rows)
+{
+    for (int row : rows) {
+        TReason why;
+        why.Kind = FList.fileInfo(row).Refused;
+        ConversionResult result;
+        result.Reason = ReasonText(why, QStringLiteral("en"));
+        FList.setFailed(row, why, result.Reason);
+        ++FCounts.Failed;
+        emit RowFinished(row, result);
+    }
+}
+
+namespace
+{
+// The failure in plain words, from the engine's reason, what the tools
+// printed and the source file itself.
+TReason explain(const QString &source, const ConversionResult &result)
+{
+    TReason why = ExplainFailure(result.Reason, result.Printed);
+    if (why.Kind != TReasonKind::Damaged && why.Kind != TReasonKind::TooLarge &&
+        why.Kind != TReasonKind::Other && why.Kind != TReasonKind::NotAnImage &&
+        why.Kind != TReasonKind::NotFound)
+        return why;
+    const Engine::TPixelLimits limits = Engine::ImageToolLimits();
+    return ExplainFileFailure(source, result.Reason, result.Printed, limits.Width, limits.Height);
+}
+} // namespace
 
 void TConversionSession::jobRowFinished(int index, const ConversionResult &result)
 {
@@ -253,7 +302,16 @@ void TConversionSession::jobRowFinished(int index, const ConversionResult &resul
     }
     if (FKeepDates)
         keepDates(row, result.Outputs);
-    FList.setState(row, result.Success ? TRowState::Success : TRowState::Fail, result.Reason, result.Printed);
+    if (result.Success) {
+        FList.setState(row, TRowState::Success, result.Reason, result.Printed);
+        for (const QString &output : result.Outputs)
+            FWritten.insert(output);
+    } else {
+        // The details keep the engine's own words above what the tools printed.
+        const QString details =
+            result.Reason + (result.Printed.isEmpty() ? QString() : QStringLiteral("\n\n") + result.Printed);
+        FList.setFailed(row, explain(FList.fileInfo(row).FileName, result), details);
+    }
     if (result.Success) {
         ++FCounts.Converted;
         // Without an output folder the outputs lie beside their sources.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion.h"
+#include "filelist.h"
 #include "settings.h"
 
 #include <QElapsedTimer>
@@ -80,8 +81,12 @@ class TConversionSession : public QObject
 
     // Lists the given paths (relative ones below the current folder), each
     // file once. Paths that name nothing or no image count as failures of
-    // the next run.
-    QList<TIntakeEntry> Take(const QStringList &paths);
+    // the next run. A walk never enters outputFolder (when given) and never
+    // takes a file this session wrote.
+    QList<TIntakeEntry> Take(const QStringList &paths, const QString &outputFolder = QString());
+    // What a walk for this session must leave alone, given the output folder
+    // of the coming run (empty: outputs next to their sources).
+    TIntakeGuard IntakeGuard(const QString &outputFolder) const;
 
     // Converts every row; after a cancelled run only the rows still Ready.
     // The outputs go to outputFolder (made when missing), or next to their
@@ -114,12 +119,15 @@ class TConversionSession : public QObject
     // A run started with this many rows (after the rows were set Ready).
     void Started(int rows);
     void RowStarted(int row);
+    // A row's end; a failed row's reason in plain words is list.reason(row).
     void RowFinished(int row, const ConversionResult &result);
     void Progress(int finished, int total);
     // After the last row; the counts are final, the session idle again.
     void Finished(bool cancelled);
 
   private:
+    // Fails the rows intake refused, as the run's first results.
+    void failRefused(const QList<int> &rows);
     TStartResult start(const QList<int> &rows, bool resetAll, ConversionOptions options,
                        const std::optional<QString> &outputFolder);
     // The rows as job items; keepTree: each keeps its folder below the walked one.
@@ -138,6 +146,7 @@ class TConversionSession : public QObject
     TSessionCounts FCounts;
     int FIntakeFailed = 0; // given paths that added nothing, for the next run
     QString FResultFolder;
+    QSet<QString> FWritten; // every output this session wrote
     QElapsedTimer FTimer;
     qint64 FElapsed = 0;  // the last run's length, once it ended
     bool FResume = false; // the last run was cancelled: StartAll goes on with Ready rows

@@ -1106,7 +1106,10 @@ void TestConversion::missingTools()
     QVERIFY(QDir().mkpath(vendor));
     for (const QString &tool : present) {
         const QString name = QFileInfo(vendorTool(tool)).fileName();
-        QVERIFY(QFile::link(vendorTool(tool), vendor + name) || QFile::copy(vendorTool(tool), vendor + name));
+        // A link on Unix; on Windows a link is a shortcut file that no
+        // process can start, so the tool is copied.
+        const bool linked = testutil::executableSuffix().isEmpty() && QFile::link(vendorTool(tool), vendor + name);
+        QVERIFY(linked || QFile::copy(vendorTool(tool), vendor + name));
     }
     const QString path = sourceDir.path() + QLatin1Char('/') + source;
     QVERIFY(QFile::copy(fixture(source), path));

@@ -272,10 +272,10 @@ class TestFileList : public QObject
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
         const QString root = dir.path();
-        writeFile(root + "/p/a.png", kPng);
-        writeFile(root + "/out/old.png", kPng);
-        writeFile(root + "/written.png", kPng);
-        if (!MakeFolderLink(root + "/p", root + "/p-link"))
+        testutil::writeFile(root + "/p/a.png", kPng);
+        testutil::writeFile(root + "/out/old.png", kPng);
+        testutil::writeFile(root + "/written.png", kPng);
+        if (!testutil::makeFolderLink(root + "/p", root + "/p-link"))
             QSKIP("this system (or this user) cannot make links");
         QVERIFY(QFile::link(root + "/p/a.png", root + "/a-link.png"));
 
@@ -312,7 +312,7 @@ class TestFileList : public QObject
         }
         QVERIFY(QDir().mkpath(QFile::decodeName(root + "/sub")));
         QVERIFY(::mkdir((root + "/sub/\xfe").constData(), 0755) == 0);
-        writeFile(dir.path() + "/sub/ok.png", kPng);
+        testutil::writeFile(dir.path() + "/sub/ok.png", kPng);
 
         TFileListModel list;
         AddPath(list, dir.path());

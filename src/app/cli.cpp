@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QLoggingCategory>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
@@ -394,6 +395,9 @@ int RunCommandLine(int argc, char **argv)
     QCoreApplication::setApplicationVersion(GetVersionString(QStringLiteral("%d.%d.%d")));
     out().setEncoding(QStringConverter::Utf8);
     err().setEncoding(QStringConverter::Utf8);
+    // Standard error carries this program's own lines: the image decoders'
+    // warnings on a damaged file (read to explain its failure) stay out.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
     // As at the window's start: leftovers of killed runs go, and a stop
     // request outside a conversion still removes what a run left.
     RemoveStaleScratchFolders();

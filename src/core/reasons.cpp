@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+
+#include <algorithm>
+#include <climits>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -219,6 +222,27 @@ TReason ExplainFailure(const QString &engineReason, const QString &printed)
     return reason;
 }
 
+namespace
+{
+// The picture size a file's header promises. A PNG's is read from its IHDR
+// chunk directly: the PNG decoder prints its complaints about a damaged
+// file to standard error, past any logging rule.
+QSize headerSize(QFile &file)
+{
+    const QByteArray head = file.peek(24);
+    if (head.size() == 24 && head.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)) && head.mid(12, 4) == "IHDR") {
+        const auto be32 = [&head](int at) {
+            return qint64(quint8(head[at])) << 24 | quint8(head[at + 1]) << 16 | quint8(head[at + 2]) << 8 |
+                   quint8(head[at + 3]);
+        };
+        return QSize(int(std::min<qint64>(be32(16), INT_MAX)), int(std::min<qint64>(be32(20), INT_MAX)));
+    }
+    if (head.startsWith(QByteArray("\x89PNG", 4)))
+        return QSize();
+    return QImageReader(&file).size();
+}
+} // namespace
+
 TReason ExplainFileFailure(const QString &sourcePath, const QString &engineReason, const QString &printed,
                            qint64 limitWidth, qint64 limitHeight)
 {
@@ -240,9 +264,13 @@ TReason ExplainFileFailure(const QString &sourcePath, const QString &engineReaso
         reason.Kind = TReasonKind::NoPermission;
         return reason;
     }
+    // Only when the tool read no image at all is the header looked at: a
+    // damaged file's decoder would only complain on standard error.
+    if (reason.Kind != TReasonKind::TooLarge && !printed.contains(QLatin1String("no images defined")))
+        return reason;
     // A header that promises more pixels than the tool may hold: the tool
     // often only says it read no image.
-    const QSize size = QImageReader(&file).size();
+    const QSize size = headerSize(file);
     const bool over =
         (limitWidth > 0 && size.width() > limitWidth) || (limitHeight > 0 && size.height() > limitHeight);
     if (over || reason.Kind == TReasonKind::TooLarge) {

@@ -48,11 +48,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testutil::readAll;
 
 // Every file below folder, relative, sorted.
 QStringList filesBelow(const QString &folder)

@@ -79,11 +79,7 @@ QString cacheFolder()
     return GetSpecialFolder(CSIDL_INTERNET_CACHE);
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
+using testutil::writeFile;
 
 // A small photo-like picture: a gradient with a few shapes.
 bool writePng(const QString &path, int width, int height)

@@ -37,13 +37,7 @@ QString makeFile(const QString &path, const QByteArray &bytes = kPng)
     return path;
 }
 
-QStringList fileNames(const TFileListModel *list)
-{
-    QStringList names;
-    for (int i = 0; i < list->rowCount(); ++i)
-        names << list->fileInfo(i).FileName;
-    return names;
-}
+using testutil::fileNames;
 
 // Answers the next modal file dialog as a user would: inspect sees it, then
 // text (when not null) is typed into its name box and the dialog accepted;

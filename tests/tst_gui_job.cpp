@@ -41,24 +41,13 @@ void writePng(const QString &path, int width = 64, int height = 48)
     QVERIFY(image.save(path, "PNG"));
 }
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testutil::readAll;
 
 // Settings that keep the normal start off the network and pick the format.
 void writeSettings(const QString &iniPath, const QString &format)
 {
-    writeBytes(iniPath, QStringLiteral("[Config]\r\nformat=%1\r\n[Update]\r\nendpoint=\r\n").arg(format).toUtf8());
+    QVERIFY(testutil::writeFile(iniPath, QStringLiteral("[Config]\r\nformat=%1\r\n[Update]\r\nendpoint=\r\n").arg(format).toUtf8()));
 }
 
 bool waitIdle(TFrmZarvelo &window, int ms = 120000)
@@ -69,17 +58,7 @@ bool waitIdle(TFrmZarvelo &window, int ms = 120000)
 // Noise the image tools need a second or more for.
 void writeNoise(const QString &path, int width = 3000, int height = 2000)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 7;
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            line[x] = 0xFF000000u | (seed >> 8);
-        }
-    }
-    QVERIFY(image.save(path, "PNG", 100));
+    QVERIFY(testutil::writeNoisyPng(path, width, height, 7));
 }
 
 // Answers the next modal message box with the given button and records its text.
@@ -175,7 +154,7 @@ private slots:
         TConfig(QStringLiteral("Zarvelo")).WriteInteger(QStringLiteral("workers"), 1);
         const QString dir = m_files.path() + QStringLiteral("/three/");
         writePng(dir + "a.png");
-        writeBytes(dir + "broken.png", "this is no image at all, but it is named like one");
+        QVERIFY(testutil::writeFile(dir + "broken.png", "this is no image at all, but it is named like one"));
         writePng(dir + "c.png");
 
         TFrmZarvelo window(args({}));
@@ -292,7 +271,7 @@ private slots:
         const QString dir = m_files.path() + QStringLiteral("/out-%1/").arg(creatable);
         writePng(dir + "photo.png");
         // A regular file where a parent folder would have to be.
-        writeBytes(dir + "blocker", "a file, not a folder");
+        QVERIFY(testutil::writeFile(dir + "blocker", "a file, not a folder"));
         const QString target = creatable ? dir + "x/y/z" : dir + "blocker/sub";
 
         // The folder the radio button names comes from the settings file.
@@ -327,7 +306,7 @@ private slots:
         const QString dir = m_files.path() + QStringLiteral("/auto/");
         writePng(dir + "one.png");
         writePng(dir + "deep/two.png");
-        writeBytes(dir + "notes.txt", "not an image");
+        QVERIFY(testutil::writeFile(dir + "notes.txt", "not an image"));
 
         TFrmZarvelo window(args({QStringLiteral("/auto"), QStringLiteral("gif"), dir}));
         QVERIFY(window.IsAutoMode());
@@ -410,7 +389,7 @@ private slots:
         const QString dir = m_files.path() + QStringLiteral("/exe/");
         writePng(dir + "x.png");
         writePng(dir + "sub/y.png");
-        writeBytes(dir + "cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+        QVERIFY(testutil::writeFile(dir + "cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)));
         // A program folder of its own: a copy of the executable beside a vendor link.
         const QString exe = m_program->path() + testutil::exeName(QStringLiteral("zarvelo"));
         QVERIFY(QFile::copy(testutil::binFolder() + testutil::exeName(QStringLiteral("zarvelo")), exe));
@@ -547,7 +526,7 @@ private slots:
     {
         const QString dir = m_files.path() + QStringLiteral("/again/");
         writePng(dir + "good.png");
-        writeBytes(dir + "bad.png", "not yet a picture");
+        QVERIFY(testutil::writeFile(dir + "bad.png", "not yet a picture"));
         TFrmZarvelo window(args({}));
         window.show();
         window.AddFile({dir + "good.png", dir + "bad.png"});

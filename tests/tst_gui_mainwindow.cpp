@@ -46,27 +46,11 @@ QString makeImage(const QString &path)
 // over it stays busy long enough to be looked at.
 QString makeSlowImage(const QString &path)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QImage image(4000, 3000, QImage::Format_RGB32);
-    quint32 seed = 12345;
-    for (int y = 0; y < image.height(); ++y) {
-        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            line[x] = 0xFF000000u | (seed >> 8);
-        }
-    }
-    image.save(path, "PNG", 100);
+    testutil::writeNoisyPng(path, 4000, 3000, 12345);
     return path;
 }
 
-QStringList fileNames(const TFileListModel *list)
-{
-    QStringList names;
-    for (int i = 0; i < list->rowCount(); ++i)
-        names << list->fileInfo(i).FileName;
-    return names;
-}
+using testutil::fileNames;
 
 // Sends a drop of the given local paths to a widget, as a file manager does.
 bool drop(QWidget *target, const QStringList &paths)

@@ -44,26 +44,9 @@ void writeImage(const QString &path, QColor colour, int width = 64, int height =
 // Noise the tools need about a second for.
 void writeNoise(const QString &path, int width, int height)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 99;
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            line[x] = 0xFF000000u | (seed >> 8);
-        }
-    }
-    QVERIFY(image.save(path, "PNG", 100));
+    QVERIFY(testutil::writeNoisyPng(path, width, height, 99));
 }
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 struct JobRun {
     QMap<int, ConversionResult> results;
@@ -161,7 +144,7 @@ class TestJobCore : public QObject
         writeImage(m_mixed + "a.png", QColor(220, 20, 20));
         writeImage(m_mixed + "a.gif", QColor(20, 220, 20));
         writeImage(m_mixed + "a.bmp", QColor(20, 20, 220));
-        writeBytes(m_mixed + "broken.png", "no picture, only a name that says so");
+        QVERIFY(testutil::writeFile(m_mixed + "broken.png", "no picture, only a name that says so"));
         writeImage(m_mixed + "é x-1.png", QColor(200, 200, 20));
         writeImage(m_mixed + "b.tif", QColor(20, 200, 200));
     }

@@ -593,6 +593,13 @@ class TestCli : public QObject
     {
         QTemporaryDir dir;
         const QString tool = testutil::vendorTool(QStringLiteral("magick"));
+        // The Windows build's image tool is made without the HEIF coder.
+        QProcess formats;
+        formats.start(tool, {QStringLiteral("-list"), QStringLiteral("format")});
+        QVERIFY(formats.waitForFinished(60000));
+        const QString list = QString::fromLocal8Bit(formats.readAllStandardOutput());
+        if (!list.contains(QRegularExpression(QStringLiteral("\\bAVIF\\*? +\\S+ +r"))))
+            QSKIP("this build's image tool reads no AVIF or HEIC");
         for (const char *name : {"a.avif", "b.heic"})
             QCOMPARE(QProcess::execute(tool, {QStringLiteral("rose:"), dir.filePath(QLatin1String(name))}),
                      0);

@@ -77,6 +77,11 @@ void TestReasons::toolText_data()
         "convert: width or height exceeds limit `in1.png' @ error/cache.c/OpenPixelCache/4039.\n"
         "convert: no images defined `BMP3:-' @ error/convert.c/ConvertImageCommand/3234.\n",
         K::TooLarge);
+    // The Windows build's image tool prints its messages' tags.
+    row("tag: text named png", "magick.exe: ImproperImageHeader `in1.png' @ error/png.c/ReadPNGImage/4110.\r\n",
+        K::NotAnImage);
+    row("tag: cut png",
+        "magick.exe: InsufficientImageDataInFile `in1.png' @ error/png.c/ReadPNGImage/4110.\r\n", K::Damaged);
     row("disk full", "convert: unable to write `out1.png': No space left on device\n", K::NoSpace);
     row("nothing known", "something else entirely\n", K::Other);
     row("nothing printed", "", K::Other);

@@ -179,7 +179,14 @@ TReasonKind engineKind(const QString &reason)
 
 TReasonKind ClassifyToolText(const QString &printed)
 {
-    const QStringList lines = printed.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // An image tool built without its message texts (the Windows build)
+    // prints the messages' tags ("ImproperImageHeader"): they are read as
+    // the words they stand for ("Improper Image Header").
+    static const QRegularExpression tagWords(QStringLiteral("([a-z])([A-Z])"));
+    QString text = printed;
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QStringList lines = (text + QLatin1Char('\n') + QString(text).replace(tagWords, QStringLiteral("\\1 \\2")))
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QList<QRegularExpression> &patterns = toolPatterns();
     for (qsizetype row = 0; row < patterns.size(); ++row) {
         for (const QString &line : lines) {

@@ -114,7 +114,10 @@ QString SvgReferenceProblem(const QString &reference)
 {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
     const QString quoted = QLatin1Char('"') + reference + QLatin1Char('"');
-    if (reference.startsWith(QLatin1Char('/')) || reference.startsWith(QLatin1Char('\\')))
+    // "/x", "\\x" and a drive's path ("C:/x", "C:\\x") name a place outside the drawing's folder.
+    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:[/\\\\]"));
+    if (reference.startsWith(QLatin1Char('/')) || reference.startsWith(QLatin1Char('\\')) ||
+        drive.match(reference).hasMatch())
         return QStringLiteral("the drawing refers to %1: an absolute path is not read").arg(quoted);
     if (scheme.match(reference).hasMatch())
         return QStringLiteral("the drawing refers to %1: only names beside the drawing are read").arg(quoted);

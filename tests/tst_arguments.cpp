@@ -372,7 +372,7 @@ void TestArguments::svgReferences_data()
     QTest::newRow("web scheme") << "<image xlink:href=\"https://example.com/a.png\"/>" << ""
         << refused + "\"https://example.com/a.png\": only names beside";
     QTest::newRow("drive letter") << "<image xlink:href=\"C:/secret.png\"/>" << ""
-        << refused + "\"C:/secret.png\": only names beside";
+        << refused + "\"C:/secret.png\": an absolute path is not read";
     QTest::newRow("backslash") << "<image xlink:href=\"..\\secret.png\"/>" << ""
         << refused + "\"..\\secret.png\": a name with '\\'";
     QTest::newRow("tool pattern") << "<image xlink:href=\"photo[1].png\"/>" << ""

@@ -42,32 +42,6 @@ inline bool writePhoto(const QString &path, int width, int height, quint32 seed)
     return image.save(path, "PNG");
 }
 
-// Starts one tool with the parameter text split as the runner splits it;
-// waits for it. Output goes nowhere.
-inline void runDirect(const QString &program, const QString &parameters)
-{
-    const QByteArray path = QFile::encodeName(program);
-    std::vector<QByteArray> storage{path};
-    for (const QString &argument : testutil::splitCommandLine(parameters))
-        storage.push_back(QFile::encodeName(argument));
-    std::vector<char *> argv;
-    for (QByteArray &argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-}
-
 // Starts program with its standard input and output on the given descriptors
 // (-1: /dev/null); returns its process id or 0.
 inline pid_t spawnWith(const QString &program, const QStringList &arguments, int input, int output)
@@ -96,6 +70,17 @@ inline pid_t spawnWith(const QString &program, const QStringList &arguments, int
         pid = 0;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// Starts one tool with the parameter text split as the runner splits it;
+// waits for it. Output goes nowhere.
+inline void runDirect(const QString &program, const QString &parameters)
+{
+    const pid_t pid = spawnWith(program, testutil::splitCommandLine(parameters), -1, -1);
+    if (pid > 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
 }
 
 inline void spawnList(const QString &program, const QStringList &arguments)

@@ -1,10 +1,11 @@
 // Measures the whole "/auto FORMAT FOLDER" job on all cores against two plain
 // ways of doing the same with the image tool: one mogrify process over every
-// file, and the ideal parallel loop "xargs -P<cores> convert". The three run
-// side by side, in turns that rotate which goes first, on photo-sized images
-// to JPG, PNG and WEBP. A second part runs the job over many tiny images and
-// reports the program's peak memory and the cost per file against the
-// parallel tool loop.
+// file, and the parallel loop "xargs -P<cores> convert -limit thread 1". The
+// three run side by side, in turns that rotate which goes first, on camera-
+// sized JPEG photos to JPG, PNG and WEBP; each reports its time and its
+// processor and system seconds per file (of this program and every tool it
+// waited for). A second part runs the job over many tiny images and reports
+// the program's peak memory and the cost per file against the tool loop.
 //
 // Usage: bench_parallel [photos=40] [width=3000] [height=2000] [tiny=100000] [rounds=2]
 
@@ -24,6 +25,8 @@
 #include <QThread>
 
 #include <cstdio>
+
+#include <sys/resource.h>
 
 using namespace benchutil;
 
@@ -52,6 +55,37 @@ int outputsIn(const QString &dir, const QString &format)
         written += entry.isSymLink() ? 0 : 1;
     return written;
 }
+
+// Processor (user and system) seconds of this program and the tools it has
+// waited for, so far.
+struct Cpu {
+    double User = 0;
+    double System = 0;
+};
+
+Cpu cpuSoFar()
+{
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    return {seconds(self.ru_utime) + seconds(children.ru_utime),
+            seconds(self.ru_stime) + seconds(children.ru_stime)};
+}
+
+// Time and processor seconds of one way.
+struct Taken {
+    double Seconds = 0;
+    double User = 0;
+    double System = 0;
+    void add(double seconds, const Cpu &before)
+    {
+        const Cpu after = cpuSoFar();
+        Seconds += seconds;
+        User += after.User - before.User;
+        System += after.System - before.System;
+    }
+};
 
 double runJob(const QString &format, const QString &dir, int count)
 {
@@ -98,11 +132,19 @@ double runXargs(const QString &format, const QString &dir, const QString &outDir
 {
     // One NUL-separated name list, then <workers> tool runs at a time.
     const QString script = QStringLiteral("cd \"$1\" && find . -maxdepth 1 -type l -printf '%f\\0' | "
-                                          "xargs -0 -P%1 -I{} %2 {} -quality 75 \"$2/{}.%3\"")
+                                          "xargs -0 -P%1 -I{} %2 -limit thread 1 {} -quality 75 \"$2/{}.%3\"")
                                .arg(workers)
                                .arg(kTool, format.toLower());
     return runShell(QStringLiteral("/bin/sh"),
                     {QStringLiteral("-c"), script, QStringLiteral("sh"), dir, outDir}, outDir, format, count);
+}
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
+               : QStringLiteral("?");
 }
 
 qint64 peakKiB()
@@ -143,14 +185,14 @@ int main(int argc, char *argv[])
     std::printf("cores %d; peak memory before the first job %lld KiB\n", cores, peakKiB());
 
     if (count > 0) {
-        std::printf("generating %d PNG photos of %dx%d ...\n", count, width, height);
+        std::printf("generating %d JPEG photos of %dx%d ...\n", count, width, height);
         std::fflush(stdout);
         QStringList photos;
         QDir().mkpath(work.path() + QStringLiteral("/photos"));
         for (int i = 0; i < count; ++i) {
             const QString path =
-                work.path() + QStringLiteral("/photos/photo-%1.png").arg(i, 3, 10, QLatin1Char('0'));
-            if (!writePhoto(path, width, height, quint32(3000 + i))) {
+                work.path() + QStringLiteral("/photos/photo-%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
+            if (!writePhoto(path, width, height, quint32(3000 + i), "JPG")) {
                 std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
                 return 1;
             }
@@ -158,31 +200,40 @@ int main(int argc, char *argv[])
         }
         int run = 0;
         for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("WEBP")}) {
-            double job = 0, mogrify = 0, xargs = 0;
+            Taken job, mogrify, xargs;
             for (int round = 0; round < rounds; ++round) {
                 const QString base = work.path() + QStringLiteral("/run-%1").arg(run++);
                 const QString jobDir = stageSources(base, QStringLiteral("job"), photos);
                 const QString src = stageSources(base, QStringLiteral("src"), photos);
                 // Rotate the order so that no side always runs first.
                 for (int k = 0; k < 3; ++k) {
+                    const Cpu before = cpuSoFar();
                     switch ((round + k) % 3) {
                     case 0:
-                        job += runJob(format, jobDir, count);
+                        job.add(runJob(format, jobDir, count), before);
                         break;
                     case 1:
-                        mogrify += runMogrify(format, src, base + QStringLiteral("/mogrify"), count);
+                        mogrify.add(runMogrify(format, src, base + QStringLiteral("/mogrify"), count),
+                                    before);
                         break;
                     default:
-                        xargs += runXargs(format, src, base + QStringLiteral("/xargs"), count, cores);
+                        xargs.add(runXargs(format, src, base + QStringLiteral("/xargs"), count, cores),
+                                  before);
                         break;
                     }
                 }
                 QDir(base).removeRecursively();
             }
-            std::printf("%-4s %d photos x%d  job %7.2f s  mogrify %7.2f s  xargs -P%d %7.2f s  "
-                        "mogrify/job %.2f (target >= 1.8)  job/xargs %.3f (target <= 1.05)\n",
-                        qPrintable(format), count, rounds, job, mogrify, cores, xargs, mogrify / job,
-                        job / xargs);
+            const double files = double(count) * rounds;
+            const double target = format == QLatin1String("JPG") ? 1.5 : 1.8;
+            std::printf("%-4s %d photos x%d  job %.2f s  mogrify %.2f s  xargs -P%d %.2f s  "
+                        "mogrify/job %.2f (target >= %.1f)  job/xargs %.3f (target <= 1.0)\n"
+                        "     per file, user+system processor seconds: job %.3f+%.3f  mogrify %.3f+%.3f  "
+                        "xargs %.3f+%.3f; load %s\n",
+                        qPrintable(format), count, rounds, job.Seconds, mogrify.Seconds, cores, xargs.Seconds,
+                        mogrify.Seconds / job.Seconds, target, job.Seconds / xargs.Seconds, job.User / files,
+                        job.System / files, mogrify.User / files, mogrify.System / files, xargs.User / files,
+                        xargs.System / files, qPrintable(loadAverage()));
             std::fflush(stdout);
         }
     }

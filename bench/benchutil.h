@@ -22,8 +22,9 @@ extern char **environ;
 namespace benchutil
 {
 
-// A smooth picture with fine noise, roughly what a camera gives.
-inline bool writePhoto(const QString &path, int width, int height, quint32 seed)
+// A smooth picture with fine noise, roughly what a camera gives; format:
+// the file format ("PNG", or "JPG" at quality 90).
+inline bool writePhoto(const QString &path, int width, int height, quint32 seed, const char *format = "PNG")
 {
     QImage image(width, height, QImage::Format_RGB32);
     QRandomGenerator random(seed);
@@ -38,7 +39,7 @@ inline bool writePhoto(const QString &path, int width, int height, quint32 seed)
             line[x] = qRgb(r, g, b);
         }
     }
-    return image.save(path, "PNG");
+    return image.save(path, format, qstrcmp(format, "JPG") == 0 ? 90 : -1);
 }
 
 // Starts one tool with the parameter text split as the runner splits it;
@@ -85,11 +86,10 @@ inline QStringList convertDirect(const QString &format, int quality, const QStri
     const QString magick = ProgramFolder() + QStringLiteral("vendor/magick");
     QStringList texts;
     if (format == QLatin1String("JPG")) {
-        const QString bitmap = scratch + timestamp() + QStringLiteral(".bmp");
-        const QString first =
-            quoted(source + QStringLiteral("[0]")) +
-            QStringLiteral(" -auto-orient -type TrueColor -colorspace sRGB -compress none BMP3:") +
-            quoted(bitmap);
+        const QString bitmap = scratch + timestamp() + QStringLiteral(".ppm");
+        const QString first = quoted(source + QStringLiteral("[0]")) +
+                              QStringLiteral(" -auto-orient -type TrueColor -colorspace sRGB PPM:") +
+                              quoted(bitmap);
         runDirect(magick, first);
         const QString encoded = scratch + timestamp() + QStringLiteral(".JPG");
         const QString second = QStringLiteral("-quality ") + QString::number(quality) +

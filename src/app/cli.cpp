@@ -94,6 +94,16 @@ void runSession(QCoreApplication &app, TConversionSession &session, const TFileL
     const auto previousTerm = std::signal(SIGTERM, onInterrupt);
     QObject::connect(&session, &TConversionSession::RowFinished, &app,
                      [&list](int row, const ConversionResult &result) { printRow(list, row, result); });
+    // Each page of a document as it is written, so that an interrupted run
+    // tells which pages are finished.
+    QObject::connect(&session, &TConversionSession::PageWritten, &app,
+                     [&list](int row, int page, int, int pages, const QString &output) {
+                         if (row < 0)
+                             return;
+                         out() << list.fileInfo(row).FileName << ": page " << page << " of " << pages
+                               << " -> " << output << '\n';
+                         out().flush();
+                     });
     QObject::connect(&session, &TConversionSession::Finished, &app, [&app] { app.quit(); });
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &app, [&session] {

@@ -24,6 +24,10 @@ struct TRunContext {
     // who help with it while the caller works on it too; returns at once.
     // Null: the caller runs every task itself, one after another.
     std::function<void(std::shared_ptr<TTaskGroup>)> ShareWork;
+    // Told of each page of a document as it is written: its number (from 1),
+    // the pages written so far, the page count and the output file. Called
+    // on whichever thread converted the page. Null: nobody listens.
+    std::function<void(int page, int written, int pages, const QString &output)> PageDone;
 };
 
 // The outcome of one conversion.

@@ -2,6 +2,8 @@
 
 #include "settings.h"
 
+#include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -16,9 +18,12 @@ struct TImageFacts {
     QString InputName;     // the input's plain name in the scratch folder
     QString OutputName;    // the plain name the last tool writes
     int ScalePercent = 0;  // a resize used only when UseWidth is off; 0: none
+    QSize ExactSize;       // a resize to exactly this size, used only when neither of those is
+    bool DropProfiles = false; // the input's colour profile is not the picture's (a rendered page)
     int ToolThreads = 0;   // threads the image tool may use; 0: its own choice
     double SvgDensity = 0; // the density a drawing is read at (SvgDensity()); 0: none
     QString Profile;       // the sRGB profile for the JPEG route; empty: none
+    QString DensityName;   // JPEG route: the plain name the picture's density is written to; empty: none
 };
 
 // The image tool's list, and for the JPEG route the encoder's list that
@@ -41,6 +46,13 @@ QString ScratchOutputExtension(const QString &saveFormat);
 // image tool's limit (toolWidthLimit).
 QString OptionsProblem(const ConversionOptions &options, qint64 toolWidthLimit);
 
+// The JFIF density fields (unit, X and Y density, 5 bytes) that the JPEG
+// encoder writes for a bitmap file holding the density the image tool
+// printed ("%x %y %U"): the pixels per metre of the bitmap, in hundreds,
+// per centimetre. Empty when the picture has no density (the encoder's
+// default then stands).
+QByteArray JfifDensity(const QString &printed);
+
 // The run that reads a drawing's own size and density ("%w %x %U").
 QStringList SvgMeasureArguments(const QString &inputName);
 
@@ -60,10 +72,11 @@ QStringList AiRenderArguments(const QString &entry, const QString &rendered);
 // Prints the page count and sizes of the PDF entry.
 QStringList PdfInfoArguments(const QString &entry);
 
-// Renders pages first to last of the PDF entry to bitmaps named
-// stem + "001.bmp", stem + "002.bmp", ...
+// Renders pages first to last of the PDF entry at PdfDownScale times dpi and
+// reduces them to dpi in the renderer, to uncompressed TIFF files named
+// stem + "001.tif", stem + "002.tif", ...
 QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder, int first, int last,
-                               const QString &stem);
+                               const QString &stem, int dpi);
 
 // Prints the image tool's resource limits.
 QStringList ResourceListArguments();

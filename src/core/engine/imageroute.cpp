@@ -5,6 +5,7 @@
 #include "routes.h"
 #include "toollimits.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace Engine
@@ -54,12 +55,34 @@ bool runDirect(TCall &call, const TImageFacts &facts, const QString &nameSource,
     return call.Place(facts.OutputName, nameSource, call.Options().SaveFormat);
 }
 
-bool runJpeg(TCall &call, const TImageFacts &facts, const QString &nameSource, int timeoutMs)
+// Gives the JPEG's JFIF header the density the image tool wrote to
+// densityName (the encoder gets none through a PPM).
+bool setDensity(TCall &call, const QString &jpeg, const QString &densityName)
 {
+    QFile printed(call.Scratch() + densityName);
+    const QByteArray fields =
+        JfifDensity(printed.open(QIODevice::ReadOnly) ? QString::fromUtf8(printed.read(256)) : QString());
+    if (fields.isEmpty())
+        return true;
+    QFile file(call.Scratch() + jpeg);
+    if (!file.open(QIODevice::ReadWrite))
+        return call.Fail(QStringLiteral("JPEG encoder: output unreadable"));
+    // SOI, APP0 of 16 bytes, "JFIF\0", version; then unit and densities.
+    const QByteArray head = file.read(13);
+    if (head.size() == 13 && head.startsWith(QByteArrayView("\xff\xd8\xff\xe0\x00\x10JFIF\0", 11)) &&
+        file.seek(13))
+        file.write(fields);
+    return true;
+}
+
+bool runJpeg(TCall &call, TImageFacts facts, const QString &nameSource, int timeoutMs)
+{
+    facts.DensityName = call.FreshName(QStringLiteral("density"), QStringLiteral("txt"));
     const TImageArguments lists = ImageArguments(call.Options(), facts);
     if (!call.RunPipe(ExternalTool::ImageTool, lists.ImageTool, ExternalTool::JpegEncoder, lists.Encoder,
                       timeoutMs) ||
-        !wroteOutput(call, facts.OutputName, QStringLiteral("JPEG encoder")))
+        !wroteOutput(call, facts.OutputName, QStringLiteral("JPEG encoder")) ||
+        !setDensity(call, facts.OutputName, facts.DensityName))
         return false;
     QString reason;
     if (call.Options().KeepMetadata &&
@@ -67,10 +90,8 @@ bool runJpeg(TCall &call, const TImageFacts &facts, const QString &nameSource, i
         return call.Fail(reason);
     return call.Place(facts.OutputName, nameSource, call.Options().SaveFormat);
 }
-} // namespace
 
-bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
-                  const QString &imageType, int scalePercent)
+bool convert(TCall &call, const QString &nameSource, qint64 inputBytes, TImageFacts facts)
 {
     const ConversionOptions &options = call.Options();
     const QString problem = OptionsProblem(options, options.UseWidth ? ImageToolLimits().Width : 0);
@@ -79,10 +100,7 @@ bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputNa
 
     const int timeoutMs = call.TimeoutMs(inputBytes);
     const bool jpegRoute = UsesJpegRoute(options.SaveFormat);
-    TImageFacts facts;
-    facts.InputType = imageType;
-    facts.InputName = inputName;
-    facts.ScalePercent = scalePercent;
+    const QString &imageType = facts.InputType;
     facts.ToolThreads = call.Context().ToolThreads;
     if (InputKindOf(imageType) == InputKind::Svg && options.UseWidth &&
         !measureDrawing(call, facts, timeoutMs))
@@ -92,6 +110,28 @@ bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputNa
         return runDirect(call, facts, nameSource, timeoutMs);
     facts.Profile = srgbProfile();
     return runJpeg(call, facts, nameSource, timeoutMs);
+}
+} // namespace
+
+bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
+                  const QString &imageType, int scalePercent)
+{
+    TImageFacts facts;
+    facts.InputType = imageType;
+    facts.InputName = inputName;
+    facts.ScalePercent = scalePercent;
+    return convert(call, nameSource, inputBytes, facts);
+}
+
+bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
+                 const QSize &exactSize)
+{
+    TImageFacts facts;
+    facts.InputType = QStringLiteral("TIFF");
+    facts.InputName = inputName;
+    facts.ExactSize = exactSize;
+    facts.DropProfiles = true;
+    return convert(call, nameSource, inputBytes, facts);
 }
 
 bool ConvertIllustrator(TCall &call, const QString &sourcePath)

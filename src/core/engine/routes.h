@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 
 // The routes of one conversion; each records its failure in the call.
@@ -11,9 +12,15 @@ class TCall;
 // inputName (of inputBytes bytes) to the output format, named after
 // nameSource: through the image tool alone, or, for JPG, through the image
 // tool and the JPEG encoder joined by a pipe. imageType is the source's
-// type text; scalePercent a resize used only when UseWidth is off (0: none).
+// type text; scalePercent a resize used only when UseWidth is off (0: none);
 bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
                   const QString &imageType, int scalePercent);
+
+// Converts a page the interpreter rendered to inputName (of inputBytes
+// bytes), named after nameSource: its colour profile dropped, and, when
+// exactSize is valid and no width is chosen, resized to exactly that size.
+bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
+                 const QSize &exactSize);
 
 // Renders the Illustrator document at sourcePath with the PostScript
 // interpreter and converts the picture.

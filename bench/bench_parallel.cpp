@@ -159,6 +159,48 @@ qint64 peakKiB()
     return -1;
 }
 
+// The job, mogrify and the xargs loop on the photos, to JPG, PNG and WEBP.
+void comparePhotos(const QString &root, const QStringList &photos, int rounds, int cores)
+{
+    const int count = int(photos.size());
+    int run = 0;
+    for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("WEBP")}) {
+        Taken job, mogrify, xargs;
+        for (int round = 0; round < rounds; ++round) {
+            const QString base = root + QStringLiteral("/run-%1").arg(run++);
+            const QString jobDir = stageSources(base, QStringLiteral("job"), photos);
+            const QString src = stageSources(base, QStringLiteral("src"), photos);
+            // Rotate the order so that no side always runs first.
+            for (int k = 0; k < 3; ++k) {
+                const Cpu before = cpuSoFar();
+                switch ((round + k) % 3) {
+                case 0:
+                    job.add(runJob(format, jobDir, count), before);
+                    break;
+                case 1:
+                    mogrify.add(runMogrify(format, src, base + QStringLiteral("/mogrify"), count), before);
+                    break;
+                default:
+                    xargs.add(runXargs(format, src, base + QStringLiteral("/xargs"), count, cores), before);
+                    break;
+                }
+            }
+            QDir(base).removeRecursively();
+        }
+        const double files = double(count) * rounds;
+        const double target = format == QLatin1String("JPG") ? 1.5 : 1.8;
+        std::printf("%-4s %d photos x%d  job %.2f s  mogrify %.2f s  xargs -P%d %.2f s  "
+                    "mogrify/job %.2f (target >= %.1f)  job/xargs %.3f (target <= 1.0)\n"
+                    "     per file, user+system processor seconds: job %.3f+%.3f  mogrify %.3f+%.3f  "
+                    "xargs %.3f+%.3f; load %s\n",
+                    qPrintable(format), count, rounds, job.Seconds, mogrify.Seconds, cores, xargs.Seconds,
+                    mogrify.Seconds / job.Seconds, target, job.Seconds / xargs.Seconds, job.User / files,
+                    job.System / files, mogrify.User / files, mogrify.System / files, xargs.User / files,
+                    xargs.System / files, qPrintable(loadAverage()));
+        std::fflush(stdout);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -198,44 +240,7 @@ int main(int argc, char *argv[])
             }
             photos << path;
         }
-        int run = 0;
-        for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("WEBP")}) {
-            Taken job, mogrify, xargs;
-            for (int round = 0; round < rounds; ++round) {
-                const QString base = work.path() + QStringLiteral("/run-%1").arg(run++);
-                const QString jobDir = stageSources(base, QStringLiteral("job"), photos);
-                const QString src = stageSources(base, QStringLiteral("src"), photos);
-                // Rotate the order so that no side always runs first.
-                for (int k = 0; k < 3; ++k) {
-                    const Cpu before = cpuSoFar();
-                    switch ((round + k) % 3) {
-                    case 0:
-                        job.add(runJob(format, jobDir, count), before);
-                        break;
-                    case 1:
-                        mogrify.add(runMogrify(format, src, base + QStringLiteral("/mogrify"), count),
-                                    before);
-                        break;
-                    default:
-                        xargs.add(runXargs(format, src, base + QStringLiteral("/xargs"), count, cores),
-                                  before);
-                        break;
-                    }
-                }
-                QDir(base).removeRecursively();
-            }
-            const double files = double(count) * rounds;
-            const double target = format == QLatin1String("JPG") ? 1.5 : 1.8;
-            std::printf("%-4s %d photos x%d  job %.2f s  mogrify %.2f s  xargs -P%d %.2f s  "
-                        "mogrify/job %.2f (target >= %.1f)  job/xargs %.3f (target <= 1.0)\n"
-                        "     per file, user+system processor seconds: job %.3f+%.3f  mogrify %.3f+%.3f  "
-                        "xargs %.3f+%.3f; load %s\n",
-                        qPrintable(format), count, rounds, job.Seconds, mogrify.Seconds, cores, xargs.Seconds,
-                        mogrify.Seconds / job.Seconds, target, job.Seconds / xargs.Seconds, job.User / files,
-                        job.System / files, mogrify.User / files, mogrify.System / files, xargs.User / files,
-                        xargs.System / files, qPrintable(loadAverage()));
-            std::fflush(stdout);
-        }
+        comparePhotos(work.path(), photos, rounds, cores);
     }
 
     if (tiny > 0) {

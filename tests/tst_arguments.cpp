@@ -280,18 +280,18 @@ void TestArguments::interpreterArguments_data()
            "-sOutputFile=render2.png in1.ai";
     QTest::newRow("PDF summary") << PdfInfoArguments(QStringLiteral("in1.pdf"))
                                  << "-dNODISPLAY " + safe + "-dPDFINFO in1.pdf";
-    // Rendered at four times the output resolution and reduced by the
+    // Rendered at four times the output resolution and halved by the
     // interpreter: only the reduced page is written.
     QTest::newRow("PDF batch")
         << PdfRenderArguments(QStringLiteral("in1.pdf"), QStringLiteral("/fonts dir"), 9, 16,
                               QStringLiteral("page3-"), 96)
         << safe + "\"-sFONTPATH=/fonts dir\" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 "
-                  "-r384 -dDownScaleFactor=4 -dFirstPage=9 -dLastPage=16 -sOutputFile=page3-%03d.tif in1.pdf";
+                  "-r384 -dDownScaleFactor=2 -dFirstPage=9 -dLastPage=16 -sOutputFile=page3-%03d.tif in1.pdf";
     QTest::newRow("PDF batch for a width")
         << PdfRenderArguments(QStringLiteral("in1.pdf"), QStringLiteral("/f"), 1, 1, QStringLiteral("page2-"),
                               24)
         << safe + "-sFONTPATH=/f -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 "
-                  "-r96 -dDownScaleFactor=4 -dFirstPage=1 -dLastPage=1 -sOutputFile=page2-%03d.tif in1.pdf";
+                  "-r96 -dDownScaleFactor=2 -dFirstPage=1 -dLastPage=1 -sOutputFile=page2-%03d.tif in1.pdf";
     QTest::newRow("drawing size") << SvgMeasureArguments(QStringLiteral("in1.svg"))
                                   << "-background none in1.svg[0] -format \"%w %x %U\\n\" info:";
     QTest::newRow("resource limits") << ResourceListArguments() << "-list resource";

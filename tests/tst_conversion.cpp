@@ -537,14 +537,15 @@ void TestConversion::parameterTexts_data()
                         << "gs: -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.ai "
                            "-sDEVICE=pngalpha -r96 -sOutputFile=render2.png in1.ai\n"
                            "magick: render2.png[0] -auto-orient out3.png";
-    // Letter pages: rendered at 384 dpi and reduced to 96 dpi by the
-    // interpreter; for 300 pixels at 36 dpi (306 pixels), rendered at 144.
+    // Letter pages: rendered at 384 dpi, halved by the interpreter, then
+    // made 96 dpi by the image tool; for 300 pixels the page is 36 dpi
+    // (306 pixels), rendered at 144.
     const QString pdfInfo =
         "gs: -dNODISPLAY -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.pdf -dPDFINFO "
         "in1.pdf\n";
     const QString pdfRender =
         "gs: -dSAFER -dNOPAUSE -dBATCH -dNOPROMPT -dQUIET --permit-file-read=in1.pdf -sFONTPATH=$FONTS "
-        "-dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 -r%1 -dDownScaleFactor=4 "
+        "-dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 -r%1 -dDownScaleFactor=2 "
         "-dFirstPage=1 "
         "-dLastPage=3 -sOutputFile=page2-%03d.tif in1.pdf\n";
     QTest::newRow("PDF pages at 96 dpi")
@@ -1335,9 +1336,10 @@ void TestConversion::pdfScratchDiskBounded()
     QVERIFY2(result.Success, qPrintable(result.Reason));
     QCOMPARE(result.Outputs.size(), 16);
     QCOMPARE(QFileInfo(result.Outputs.last()).fileName(), QStringLiteral("many-016.png"));
-    // Only pages reduced to 96 dpi reach the disk: a batch of eight and the
-    // page being written, never a 384-dpi bitmap (39 MiB).
-    constexpr qint64 pageBitmap = 816LL * 3 * 1056 + 65536;
+    // Only pages halved by the interpreter reach the disk (192 dpi, 9.9
+    // MiB): a batch of eight and the page being written, never a 384-dpi
+    // bitmap (39 MiB).
+    constexpr qint64 pageBitmap = 1632LL * 3 * 2112 + 65536;
     qInfo("scratch peak: %lld KB (all page bitmaps: %lld KB)", peak.load() >> 10, (16 * pageBitmap) >> 10);
     QVERIFY(peak > 0);
     QVERIFY2(peak <= 9 * pageBitmap, qPrintable(QString::number(peak >> 10)));

@@ -116,8 +116,9 @@ void TestPdfPlan::outputDpi_data()
     QTest::newRow("exactly a page's 96 dpi") << letter << 816 << 96;
     QTest::newRow("larger than the page") << letter << 2000 << 236;
     QTest::newRow("one pixel") << letter << 1 << 1;
-    // Within 16000 pixels of height: 792 points at most 1454 dpi.
-    QTest::newRow("kept within the tool") << letter << 20000 << 1454;
+    // The page written at twice the resolution within 16000 pixels of
+    // height: 792 points at most 727 dpi.
+    QTest::newRow("kept within the tool") << letter << 20000 << 727;
     QTest::newRow("empty page") << QSizeF(0, 0) << 300 << 96;
 }
 
@@ -127,23 +128,24 @@ void TestPdfPlan::outputDpi()
     QFETCH(int, width);
     QFETCH(int, dpi);
     QCOMPARE(PageOutputDpi(points, width, {16000, 16000}), dpi);
-    if (width > 0 && dpi < 1454 && points.width() > 0) {
-        // At least width pixels once the interpreter has reduced the page.
-        const qint64 rendered = qint64(std::floor(points.width() * dpi * PdfDownScale / 72.0 + 0.5));
-        QVERIFY(rendered / PdfDownScale >= width);
+    if (width > 0 && dpi < 727 && points.width() > 0) {
+        // The page the interpreter writes is at least twice width wide:
+        // the image tool's last resize is at least a halving.
+        const qint64 rendered = qint64(std::floor(points.width() * dpi * PdfRenderScale / 72.0 + 0.5));
+        QVERIFY(rendered / PdfDownScale >= width * PdfReadScale);
     }
 }
 
 void TestPdfPlan::sizeAt96_data()
 {
     QTest::addColumn<QSizeF>("points");
-    QTest::addColumn<QSize>("rendered"); // the interpreter's reduced page
+    QTest::addColumn<QSize>("rendered"); // the page the interpreter wrote (halved)
     QTest::addColumn<QSize>("size");
 
-    QTest::newRow("Letter: a multiple of four") << letter << QSize(816, 1056) << QSize(816, 1056);
-    // 3173x4491 pixels at 384 dpi: reduced 793x1122, a quarter rounded 793x1123.
-    QTest::newRow("A4 rounds up a row") << QSizeF(595, 842) << QSize(793, 1122) << QSize(793, 1123);
-    QTest::newRow("turned by the document") << QSizeF(595, 842) << QSize(1122, 793) << QSize(1123, 793);
+    QTest::newRow("Letter: a multiple of four") << letter << QSize(1632, 2112) << QSize(816, 1056);
+    // 3173x4491 pixels at 384 dpi: halved 1586x2245, a quarter rounded 793x1123.
+    QTest::newRow("A4 rounds up a row") << QSizeF(595, 842) << QSize(1586, 2245) << QSize(793, 1123);
+    QTest::newRow("turned by the document") << QSizeF(595, 842) << QSize(2245, 1586) << QSize(1123, 793);
     QTest::newRow("a size that fits neither is kept") << letter << QSize(500, 400) << QSize(500, 400);
     QTest::newRow("unreadable") << letter << QSize() << QSize();
 }
@@ -168,10 +170,10 @@ void TestPdfPlan::batches_data()
     const QSizeF huge(7200, 7200);
     const QString tooLarge = "page too large (38400x38400 pixels at 384 dpi; the image tool takes at most "
                              "16000x16000)";
-    // Letter pages 4000 pixels wide (471 dpi) take 59.4 MiB each: four fit
-    // in a batch's 256 MiB.
+    // Letter pages 2000 pixels wide (236 dpi) are written at 472 dpi, 59.6
+    // MiB each: four fit in a batch's 256 MiB.
     QTest::newRow("bounded by bytes")
-        << QList<QSizeF>(12, letter) << qint64(16000) << qint64(-1) << 4000 << "1-4@471 | 5-8@471 | 9-12@471";
+        << QList<QSizeF>(12, letter) << qint64(16000) << qint64(-1) << 2000 << "1-4@236 | 5-8@236 | 9-12@236";
     QTest::newRow("one resolution per batch")
         << QList<QSizeF>{letter, letter, QSizeF(595, 842), letter} << qint64(16000) << qint64(-1) << 300
         << "1-2@36 | 3-3@37 | 4-4@36";
@@ -194,14 +196,15 @@ void TestPdfPlan::batches_data()
         << QList<QSizeF>{small, QSizeF(100, 3001)} << qint64(16000) << qint64(-1) << 0
         << "1-1 | 2: page too large (534x16006 pixels at 384 dpi; the image tool takes at most "
            "16000x16000)";
-    // A batch needs its bitmaps (Letter at 96 dpi: 2.5 MiB) and 16 MiB more.
+    // A batch needs its bitmaps (Letter written at 192 dpi: 9.9 MiB) and 16
+    // MiB more.
     QTest::newRow("no space: the batch fails whole")
         << QList<QSizeF>(3, letter) << qint64(16000) << 20 * MiB << 0
         << "1: no space left on device | 2: no space left on device | 3: no space left on device";
     QTest::newRow("just enough space")
-        << QList<QSizeF>(2, letter) << qint64(16000) << 2 * (816 * 3 * 1056 + 54) + 16 * MiB << 0 << "1-2";
+        << QList<QSizeF>(2, letter) << qint64(16000) << 2 * (1632 * 3 * 2112 + 54) + 16 * MiB << 0 << "1-2";
     QTest::newRow("one byte short") << QList<QSizeF>(2, letter) << qint64(16000)
-                                    << 2 * (816 * 3 * 1056 + 54) + 16 * MiB - 1 << 0
+                                    << 2 * (1632 * 3 * 2112 + 54) + 16 * MiB - 1 << 0
                                     << "1: no space left on device | 2: no space left on device";
 }
 

@@ -72,9 +72,9 @@ QStringList AiRenderArguments(const QString &entry, const QString &rendered);
 // Prints the page count and sizes of the PDF entry.
 QStringList PdfInfoArguments(const QString &entry);
 
-// Renders pages first to last of the PDF entry at PdfDownScale times dpi and
-// reduces them to dpi in the renderer, to uncompressed TIFF files named
-// stem + "001.tif", stem + "002.tif", ...
+// Renders pages first to last of the PDF entry at PdfRenderScale times dpi
+// and reduces them by PdfDownScale in the renderer, to uncompressed TIFF
+// files named stem + "001.tif", stem + "002.tif", ...
 QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder, int first, int last,
                                const QString &stem, int dpi);
 

@@ -43,7 +43,8 @@ int PageOutputDpi(const QSizeF &points, int width, TPixelLimits limits)
         return PdfPageDpi;
     const double wanted = std::ceil(width * 72.0 / points.width());
     const double most =
-        std::floor(std::min(limits.Width * 72.0 / points.width(), limits.Height * 72.0 / points.height()));
+        std::floor(std::min(limits.Width * 72.0 / points.width(), limits.Height * 72.0 / points.height()) /
+                   PdfReadScale);
     return int(std::clamp(std::min(wanted, most), 1.0, 100000.0));
 }
 
@@ -53,7 +54,7 @@ QSize PageSizeAt96(const QSize &rendered, const QSizeF &points)
     const qint64 width = full(points.width());
     const qint64 height = full(points.height());
     const auto reduced = [](qint64 side) { return int(side / PdfDownScale); };
-    const auto quarter = [](qint64 side) { return int(std::floor(side / double(PdfDownScale) + 0.5)); };
+    const auto quarter = [](qint64 side) { return int(std::floor(side / 4.0 + 0.5)); };
     if (rendered == QSize(reduced(width), reduced(height)))
         return QSize(quarter(width), quarter(height));
     if (rendered == QSize(reduced(height), reduced(width)))
@@ -87,7 +88,7 @@ int TPdfPlanner::lastOfBatch(int first, qint64 &bytes) const
     const int dpi = dpiOf(first);
     int last = first;
     while (last < PageCount() && last - first + 1 < PdfBatchPages) {
-        const qint64 nextBytes = PagePixels(FSizes[last], dpi).Bytes;
+        const qint64 nextBytes = PagePixels(FSizes[last], dpi * PdfReadScale).Bytes;
         if (tooLarge(PagePixels(FSizes[last])) || dpiOf(last + 1) != dpi || bytes + nextBytes > PdfBatchBytes)
             break;
         bytes += nextBytes;
@@ -112,7 +113,7 @@ bool TPdfPlanner::Next(TPageRange &batch, std::map<int, QString> &failed)
             ++FFirst;
             continue;
         }
-        qint64 bytes = PagePixels(FSizes[FFirst - 1], dpiOf(FFirst)).Bytes;
+        qint64 bytes = PagePixels(FSizes[FFirst - 1], dpiOf(FFirst) * PdfReadScale).Bytes;
         const int last = lastOfBatch(FFirst, bytes);
         const qint64 available = FFreeBytes ? FFreeBytes() : -1;
         const int first = FFirst;

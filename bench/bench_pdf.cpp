@@ -220,7 +220,8 @@ Measured runWay(int way, const QString &pdf, const QString &out, QString &state)
 }
 
 // Converts pdf every way, rounds times in rotating order; the medians.
-QList<Figures> measureDocument(const QString &pdf, const QString &work, int rounds, int &turn)
+QList<Figures> measureDocument(const QString &pdf, const QString &work, int pages, int rounds, int &turn,
+                               bool &complete)
 {
     QList<double> times[Ways], cpus[Ways];
     qint64 peaks[Ways] = {};
@@ -235,8 +236,9 @@ QList<Figures> measureDocument(const QString &pdf, const QString &work, int roun
             times[way] << m.Seconds;
             cpus[way] << m.Cpu;
             peaks[way] = std::max(peaks[way], m.Peak);
-            std::printf("  %s %.2f s (%s, %d files)", kWayNames[way], m.Seconds, qPrintable(state),
-                        int(QDir(out).entryList(QDir::Files).size()));
+            const int files = int(QDir(out).entryList(QDir::Files).size());
+            complete = complete && state == QLatin1String("ok") && files == pages;
+            std::printf("  %s %.2f s (%s, %d files)", kWayNames[way], m.Seconds, qPrintable(state), files);
             QDir(out).removeRecursively();
         }
         std::printf("\n");
@@ -266,6 +268,7 @@ int main(int argc, char *argv[])
     const int cores = qMax(1, QThread::idealThreadCount());
     QTemporaryDir work;
     int turn = 0;
+    bool complete = true;
     for (const int pages : std::as_const(counts)) {
         for (const bool photos : {false, true}) {
             const char *kind = photos ? "pictures" : "text";
@@ -278,7 +281,7 @@ int main(int argc, char *argv[])
             std::printf("%d pages of %s (%.1f KB PDF), %d workers, load before: %s\n", pages, kind,
                         QFileInfo(pdf).size() / 1024.0, cores, qPrintable(loadAverage()));
             std::fflush(stdout);
-            const QList<Figures> f = measureDocument(pdf, work.path(), rounds, turn);
+            const QList<Figures> f = measureDocument(pdf, work.path(), pages, rounds, turn, complete);
             std::printf("%4d pages of %s, medians:", pages, kind);
             for (int way = 0; way < Ways; ++way)
                 std::printf("  %s %.2f s (%.1f cpu-s)", kWayNames[way], f[way].Seconds, f[way].Cpu);
@@ -289,6 +292,10 @@ int main(int argc, char *argv[])
                 f[JobJpg].Peak / 1048576.0, f[JobPng].Peak / 1048576.0, qPrintable(loadAverage()));
             std::fflush(stdout);
         }
+    }
+    if (!complete) {
+        std::printf("FAILED: a way came up short\n");
+        return 1;
     }
     return 0;
 }

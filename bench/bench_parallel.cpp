@@ -26,6 +26,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace benchutil;
 
@@ -114,6 +115,18 @@ Timed runXargs(const QString &format, const QString &dir, const QString &outDir,
                     {QStringLiteral("-c"), script, QStringLiteral("sh"), dir, outDir}, outDir, format, count);
 }
 
+// Processor seconds (user, system) of this program and of the tools it
+// has waited for, so far.
+std::pair<double, double> cpuSoFar()
+{
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    return {seconds(self.ru_utime) + seconds(children.ru_utime),
+            seconds(self.ru_stime) + seconds(children.ru_stime)};
+}
+
 qint64 peakKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -145,7 +158,7 @@ bool benchPhotos(const QString &work, int count, int width, int height, int roun
     bool complete = true;
     int run = 0;
     for (const QString &format : {QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("WEBP")}) {
-        double seconds[3] = {};
+        double seconds[3] = {}, user[3] = {}, system[3] = {};
         for (int round = 0; round < rounds; ++round) {
             const QString base = work + QStringLiteral("/run-%1").arg(run++);
             const QString jobDir = stageSources(base, QStringLiteral("job"), photos);
@@ -153,20 +166,28 @@ bool benchPhotos(const QString &work, int count, int width, int height, int roun
             // Rotate the order so that no side always runs first.
             for (int k = 0; k < 3; ++k) {
                 const int side = (round + k) % 3;
+                const auto before = cpuSoFar();
                 const Timed timed =
                     side == 0   ? runJob(format, jobDir, count)
                     : side == 1 ? runMogrify(format, src, base + QStringLiteral("/mogrify"), count)
                                 : runXargs(format, src, base + QStringLiteral("/xargs"), count, cores);
+                const auto after = cpuSoFar();
                 seconds[side] += timed.seconds;
+                user[side] += after.first - before.first;
+                system[side] += after.second - before.second;
                 complete = complete && timed.complete;
             }
             QDir(base).removeRecursively();
         }
         const double job = seconds[0], mogrify = seconds[1], xargs = seconds[2];
+        const double files = double(count) * rounds;
         std::printf("%-4s %d photos x%d  job %7.2f s  mogrify %7.2f s  xargs -P%d %7.2f s  "
-                    "mogrify/job %.2f (target >= 1.8)  job/xargs %.3f (target <= 1.05)\n",
+                    "mogrify/job %.2f (target >= %.1f)  job/xargs %.3f (target <= 1.0)\n"
+                    "     processor seconds per file, user+system: job %.3f+%.3f  mogrify %.3f+%.3f  "
+                    "xargs %.3f+%.3f\n",
                     qPrintable(format), count, rounds, job, mogrify, cores, xargs, mogrify / job,
-                    job / xargs);
+                    format == QLatin1String("JPG") ? 1.5 : 1.8, job / xargs, user[0] / files,
+                    system[0] / files, user[1] / files, system[1] / files, user[2] / files, system[2] / files);
         std::fflush(stdout);
     }
     return complete;

@@ -18,6 +18,10 @@ class TestArguments : public QObject
   private slots:
     void imageArguments_data();
     void imageArguments();
+    void pageResize_data();
+    void pageResize();
+    void jfifDensity_data();
+    void jfifDensity();
     void svgDensity_data();
     void svgDensity();
     void optionsProblem_data();
@@ -74,10 +78,10 @@ void TestArguments::imageArguments_data()
     QTest::newRow("PDF page") << "BMP" << "GIF" << 0 << 25 << 80 << true << 0 << 0.0 << ""
         << "in1.png -auto-orient -resize 25% out2.gif" << "";
     QTest::newRow("JPG through the encoder") << "JPG" << "JPG" << 0 << 0 << 80 << true << 0 << 0.0 << "/icc/srgb.icc"
-        << "in1.png[0] -auto-orient -background white -alpha remove -profile /icc/srgb.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -background white -alpha remove -profile /icc/srgb.icc -strip -type TrueColor -colorspace sRGB PPM:-"
         << "-quality 80 -outfile out2.JPG";
     QTest::newRow("JPG without a profile") << "PNG" << "JPG" << 120 << 0 << 95 << true << 0 << 0.0 << ""
-        << "in1.png[0] -auto-orient -resize 120x -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -resize 120x -background white -alpha remove -strip -type TrueColor -colorspace sRGB PPM:-"
         << "-quality 95 -outfile out2.JPG";
     QTest::newRow("lower-case jpg is direct") << "JPG" << "jpg" << 0 << 0 << 80 << true << 0 << 0.0 << "/icc/srgb.icc"
         << "in1.png[0] -auto-orient -profile /icc/srgb.icc -background white -alpha remove -quality 80 out2.jpg" << "";
@@ -92,14 +96,14 @@ void TestArguments::imageArguments_data()
     QTest::newRow("strip TIFF") << "JPG" << "TIFF" << 0 << 0 << 80 << false << 0 << 0.0 << ""
         << "in1.png[0] -auto-orient -strip -quality 80 out2.tiff" << "";
     QTest::newRow("strip JPG: the bitmap's strip only") << "JPG" << "JPG" << 0 << 0 << 80 << false << 0 << 0.0 << ""
-        << "in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB PPM:-"
         << "-quality 80 -outfile out2.JPG";
     QTest::newRow("one tool thread") << "PNG" << "PNG" << 0 << 0 << 80 << true << 1 << 0.0 << ""
         << "-limit thread 1 in1.png[0] -auto-orient out2.png" << "";
     QTest::newRow("threads before a drawing's background") << "SVG" << "PNG" << 300 << 0 << 80 << true << 2 << 9.0 << ""
         << "-limit thread 2 -background none -density 9 in1.png[0] -auto-orient -resize 300x out2.png" << "";
     QTest::newRow("threads on the JPG route") << "PNG" << "JPG" << 0 << 0 << 70 << true << 1 << 0.0 << "/p.icc"
-        << "-limit thread 1 in1.png[0] -auto-orient -background white -alpha remove -profile /p.icc -strip -type TrueColor -colorspace sRGB -compress none BMP3:-"
+        << "-limit thread 1 in1.png[0] -auto-orient -background white -alpha remove -profile /p.icc -strip -type TrueColor -colorspace sRGB PPM:-"
         << "-quality 70 -outfile out2.JPG";
     // clang-format on
 }
@@ -137,6 +141,91 @@ void TestArguments::imageArguments()
     QCOMPARE(JoinArguments(lists.ImageTool), imageTool);
     QCOMPARE(JoinArguments(lists.Encoder), encoder);
     QCOMPARE(UsesJpegRoute(format), !encoder.isEmpty());
+}
+
+// A PDF page reduced by the interpreter loses the interpreter's colour
+// profile and gets the image tool's last resize: to the exact 96-dpi size,
+// or to the chosen width, which wins.
+void TestArguments::pageResize_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("width"); // 0: UseWidth off
+    QTest::addColumn<QSize>("canvas");
+    QTest::addColumn<QSize>("resize");
+    QTest::addColumn<QSize>("keep");
+    QTest::addColumn<QString>("imageTool");
+
+    const QSize letter(816, 1056);
+    QTest::newRow("exact size") << "PNG" << 0 << QSize() << letter << letter
+                                << "in1.tif[0] +profile * -auto-orient -resize 816x1056! out2.png";
+    QTest::newRow("an odd side padded, then cropped")
+        << "PNG" << 0 << QSize(3175, 2245) << QSize(1588, 1123) << QSize(794, 1123)
+        << "in1.tif[0] +profile * -auto-orient -background white -gravity NorthWest -extent 3175x2245 "
+           "-resize 1588x1123! -crop 794x1123+0+0 +repage out2.png";
+    QTest::newRow("width wins") << "GIF" << 300 << QSize() << letter << letter
+                                << "in1.tif[0] +profile * -auto-orient -resize 300x out2.gif";
+    QTest::newRow("no size known") << "PNG" << 0 << QSize() << QSize() << QSize()
+                                   << "in1.tif[0] +profile * -auto-orient out2.png";
+    QTest::newRow("JPG route") << "JPG" << 0 << QSize() << letter << letter
+                               << "in1.tif[0] +profile * -auto-orient -resize 816x1056! -background white -alpha remove -strip -type TrueColor "
+                                  "-colorspace sRGB PPM:-";
+}
+
+void TestArguments::pageResize()
+{
+    QFETCH(QString, format);
+    QFETCH(int, width);
+    QFETCH(QSize, canvas);
+    QFETCH(QSize, resize);
+    QFETCH(QSize, keep);
+    QFETCH(QString, imageTool);
+    ConversionOptions options;
+    options.SaveFormat = format;
+    options.UseWidth = width > 0;
+    options.Width = width;
+    options.KeepMetadata = true;
+    TImageFacts facts;
+    facts.InputType = QStringLiteral("TIFF");
+    facts.InputName = QStringLiteral("in1.tif");
+    facts.OutputName = QStringLiteral("out2.") + ScratchOutputExtension(format);
+    facts.PageFit = {canvas, resize, keep};
+    facts.Frame = 0;
+    facts.DropProfiles = true;
+    QCOMPARE(JoinArguments(ImageArguments(options, facts).ImageTool), imageTool);
+}
+
+// The density a bitmap file gave the encoder, for a JPEG made through a PPM:
+// pixels per metre cut to whole pixels, then hundreds of them.
+void TestArguments::jfifDensity_data()
+{
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<QByteArray>("fields");
+
+    QTest::newRow("per centimetre") << "37.799999999999997158 37.799999999999997158 PixelsPerCentimeter"
+                                    << QByteArray("\x02\x00\x25\x00\x25", 5);
+    QTest::newRow("per inch") << "72 72 PixelsPerInch" << QByteArray("\x02\x00\x1c\x00\x1c", 5);
+    QTest::newRow("unlike sides") << "300 150 PixelsPerInch" << QByteArray("\x02\x00\x76\x00\x3b", 5);
+    QTest::newRow("undefined unit: none") << "72 72 Undefined" << QByteArray();
+    QTest::newRow("below a pixel per metre") << "0.001 0.001 PixelsPerInch" << QByteArray();
+    QTest::newRow("nothing printed") << "" << QByteArray();
+}
+
+void TestArguments::jfifDensity()
+{
+    QFETCH(QString, printed);
+    QFETCH(QByteArray, fields);
+    QCOMPARE(JfifDensity(printed), fields);
+    // The image tool writes the density beside the bitmap it pipes.
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("JPG");
+    TImageFacts facts;
+    facts.InputType = QStringLiteral("PNG");
+    facts.InputName = QStringLiteral("in1.png");
+    facts.OutputName = QStringLiteral("out2.JPG");
+    facts.DensityName = QStringLiteral("density3.txt");
+    QCOMPARE(JoinArguments(ImageArguments(options, facts).ImageTool),
+             "in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB -format \"%x %y %U\" -write "
+             "info:density3.txt PPM:-");
 }
 
 void TestArguments::svgDensity_data()
@@ -208,11 +297,18 @@ void TestArguments::interpreterArguments_data()
            "-sOutputFile=render2.png in1.ai";
     QTest::newRow("PDF summary") << PdfInfoArguments(QStringLiteral("in1.pdf"))
                                  << "-dNODISPLAY " + safe + "-dPDFINFO in1.pdf";
+    // Rendered at four times the output resolution and halved by the
+    // interpreter: only the reduced page is written.
     QTest::newRow("PDF batch")
         << PdfRenderArguments(QStringLiteral("in1.pdf"), QStringLiteral("/fonts dir"), 9, 16,
-                              QStringLiteral("page3-"))
-        << safe + "\"-sFONTPATH=/fonts dir\" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=bmp16m -r384 "
-                  "-dFirstPage=9 -dLastPage=16 -sOutputFile=page3-%03d.bmp in1.pdf";
+                              QStringLiteral("page3-"), 96)
+        << safe + "\"-sFONTPATH=/fonts dir\" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 "
+                  "-r384 -dDownScaleFactor=2 -dFirstPage=9 -dLastPage=16 -sOutputFile=page3-%03d.tif in1.pdf";
+    QTest::newRow("PDF batch for a width")
+        << PdfRenderArguments(QStringLiteral("in1.pdf"), QStringLiteral("/f"), 1, 1, QStringLiteral("page2-"),
+                              24)
+        << safe + "-sFONTPATH=/f -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 "
+                  "-r96 -dDownScaleFactor=2 -dFirstPage=1 -dLastPage=1 -sOutputFile=page2-%03d.tif in1.pdf";
     QTest::newRow("drawing size") << SvgMeasureArguments(QStringLiteral("in1.svg"))
                                   << "-background none in1.svg[0] -format \"%w %x %U\\n\" info:";
     QTest::newRow("resource limits") << ResourceListArguments() << "-list resource";
@@ -282,7 +378,7 @@ void TestArguments::pictureArguments_data()
     QTest::newRow("transparency over white in jpg") << "PNG" << "jpeg" << -1 << false << "" << true
         << "in1.png[0] -auto-orient -background white -alpha remove out2.jpeg";
     QTest::newRow("a drawing over white in JPG") << "SVG" << "JPG" << -1 << false << "" << true
-        << "-background none in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB -compress none BMP3:-";
+        << "-background none in1.png[0] -auto-orient -background white -alpha remove -strip -type TrueColor -colorspace sRGB PPM:-";
     QTest::newRow("GIF keeps its transparency") << "PNG" << "GIF" << -1 << false << "" << true
         << "in1.png -auto-orient out2.gif";
     // clang-format on

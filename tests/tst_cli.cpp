@@ -387,7 +387,13 @@ class TestCli : public QObject
         const Run human =
             run(common + QStringList{"--out", dir.path() + "/h", src, "missing.png"}, dir.path());
         COMPARE_EXIT(human, 1);
-        const QStringList lines = human.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QStringList lines = human.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        // Each page of the document as it was written, before its row's line.
+        const QString pdf = src + QStringLiteral("/doc.pdf");
+        for (int page = 1; page <= 2; ++page)
+            QVERIFY2(lines.removeOne(pdf + QStringLiteral(": page %1 of 2 -> ").arg(page) + dir.path() +
+                                     QStringLiteral("/h/doc-00%1.gif").arg(page)),
+                     qPrintable(human.out));
         QCOMPARE(lines.size(), 6); // five sources and the summary
         QVERIFY2(lines.contains(src + "/" + shownStem + ".png -> " + dir.path() + "/h/" + shownStem + ".gif"),
                  qPrintable(human.out));

@@ -1,7 +1,10 @@
 // The pages of a PDF converted by every worker of a job: two workers give
 // the names, row results and pixels of one worker, also when both workers
 // hold a PDF row and when a page fails; a cancel in the middle leaves no
-// tool and no partial output.
+// tool and no partial output. Pages are reported as they are written.
+// Pages rendered at four times their resolution and reduced by the
+// interpreter stay close to a full bitmap reduced by the image tool, and
+// come out at its size, or at exactly the chosen width.
 
 #include "job.h"
 #include "testutil.h"
@@ -14,6 +17,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <cmath>
 
 #include <unistd.h>
 
@@ -50,6 +56,114 @@ bool writePdf(const QString &path, int pages, const QList<int> &huge = {})
     const bool made = testutil::psToPdf(ps, path);
     QFile::remove(ps);
     return made;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Runs a vendor tool ("magick" or "gs") in folder; true when it ends cleanly.
+bool runTool(const QString &folder, const QString &tool, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setWorkingDirectory(folder);
+    process.start(testutil::vendorTool(tool), arguments);
+    if (!process.waitForFinished(300000) || process.exitCode() != 0) {
+        qWarning("%s: %s", qPrintable(tool), process.readAll().constData());
+        return false;
+    }
+    return true;
+}
+
+// Three pages of body text in three faces and sizes, with headings; pageSize
+// in points ("612 792").
+QByteArray textProgram(const QByteArray &pageSize)
+{
+    return "%!PS\n<< /PageSize [" + pageSize +
+           "] >> setpagedevice\n"
+           "/body (Pack my box with five dozen liquor jugs; the quick brown fox jumps over it.) def\n"
+           "1 1 3 { /n exch def\n"
+           "/Helvetica-Bold findfont 22 scalefont setfont 54 730 moveto (Section ) show n 2 string cvs show\n"
+           "/Times-Roman findfont 9 n add scalefont setfont\n"
+           "0 1 30 { /i exch def 54 700 i 14 mul sub moveto body show } for\n"
+           "/Courier findfont 8 scalefont setfont\n"
+           "0 1 8 { /i exch def 54 250 i 11 mul sub moveto (int page = ) show i n mul 5 string cvs show } "
+           "for\n"
+           "showpage } for\n";
+}
+
+// Two pages of drawings: hairlines at angles, a fine grid, curves and
+// filled shapes in colour.
+QByteArray vectorProgram()
+{
+    return "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
+           "1 1 2 { /n exch def\n"
+           "0.2 setlinewidth 0 0 0.5 setrgbcolor\n"
+           "0 12 600 { /x exch def x 400 moveto x 0.3 n mul mul 60 add 780 lineto stroke } for\n"
+           "0.5 0.5 0.5 setrgbcolor 0.1 setlinewidth\n"
+           "60 10 300 { /y exch def 40 y moveto 300 y lineto stroke } for\n"
+           "1 0 0 setrgbcolor 1.5 setlinewidth 320 60 moveto 380 380 500 0 560 300 curveto stroke\n"
+           "0 0.6 0.2 setrgbcolor 430 200 60 n mul 0 300 arc fill\n"
+           "0.9 0.7 0 setrgbcolor 100 330 moveto 200 390 lineto 150 300 lineto closepath fill\n"
+           "showpage } for\n";
+}
+
+// A scanned page: A4 (not a multiple of four pixels at 384 dpi) covered by
+// a photo-like picture of 620x877 samples, smooth gradients with noise.
+QByteArray scanProgram()
+{
+    return "%!PS\n<< /PageSize [595 842] >> setpagedevice\n"
+           "/min { 2 copy gt { exch } if pop } bind def /row 1860 string def /y 0 def\n"
+           "595 842 scale 620 877 8 [620 0 0 -877 0 877] { 0 1 619 { /x exch def\n"
+           "  row x 3 mul x 255 mul 620 idiv rand 31 and add 255 min put\n"
+           "  row x 3 mul 1 add y 255 mul 877 idiv rand 31 and add 255 min put\n"
+           "  row x 3 mul 2 add x y add 4 idiv 255 and put } for /y y 1 add def row }\n"
+           "false 3 colorimage showpage\n";
+}
+
+// The peak signal-to-noise ratio of b against a, in dB (99 when equal).
+double psnr(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            const int dr = qRed(p[col]) - qRed(q[col]);
+            const int dg = qGreen(p[col]) - qGreen(q[col]);
+            const int db = qBlue(p[col]) - qBlue(q[col]);
+            sum += dr * dr + dg * dg + db * db;
+        }
+    }
+    const double mse = sum / (3.0 * x.width() * x.height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The pages as every page was once made: rendered whole at 384 dpi, then
+// reduced to a quarter by the image tool; "ref-001.png", ... in folder.
+bool referencePages(const QString &folder, const QString &pdf, int pages)
+{
+    if (!runTool(folder, QStringLiteral("gs"),
+                 {QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                  QStringLiteral("-dQUIET"), QStringLiteral("-dTextAlphaBits=4"),
+                  QStringLiteral("-dGraphicsAlphaBits=4"), QStringLiteral("-sDEVICE=bmp16m"),
+                  QStringLiteral("-r384"), QStringLiteral("-sOutputFile=full-%03d.bmp"), pdf}))
+        return false;
+    for (int page = 1; page <= pages; ++page) {
+        const QString number = QStringLiteral("%1").arg(page, 3, 10, QLatin1Char('0'));
+        if (!runTool(folder, QStringLiteral("magick"),
+                     {QStringLiteral("full-") + number + QStringLiteral(".bmp[0]"),
+                      QStringLiteral("-auto-orient"), QStringLiteral("-resize"), QStringLiteral("25%"),
+                      QStringLiteral("ref-") + number + QStringLiteral(".png")}))
+            return false;
+        QFile::remove(folder + QStringLiteral("/full-") + number + QStringLiteral(".bmp"));
+    }
+    return true;
 }
 
 struct JobRun {
@@ -91,6 +205,11 @@ class TestPdfPages : public QObject
     void sameAsOneWorker();
     void cancelInTheMiddle();
     void pdfTakesNoNameOfItsOwn();
+    void pagesReportedAsWritten();
+    void closeToFullBitmap_data();
+    void closeToFullBitmap();
+    void exactWidth_data();
+    void exactWidth();
 
   private:
     QTemporaryDir m_work;
@@ -239,6 +358,130 @@ void TestPdfPages::pdfTakesNoNameOfItsOwn()
                  QStringList({"three-001.jpg", "three-002.jpg", "three-003.jpg", "three.jpg"}));
     }
     QFile::remove(picture);
+}
+
+// Every page is reported once, as it is written, before its row finishes:
+// its number, the pages written so far and the file it was written to.
+void TestPdfPages::pagesReportedAsWritten()
+{
+    QTemporaryDir out;
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("JPG");
+    options.SavePath = out.path() + QLatin1Char('/');
+    TConversionJob job({TJobItem{m_pdf12, QStringLiteral("PDF"), QString()}}, options, 2);
+    QList<int> pages;
+    QList<int> written;
+    bool rowFinished = false;
+    bool finished = false;
+    QObject::connect(&job, &TConversionJob::PageWritten,
+                     [&](int index, int page, int count, int total, const QString &output) {
+                         QCOMPARE(index, 0);
+                         QCOMPARE(total, 12);
+                         QVERIFY(!rowFinished);
+                         QVERIFY2(QFileInfo(output).size() > 0, qPrintable(output));
+                         QCOMPARE(QFileInfo(output).fileName(),
+                                  QStringLiteral("twelve-%1.jpg").arg(page, 3, 10, QLatin1Char('0')));
+                         pages << page;
+                         written << count;
+                     });
+    QObject::connect(&job, &TConversionJob::RowFinished, [&] { rowFinished = true; });
+    QObject::connect(&job, &TConversionJob::Finished, [&] { finished = true; });
+    job.Start();
+    QVERIFY(QTest::qWaitFor([&] { return finished; }, 300000));
+    std::sort(pages.begin(), pages.end());
+    QList<int> all;
+    for (int page = 1; page <= 12; ++page)
+        all << page;
+    QCOMPARE(pages, all);
+    QCOMPARE(written, all);
+}
+
+void TestPdfPages::closeToFullBitmap_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<double>("least"); // dB
+    QTest::newRow("text, Letter") << "text 612 792" << 3 << 40.0;
+    // Sides of an odd number of 384-dpi pixels: 3175 wide; 3173 by 4491.
+    QTest::newRow("text, A4") << "text 595.276 841.89" << 3 << 40.0;
+    QTest::newRow("text, both sides odd") << "text 595 842" << 3 << 40.0;
+    QTest::newRow("vector drawings") << "vector" << 2 << 40.0;
+    QTest::newRow("scanned photo, both sides odd") << "scan" << 1 << 40.0;
+}
+
+// Each page as the image tool's quarter of the 384-dpi bitmap: the same size
+// and at least the least dB (33 for any page); the least and the median are
+// printed.
+void TestPdfPages::closeToFullBitmap()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, pages);
+    QFETCH(double, least);
+    QTemporaryDir work;
+    const QString pdf = work.filePath(QStringLiteral("page.pdf"));
+    const QString ps = work.filePath(QStringLiteral("page.ps"));
+    QVERIFY(writeFile(ps, kind.startsWith(QLatin1String("text ")) ? textProgram(kind.mid(5).toLatin1())
+                          : kind == QLatin1String("vector")       ? vectorProgram()
+                                                                  : scanProgram()));
+    QVERIFY(testutil::psToPdf(ps, pdf));
+    QVERIFY(referencePages(work.path(), pdf, pages));
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("PNG");
+    // Kept metadata: a grey page is written as a grey PNG, which takes no
+    // RGB colour profile.
+    options.KeepMetadata = true;
+    options.SavePath = work.filePath(QStringLiteral("out/"));
+    QVERIFY(QDir().mkpath(options.SavePath));
+    const ConversionResult result = ConvertPdf(options, pdf);
+    QVERIFY2(result.Success, qPrintable(result.Reason));
+    QCOMPARE(result.Outputs.size(), pages);
+    QList<double> ratios;
+    for (int page = 1; page <= pages; ++page) {
+        const QImage reference(
+            work.filePath(QStringLiteral("ref-%1.png").arg(page, 3, 10, QLatin1Char('0'))));
+        const QImage made(result.Outputs.at(page - 1));
+        QVERIFY(!reference.isNull());
+        QCOMPARE(made.size(), reference.size());
+        ratios << psnr(reference, made);
+        QVERIFY2(ratios.last() >= least,
+                 qPrintable(QStringLiteral("page %1: %2 dB").arg(page).arg(ratios.last())));
+    }
+    std::sort(ratios.begin(), ratios.end());
+    qInfo("%s: %d pages, least %.1f dB, median %.1f dB", qPrintable(kind), pages, ratios.first(),
+          ratios.at(ratios.size() / 2));
+}
+
+void TestPdfPages::exactWidth_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("width");
+    QTest::newRow("PNG, smaller than the page") << "PNG" << 300;
+    QTest::newRow("JPG, smaller than the page") << "JPG" << 517;
+    QTest::newRow("PNG, larger than the page") << "PNG" << 1700;
+    QTest::newRow("JPG, larger than the page") << "JPG" << 2001;
+}
+
+// With a width every page comes out exactly that wide.
+void TestPdfPages::exactWidth()
+{
+    QFETCH(QString, format);
+    QFETCH(int, width);
+    QTemporaryDir out;
+    ConversionOptions options;
+    options.SaveFormat = format;
+    options.UseWidth = true;
+    options.Width = width;
+    options.SavePath = out.path() + QLatin1Char('/');
+    const ConversionResult result = ConvertPdf(options, m_pdf3);
+    QVERIFY2(result.Success, qPrintable(result.Reason));
+    QCOMPARE(result.Outputs.size(), 3);
+    for (const QString &output : result.Outputs) {
+        const QImage image(output);
+        QCOMPARE(image.width(), width);
+        // Letter's sides keep their ratio, to the pixel.
+        QVERIFY2(qAbs(image.height() - width * 792.0 / 612) <= 1,
+                 qPrintable(QString::number(image.height())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPdfPages)

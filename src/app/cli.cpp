@@ -156,6 +156,16 @@ class TReporter
                  QStringLiteral(" (") + escaped(reason) + QLatin1Char(')'));
     }
 
+    // A page of a document of several pages, as it is written (human lines
+    // only: the JSON lines stay one per source).
+    void Page(int row, int page, int pages, const QString &output)
+    {
+        if (FJson || row < 0 || pages < 2)
+            return;
+        line(escaped(FList.fileInfo(row).FileName) + QStringLiteral(": page %1 of %2 -> ").arg(page).arg(pages) +
+             escaped(output));
+    }
+
     void Progress(int finished, int total, qint64 elapsedMs)
     {
         if (!FProgress)
@@ -247,6 +257,12 @@ void runSession(QCoreApplication &app, TConversionSession &session, TReporter &r
     QObject::connect(&session, &TConversionSession::Progress, &app, [&](int finished, int total) {
         reporter.Progress(finished, total, session.ElapsedMs());
     });
+    // Each page of a document as it is written, so that an interrupted run
+    // tells which pages are finished.
+    QObject::connect(&session, &TConversionSession::PageWritten, &app,
+                     [&reporter](int row, int page, int, int pages, const QString &output) {
+                         reporter.Page(row, page, pages, output);
+                     });
     QObject::connect(&session, &TConversionSession::Finished, &app, [&app] { app.quit(); });
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &app, [&session] {

@@ -26,6 +26,10 @@ struct TRunContext {
     std::function<void(std::shared_ptr<TTaskGroup>)> ShareWork;
     // Sees every tool run (ToolRequest::Observer); empty: nobody watches.
     std::function<void(const QString &programPath, const QString &parameters)> ToolObserver;
+    // Told of each page of a document as it is written: its number (from 1),
+    // the pages written so far, the page count and the output file. Called
+    // on whichever thread converted the page. Null: nobody listens.
+    std::function<void(int page, int written, int pages, const QString &output)> PageDone;
 };
 
 // The outcome of one conversion.

@@ -58,6 +58,9 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     case ColumnType:
         return row.info->Format;
     case ColumnStatus:
+        // A document being converted shows its pages written so far ("3/40").
+        if (row.state == TRowState::Converting && !row.reason.isEmpty())
+            return StateText(row.state) + QLatin1Char(' ') + row.reason;
         return StateText(row.state);
     default:
         return {};

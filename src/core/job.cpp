@@ -16,6 +16,7 @@
 #include <vector>
 
 struct TConversionJob::Private {
+    TConversionJob *job = nullptr;
     QList<TJobItem> items;
     ConversionOptions options;
     TRunContext run;
@@ -102,8 +103,12 @@ ConversionOptions TConversionJob::Private::startItem(int index)
 
 ConversionResult TConversionJob::Private::convert(int index, const ConversionOptions &itemOptions) const
 {
+    TRunContext itemRun = run;
+    itemRun.PageDone = [job = job, index](int page, int written, int pages, const QString &output) {
+        emit job->PageWritten(index, page, written, pages, output);
+    };
     try {
-        return ConvertFile(itemOptions, items.at(index).FileName, items.at(index).Type, run);
+        return ConvertFile(itemOptions, items.at(index).FileName, items.at(index).Type, itemRun);
     } catch (...) {
         ConversionResult result;
         result.Reason = QStringLiteral("unexpected error");
@@ -115,6 +120,7 @@ TConversionJob::TConversionJob(QList<TJobItem> items, ConversionOptions options,
     : QObject(parent), d(new Private)
 {
     qRegisterMetaType<ConversionResult>();
+    d->job = this;
     d->items = std::move(items);
     d->options = std::move(options);
     d->run.Cancel = &d->cancel;

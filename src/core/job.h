@@ -39,6 +39,9 @@ public:
 signals:
     void RowStarted(int index);
     void RowFinished(int index, const ConversionResult &result);
+    // A page of item index (a document) was written to output: pages written
+    // so far of pages. Between the item's RowStarted and RowFinished.
+    void PageWritten(int index, int page, int written, int pages, const QString &output);
     void Progress(int finished, int total);
     // After the last RowFinished; cancelled when Cancel() left items unfinished.
     void Finished(bool cancelled);

@@ -249,6 +249,14 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
         emit RowStarted(row);
     });
     connect(FJob, &TConversionJob::RowFinished, this, &TConversionSession::jobRowFinished);
+    connect(FJob, &TConversionJob::PageWritten, this,
+            [this](int index, int page, int written, int pages, const QString &output) {
+                const int row = FRows.value(index, -1);
+                if (row >= 0 && FList.state(row) == TRowState::Converting)
+                    FList.setState(row, TRowState::Converting,
+                                   QStringLiteral("%1/%2").arg(written).arg(pages));
+                emit PageWritten(row, page, written, pages, output);
+            });
     connect(FJob, &TConversionJob::Progress, this, &TConversionSession::Progress);
     connect(FJob, &TConversionJob::Finished, this, &TConversionSession::jobFinished);
     emit Started(int(converted.size()));
@@ -344,7 +352,7 @@ void TConversionSession::jobFinished(bool cancelled)
 {
     // Rows the job did not finish can be converted another time.
     for (int row : std::as_const(FRows)) {
-        if (FList.state(row) == TRowState::Converting)
+        if (row >= 0 && FList.state(row) == TRowState::Converting)
             FList.setState(row, TRowState::Ready);
     }
     FCounts.Cancelled = FCounts.Total - FCounts.Converted - FCounts.Failed;

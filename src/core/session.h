@@ -121,6 +121,9 @@ class TConversionSession : public QObject
     void RowStarted(int row);
     // A row's end; a failed row's reason in plain words is list.reason(row).
     void RowFinished(int row, const ConversionResult &result);
+    // A page of a document row was written to output (pages written so far
+    // of pages); the row's status shows "written/pages" meanwhile.
+    void PageWritten(int row, int page, int written, int pages, const QString &output);
     void Progress(int finished, int total);
     // After the last row; the counts are final, the session idle again.
     void Finished(bool cancelled);

@@ -31,6 +31,24 @@ QStringList coloursAndAlpha(const ConversionOptions &options, const TImageFacts 
     return arguments;
 }
 
+QString sizeText(const QSize &size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+QStringList pageFit(const TPageFit &fit)
+{
+    QStringList arguments;
+    if (fit.Canvas.isValid())
+        arguments << QStringLiteral("-background") << QStringLiteral("white") << QStringLiteral("-gravity")
+                  << QStringLiteral("NorthWest") << QStringLiteral("-extent") << sizeText(fit.Canvas);
+    arguments << QStringLiteral("-resize") << sizeText(fit.Resize) + QLatin1Char('!');
+    if (fit.Keep != fit.Resize)
+        arguments << QStringLiteral("-crop") << sizeText(fit.Keep) + QStringLiteral("+0+0")
+                  << QStringLiteral("+repage");
+    return arguments;
+}
+
 // The input, the turn and the resize: what both routes start with.
 QStringList readAndResize(const ConversionOptions &options, const TImageFacts &facts, bool jpegRoute)
 {
@@ -49,11 +67,18 @@ QStringList readAndResize(const ConversionOptions &options, const TImageFacts &f
         arguments << QStringLiteral("-density") << QString::number(facts.SvgDensity, 'f', 0);
     const int frame = facts.Frame < 0 ? 0 : facts.Frame;
     arguments << (allFrames ? facts.InputName : facts.InputName + QStringLiteral("[%1]").arg(frame));
+    // The interpreter tags its pages with its own sRGB profile; the page is
+    // plain pixels, as a bitmap without one (and a grey PNG takes no RGB
+    // profile).
+    if (facts.DropProfiles)
+        arguments << QStringLiteral("+profile") << QStringLiteral("*");
     arguments << QStringLiteral("-auto-orient");
     if (options.UseWidth)
         arguments << QStringLiteral("-resize") << QString::number(options.Width) + QLatin1Char('x');
     else if (facts.ScalePercent > 0)
         arguments << QStringLiteral("-resize") << QString::number(facts.ScalePercent) + QLatin1Char('%');
+    else if (facts.PageFit.Resize.isValid())
+        arguments << pageFit(facts.PageFit);
     arguments << coloursAndAlpha(options, facts, jpegRoute);
     if (!options.KeepMetadata && !jpegRoute)
         arguments << QStringLiteral("-strip");
@@ -128,6 +153,34 @@ bool TypeHoldsFrames(const QString &typeText)
     return typeText == QLatin1String("GIF") || typeText == QLatin1String("WEBP");
 }
 
+QByteArray JfifDensity(const QString &printed)
+{
+    const QStringList parts = FirstLine(printed).split(QLatin1Char(' '));
+    const double x = parts.value(0).toDouble();
+    const double y = parts.value(1).toDouble();
+    const QString unit = parts.value(2);
+    double perMetre = 0;
+    if (unit == QLatin1String("PixelsPerInch"))
+        perMetre = 100.0 / 2.54;
+    else if (unit == QLatin1String("PixelsPerCentimeter"))
+        perMetre = 100.0;
+    // Whole pixels per metre as the bitmap stores them (cut, not rounded).
+    const double xPerMetre = std::floor(x * perMetre);
+    const double yPerMetre = std::floor(y * perMetre);
+    if (!(xPerMetre >= 1 && yPerMetre >= 1 && xPerMetre < 4294967296.0 && yPerMetre < 4294967296.0))
+        return QByteArray();
+    const auto density = [](double ppm) { return quint16(quint32(ppm) / 100); };
+    const quint16 xd = density(xPerMetre);
+    const quint16 yd = density(yPerMetre);
+    QByteArray fields(5, '\0');
+    fields[0] = 2;
+    fields[1] = char(xd >> 8);
+    fields[2] = char(xd & 0xff);
+    fields[3] = char(yd >> 8);
+    fields[4] = char(yd & 0xff);
+    return fields;
+}
+
 QStringList SvgMeasureArguments(const QString &inputName)
 {
     return {QStringLiteral("-background"), QStringLiteral("none"),        inputName + QStringLiteral("[0]"),
@@ -159,18 +212,24 @@ TImageArguments ImageArguments(const ConversionOptions &options, const TImageFac
         lists.ImageTool << facts.OutputName;
         return lists;
     }
-    // An uncompressed 24-bit bitmap in sRGB (pixels with a colour profile
-    // converted first) for the encoder. "-type TrueColor" keeps it at 24
-    // bits: for an image of few colours the tool would otherwise write a 1-
-    // or 4-bit bitmap the encoder cannot read. It carries nothing but pixels:
-    // the tool would append the profile after them, which the encoder never
-    // reads (and, through the pipe, would then write to a reader that has
-    // gone).
+    // An uncompressed RGB bitmap in sRGB (pixels with a colour profile
+    // converted first) for the encoder: a PPM, stored top-down, so the
+    // encoder compresses rows as they arrive instead of holding the whole
+    // picture as it must for a bottom-up BMP. The JPEG bytes are those a BMP
+    // gives: the encoder reduces a 16-bit PPM to 8 bits as the tool reduces
+    // a BMP (so no "-depth 8", which rounds differently). "-type TrueColor"
+    // keeps a picture of few colours or a grey one in RGB. It carries nothing
+    // but pixels.
     if (!facts.Profile.isEmpty())
         lists.ImageTool << QStringLiteral("-profile") << facts.Profile;
     lists.ImageTool << QStringLiteral("-strip") << QStringLiteral("-type") << QStringLiteral("TrueColor")
-                    << QStringLiteral("-colorspace") << QStringLiteral("sRGB") << QStringLiteral("-compress")
-                    << QStringLiteral("none") << QStringLiteral("BMP3:-");
+                    << QStringLiteral("-colorspace") << QStringLiteral("sRGB");
+    // A PPM holds no density, which a BMP passed to the encoder: it is
+    // written beside, for the JPEG's header.
+    if (!facts.DensityName.isEmpty())
+        lists.ImageTool << QStringLiteral("-format") << QStringLiteral("%x %y %U") << QStringLiteral("-write")
+                        << QStringLiteral("info:") + facts.DensityName;
+    lists.ImageTool << QStringLiteral("PPM:-");
     lists.Encoder = {QStringLiteral("-quality"), QString::number(options.Quality), QStringLiteral("-outfile"),
                      facts.OutputName};
     return lists;
@@ -197,17 +256,18 @@ QStringList PdfInfoArguments(const QString &entry)
 }
 
 QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder, int first, int last,
-                               const QString &stem)
+                               const QString &stem, int dpi)
 {
     return InterpreterSafeArguments(entry) +
            QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder,
                        QStringLiteral("-dTextAlphaBits=4"),
                        QStringLiteral("-dGraphicsAlphaBits=4"),
-                       QStringLiteral("-sDEVICE=bmp16m"),
-                       QStringLiteral("-r%1").arg(PdfDpi),
+                       QStringLiteral("-sDEVICE=tiffscaled24"),
+                       QStringLiteral("-r%1").arg(dpi * PdfRenderScale),
+                       QStringLiteral("-dDownScaleFactor=%1").arg(PdfDownScale),
                        QStringLiteral("-dFirstPage=%1").arg(first),
                        QStringLiteral("-dLastPage=%1").arg(last),
-                       QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.bmp"),
+                       QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.tif"),
                        entry};
 }
 

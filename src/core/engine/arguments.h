@@ -2,6 +2,8 @@
 
 #include "settings.h"
 
+#include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -10,15 +12,27 @@
 // at and no tool runs here. Tools see only the plain scratch names given.
 namespace Engine
 {
+// The last resize of a rendered page: padded with white at the right and
+// bottom to Canvas (when valid), resized to exactly Resize, and the top-left
+// Keep kept.
+struct TPageFit {
+    QSize Canvas;
+    QSize Resize;
+    QSize Keep;
+};
+
 // What an image tool conversion needs besides the user's choices.
 struct TImageFacts {
     QString InputType;     // the source's type text ("PNG", "SVG", ...)
     QString InputName;     // the input's plain name in the scratch folder
     QString OutputName;    // the plain name the last tool writes
     int ScalePercent = 0;  // a resize used only when UseWidth is off; 0: none
+    TPageFit PageFit;      // a rendered page's exact resize, used only when neither of those is
+    bool DropProfiles = false; // the input's colour profile is not the picture's (a rendered page)
     int ToolThreads = 0;   // threads the image tool may use; 0: its own choice
     double SvgDensity = 0; // the density a drawing is read at (SvgDensity()); 0: none
     QString Profile;       // the sRGB profile the pixels are converted into; empty: none
+    QString DensityName;   // JPEG route: the plain name the picture's density is written to; empty: none
     bool Cmyk = false;     // the pixels are CMYK: turned into sRGB on the direct route too
     bool Pages = false;    // several pictures are pages (a TIFF), not an animation's frames
     int Frame = -1;        // the one page to read; -1: all the output holds, else the first
@@ -66,6 +80,13 @@ bool TypeHoldsPages(const QString &typeText);
 // Whether an input of this type can be an animation (GIF, WEBP).
 bool TypeHoldsFrames(const QString &typeText);
 
+// The JFIF density fields (unit, X and Y density, 5 bytes) that the JPEG
+// encoder writes for a bitmap file holding the density the image tool
+// printed ("%x %y %U"): the pixels per metre of the bitmap, in hundreds,
+// per centimetre. Empty when the picture has no density (the encoder's
+// default then stands).
+QByteArray JfifDensity(const QString &printed);
+
 // The run that reads a drawing's own size and density ("%w %x %U").
 QStringList SvgMeasureArguments(const QString &inputName);
 
@@ -85,10 +106,11 @@ QStringList AiRenderArguments(const QString &entry, const QString &rendered);
 // Prints the page count and sizes of the PDF entry.
 QStringList PdfInfoArguments(const QString &entry);
 
-// Renders pages first to last of the PDF entry to bitmaps named
-// stem + "001.bmp", stem + "002.bmp", ...
+// Renders pages first to last of the PDF entry at PdfRenderScale times dpi
+// and reduces them by PdfDownScale in the renderer, to uncompressed TIFF
+// files named stem + "001.tif", stem + "002.tif", ...
 QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder, int first, int last,
-                               const QString &stem);
+                               const QString &stem, int dpi);
 
 // Prints the image tool's resource limits.
 QStringList ResourceListArguments();

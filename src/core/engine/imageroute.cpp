@@ -113,12 +113,34 @@ bool runDirect(TCall &call, const TImageFacts &facts, const QString &nameSource,
     return call.Place(facts.OutputName, nameSource, format);
 }
 
-bool runJpeg(TCall &call, const TImageFacts &facts, const QString &nameSource, int timeoutMs)
+// Gives the JPEG's JFIF header the density the image tool wrote to
+// densityName (the encoder gets none through a PPM).
+bool setDensity(TCall &call, const QString &jpeg, const QString &densityName)
 {
+    QFile printed(call.Scratch() + densityName);
+    const QByteArray fields =
+        JfifDensity(printed.open(QIODevice::ReadOnly) ? QString::fromUtf8(printed.read(256)) : QString());
+    if (fields.isEmpty())
+        return true;
+    QFile file(call.Scratch() + jpeg);
+    if (!file.open(QIODevice::ReadWrite))
+        return call.Fail(QStringLiteral("JPEG encoder: output unreadable"));
+    // SOI, APP0 of 16 bytes, "JFIF\0", version; then unit and densities.
+    const QByteArray head = file.read(13);
+    if (head.size() == 13 && head.startsWith(QByteArrayView("\xff\xd8\xff\xe0\x00\x10JFIF\0", 11)) &&
+        file.seek(13))
+        file.write(fields);
+    return true;
+}
+
+bool runJpeg(TCall &call, TImageFacts facts, const QString &nameSource, int timeoutMs)
+{
+    facts.DensityName = call.FreshName(QStringLiteral("density"), QStringLiteral("txt"));
     const TImageArguments lists = ImageArguments(call.Options(), facts);
     if (!call.RunPipe(ExternalTool::ImageTool, lists.ImageTool, ExternalTool::JpegEncoder, lists.Encoder,
                       timeoutMs) ||
-        !wroteOutput(call, facts.OutputName, QStringLiteral("JPEG encoder")))
+        !wroteOutput(call, facts.OutputName, QStringLiteral("JPEG encoder")) ||
+        !setDensity(call, facts.OutputName, facts.DensityName))
         return false;
     QString reason;
     if (call.Options().KeepMetadata &&
@@ -219,6 +241,24 @@ bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputNa
     if (imageType != QLatin1String("BMP") && !inspect(call, inputName, timeoutMs, picture))
         return false;
     return runPictures(call, facts, nameSource, timeoutMs, picture);
+}
+
+bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
+                 const TPageFit &fit)
+{
+    const ConversionOptions &options = call.Options();
+    const QString problem = OptionsProblem(options, options.UseWidth ? ImageToolLimits().Width : 0);
+    if (!problem.isEmpty())
+        return call.Fail(problem);
+    // A rendered page is one plain sRGB picture: nothing to inspect.
+    TImageFacts facts;
+    facts.InputType = QStringLiteral("TIFF");
+    facts.InputName = inputName;
+    facts.PageFit = fit;
+    facts.Frame = 0;
+    facts.DropProfiles = true;
+    facts.ToolThreads = call.Context().ToolThreads;
+    return runRoute(call, facts, nameSource, call.TimeoutMs(inputBytes));
 }
 
 int CountPages(const QString &sourcePath, const QString &imageType, const TRunContext &run)

@@ -28,13 +28,65 @@ QList<QSizeF> PdfPageSizes(const QString &summary)
     return sizes;
 }
 
-TPdfPage PagePixels(const QSizeF &points)
+TPdfPage PagePixels(const QSizeF &points, int dpi)
 {
     TPdfPage page;
-    page.Width = qint64(std::ceil(points.width() * PdfDpi / 72.0));
-    page.Height = qint64(std::ceil(points.height() * PdfDpi / 72.0));
+    page.Width = qint64(std::ceil(points.width() * dpi / 72.0));
+    page.Height = qint64(std::ceil(points.height() * dpi / 72.0));
     page.Bytes = ((page.Width * 3 + 3) / 4 * 4) * page.Height + 54;
     return page;
+}
+
+int PageOutputDpi(const QSizeF &points, int width, TPixelLimits limits)
+{
+    if (width <= 0 || points.width() <= 0 || points.height() <= 0)
+        return PdfPageDpi;
+    const double wanted = std::ceil(width * 72.0 / points.width());
+    const double most =
+        std::floor(std::min(limits.Width * 72.0 / points.width(), limits.Height * 72.0 / points.height()) /
+                   PdfReadScale);
+    return int(std::clamp(std::min(wanted, most), 1.0, 100000.0));
+}
+
+namespace
+{
+// One side of TPageFit: full is the side of the PdfDpi bitmap.
+void fitSide(qint64 full, int &canvas, int &resize, int &keep)
+{
+    keep = int(std::floor(full / 4.0 + 0.5));
+    // An even side halves exactly; an odd one lost its last pixel in the
+    // renderer and is padded to full half-pixels so that the resize's scale
+    // is keep / (full / 4) as before.
+    canvas = int(full % 2 == 0 ? full / 2 : full);
+    resize = full % 2 == 0 ? keep : 2 * keep;
+}
+} // namespace
+
+TPageFit PageFitAt96(const QSize &rendered, const QSizeF &points)
+{
+    const auto full = [](double side) { return qint64(std::floor(side * PdfDpi / 72.0 + 0.5)); };
+    qint64 width = full(points.width());
+    qint64 height = full(points.height());
+    const auto reduced = [](qint64 side) { return int(side / PdfDownScale); };
+    if (rendered == QSize(reduced(height), reduced(width)) && rendered != QSize(reduced(width), reduced(height)))
+        std::swap(width, height);
+    TPageFit fit;
+    if (rendered.isEmpty())
+        return fit;
+    if (rendered != QSize(reduced(width), reduced(height))) {
+        // A size the document's boxes do not explain: halved as it is.
+        fit.Resize = QSize(std::max(1, (rendered.width() + 1) / 2), std::max(1, (rendered.height() + 1) / 2));
+        fit.Keep = fit.Resize;
+        return fit;
+    }
+    int canvasWidth, canvasHeight, resizeWidth, resizeHeight, keepWidth, keepHeight;
+    fitSide(width, canvasWidth, resizeWidth, keepWidth);
+    fitSide(height, canvasHeight, resizeHeight, keepHeight);
+    if (QSize(canvasWidth, canvasHeight) != rendered)
+        fit.Canvas = QSize(canvasWidth, canvasHeight);
+    fit.Resize = QSize(resizeWidth, resizeHeight);
+    fit.Keep = QSize(keepWidth, keepHeight);
+    return fit;
 }
 
 QString PageNumber(int page)
@@ -42,9 +94,15 @@ QString PageNumber(int page)
     return QStringLiteral("%1").arg(page, 3, 10, QLatin1Char('0'));
 }
 
-TPdfPlanner::TPdfPlanner(QList<QSizeF> sizes, TPixelLimits limits, std::function<qint64()> freeBytes)
-    : FSizes(std::move(sizes)), FLimits(limits), FFreeBytes(std::move(freeBytes))
+TPdfPlanner::TPdfPlanner(QList<QSizeF> sizes, TPixelLimits limits, std::function<qint64()> freeBytes,
+                         int width)
+    : FSizes(std::move(sizes)), FLimits(limits), FFreeBytes(std::move(freeBytes)), FWidth(width)
 {
+}
+
+int TPdfPlanner::dpiOf(int page) const
+{
+    return PageOutputDpi(FSizes[page - 1], FWidth, FLimits);
 }
 
 bool TPdfPlanner::tooLarge(const TPdfPage &page) const
@@ -54,12 +112,13 @@ bool TPdfPlanner::tooLarge(const TPdfPage &page) const
 
 int TPdfPlanner::lastOfBatch(int first, qint64 &bytes) const
 {
+    const int dpi = dpiOf(first);
     int last = first;
     while (last < PageCount() && last - first + 1 < PdfBatchPages) {
-        const TPdfPage next = PagePixels(FSizes[last]);
-        if (tooLarge(next) || bytes + next.Bytes > PdfBatchBytes)
+        const qint64 nextBytes = PagePixels(FSizes[last], dpi * PdfReadScale).Bytes;
+        if (tooLarge(PagePixels(FSizes[last])) || dpiOf(last + 1) != dpi || bytes + nextBytes > PdfBatchBytes)
             break;
-        bytes += next.Bytes;
+        bytes += nextBytes;
         ++last;
     }
     return last;
@@ -81,7 +140,7 @@ bool TPdfPlanner::Next(TPageRange &batch, std::map<int, QString> &failed)
             ++FFirst;
             continue;
         }
-        qint64 bytes = firstPage.Bytes;
+        qint64 bytes = PagePixels(FSizes[FFirst - 1], dpiOf(FFirst) * PdfReadScale).Bytes;
         const int last = lastOfBatch(FFirst, bytes);
         const qint64 available = FFreeBytes ? FFreeBytes() : -1;
         const int first = FFirst;
@@ -91,7 +150,7 @@ bool TPdfPlanner::Next(TPageRange &batch, std::map<int, QString> &failed)
                 failed.emplace(page, QStringLiteral("no space left on device"));
             continue;
         }
-        batch = {first, last};
+        batch = {first, last, dpiOf(first)};
         return true;
     }
     return false;

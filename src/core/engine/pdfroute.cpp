@@ -6,11 +6,13 @@
 #include "routes.h"
 #include "taskgroup.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QStorageInfo>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +23,39 @@ namespace Engine
 {
 namespace
 {
+// The pixel size in a TIFF file's first directory; invalid when unreadable.
+QSize tiffSize(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(8);
+    const bool little = head.startsWith("II");
+    if (head.size() < 8 || (!little && !head.startsWith("MM")))
+        return {};
+    const auto number = [little](const QByteArray &bytes, qsizetype at, int size) {
+        quint32 value = 0;
+        for (int i = 0; i < size; ++i)
+            value = value << 8 | quint8(bytes[at + (little ? size - 1 - i : i)]);
+        return value;
+    };
+    const QByteArray count = file.seek(number(head, 4, 4)) ? file.read(2) : QByteArray();
+    if (count.size() < 2)
+        return {};
+    const QByteArray entries = file.read(qint64(number(count, 0, 2)) * 12);
+    int width = 0;
+    int height = 0;
+    for (qsizetype at = 0; at + 12 <= entries.size(); at += 12) {
+        const quint32 tag = number(entries, at, 2);
+        const int value = int(number(entries, at + 8, number(entries, at + 2, 2) == 3 ? 2 : 4));
+        if (tag == 256)
+            width = value;
+        else if (tag == 257)
+            height = value;
+    }
+    return width > 0 && height > 0 ? QSize(width, height) : QSize();
+}
+
 // A batch of pages rendered by one interpreter run, and the results of its
 // pages' conversions.
 struct TBatch {
@@ -60,6 +95,7 @@ class TPdfRoute
     QString FFonts;
     qint64 FInputBytes = 0;
     int FPageCount = 0;
+    std::atomic<int> FWritten{0}; // pages written so far, on any thread
     std::optional<TPdfPlanner> FPlanner;
     // Failed pages with their reasons, in page order (pages too large are
     // known before earlier pages have been converted).
@@ -92,8 +128,9 @@ bool TPdfRoute::readPages()
         return FCall.Fail(QStringLiteral("PostScript interpreter found no page: ") + FirstLine(summary));
     FFonts = GetSpecialFolder(CSIDL_FONTS);
     const QString scratch = FCall.Scratch();
-    FPlanner.emplace(std::move(sizes), ImageToolLimits(),
-                     [scratch] { return QStorageInfo(scratch).bytesAvailable(); });
+    FPlanner.emplace(
+        std::move(sizes), ImageToolLimits(), [scratch] { return QStorageInfo(scratch).bytesAvailable(); },
+        FCall.Options().UseWidth ? FCall.Options().Width : 0);
     return true;
 }
 
@@ -134,10 +171,10 @@ void TPdfRoute::render(TBatch &batch)
     const QString saved = result().Reason;
     result().Reason.clear();
     const int pages = batch.Pages.Last - batch.Pages.First + 1;
-    batch.Rendered =
-        FCall.Run(ExternalTool::Interpreter,
-                  PdfRenderArguments(FEntry, FFonts, batch.Pages.First, batch.Pages.Last, batch.Stem),
-                  FCall.TimeoutMs(FInputBytes, 10 * pages), false);
+    batch.Rendered = FCall.Run(
+        ExternalTool::Interpreter,
+        PdfRenderArguments(FEntry, FFonts, batch.Pages.First, batch.Pages.Last, batch.Stem, batch.Pages.Dpi),
+        FCall.TimeoutMs(FInputBytes, 10 * pages), false);
     batch.RenderReason = result().Reason;
     result().Reason = saved;
 }
@@ -151,7 +188,7 @@ void TPdfRoute::makeTasks(TBatch &batch)
     batch.Results.assign(size_t(pages.Last - pages.First + 1), ConversionResult());
     std::vector<std::function<void()>> tasks;
     for (int page = pages.First; page <= pages.Last; ++page) {
-        const QString bitmap = batch.Stem + PageNumber(page - pages.First + 1) + QStringLiteral(".bmp");
+        const QString bitmap = batch.Stem + PageNumber(page - pages.First + 1) + QStringLiteral(".tif");
         const qint64 size = QFileInfo(FCall.Scratch() + bitmap).size();
         ConversionResult &pageResult = batch.Results[size_t(page - pages.First)];
         if (size <= 0) {
@@ -162,12 +199,17 @@ void TPdfRoute::makeTasks(TBatch &batch)
         const QString &format = FCall.Options().SaveFormat;
         if (IsPlainWord(format))
             FCall.ReserveName(pageSource(page), format);
-        tasks.push_back([&call = FCall, &pageResult, bitmap, size, source = pageSource(page)] {
-            TCall part(call, pageResult);
-            pageResult.Success = ConvertImage(part, source, bitmap, size, QStringLiteral("BMP"), 25);
+        // Without a width a page comes out at the size the image tool's
+        // quarter of the full bitmap had.
+        const TPageFit fit = PageFitAt96(tiffSize(FCall.Scratch() + bitmap), FPlanner->PageSize(page));
+        tasks.push_back([this, &pageResult, bitmap, size, fit, page] {
+            TCall part(FCall, pageResult);
+            pageResult.Success = ConvertPage(part, pageSource(page), bitmap, size, fit);
             if (!pageResult.Success && pageResult.Reason.isEmpty())
                 pageResult.Reason = QStringLiteral("unexpected error");
-            QFile::remove(call.Scratch() + bitmap);
+            QFile::remove(FCall.Scratch() + bitmap);
+            if (pageResult.Success && FCall.Context().PageDone)
+                FCall.Context().PageDone(page, ++FWritten, FPageCount, pageResult.Outputs.value(0));
         });
     }
     batch.Group = std::make_shared<TTaskGroup>(std::move(tasks));

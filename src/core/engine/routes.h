@@ -1,5 +1,7 @@
 #pragma once
 
+#include "arguments.h"
+
 #include <QString>
 
 struct TRunContext;
@@ -13,7 +15,7 @@ class TCall;
 // inputName (of inputBytes bytes) to the output format, named after
 // nameSource: through the image tool alone, or, for JPG, through the image
 // tool and the JPEG encoder joined by a pipe. imageType is the source's
-// type text; scalePercent a resize used only when UseWidth is off (0: none).
+// type text; scalePercent a resize used only when UseWidth is off (0: none);
 bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
                   const QString &imageType, int scalePercent);
 
@@ -25,6 +27,12 @@ QString PageSource(const QString &nameSource, int page);
 // How many pages the source of type imageType gives (1 for a type without
 // pages, or when they cannot be counted), told by the image tool.
 int CountPages(const QString &sourcePath, const QString &imageType, const TRunContext &run);
+
+// Converts a page the interpreter rendered to inputName (of inputBytes
+// bytes), named after nameSource: its colour profile dropped, and, when no
+// width is chosen, made its 96-dpi size by fit.
+bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
+                 const TPageFit &fit);
 
 // Renders the Illustrator document at sourcePath with the PostScript
 // interpreter and converts the picture.

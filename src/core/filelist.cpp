@@ -45,9 +45,12 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     const Row &row = FRows[size_t(index.row())];
     if (role == Qt::ToolTipRole) {
         // A failure's reason, or a success's word on what was left out.
+        // While a document converts: its state and the pages written so far.
         const QString text = row.state == TRowState::Fail      ? this->reason(index.row())
                              : row.state == TRowState::Success ? row.reason
-                                                               : QString();
+                             : row.state == TRowState::Converting && !row.reason.isEmpty()
+                                 ? StateText(row.state) + QLatin1Char(' ') + row.reason
+                                 : QString();
         return text.isEmpty() ? QVariant() : QVariant(text);
     }
     if (role != Qt::DisplayRole)
@@ -58,9 +61,10 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     case ColumnType:
         return row.info->Format;
     case ColumnStatus:
-        // A document being converted shows its pages written so far ("3/40").
+        // A document being converted shows its pages written so far
+        // ("3/40"), which fits the column in every language.
         if (row.state == TRowState::Converting && !row.reason.isEmpty())
-            return StateText(row.state) + QLatin1Char(' ') + row.reason;
+            return row.reason;
         return StateText(row.state);
     default:
         return {};

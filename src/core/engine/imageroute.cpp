@@ -9,6 +9,7 @@
 #include "svgrefs.h"
 #include "tiffexif.h"
 #include "toollimits.h"
+#include "tools.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,7 +42,7 @@ bool measureDrawing(TCall &call, TImageFacts &facts, int timeoutMs)
     QString printed;
     if (!call.Run(ExternalTool::ImageTool, SvgMeasureArguments(facts.InputName), timeoutMs, false, &printed))
         return false;
-    facts.SvgDensity = SvgDensity(printed, call.Options().Width);
+    facts.SvgDensity = SvgDensity(printed, call.Options());
     if (facts.SvgDensity <= 0)
         return call.Fail(QStringLiteral("image tool: the drawing's size could not be read"));
     return true;
@@ -198,7 +199,9 @@ bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputNa
                   const QString &imageType, int scalePercent)
 {
     const ConversionOptions &options = call.Options();
-    const QString problem = OptionsProblem(options, options.UseWidth ? ImageToolLimits().Width : 0);
+    QString problem = OptionsProblem(options, options.UseWidth ? ImageToolLimits().Width : 0);
+    if (problem.isEmpty())
+        problem = FormatUnavailableReason(options.SaveFormat);
     if (!problem.isEmpty())
         return call.Fail(problem);
 

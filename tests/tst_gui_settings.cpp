@@ -451,6 +451,9 @@ private slots:
                                      qobject_cast<QRadioButton *>(part) || qobject_cast<QComboBox *>(part);
                 if (caption && part != w.chkPath2())
                     QVERIFY2(part->width() >= part->sizeHint().width(), qPrintable(part->objectName()));
+                // The window keeps its size: a crowded card would squeeze its rows.
+                if (caption)
+                    QVERIFY2(part->height() >= part->sizeHint().height(), qPrintable(part->objectName()));
             }
         }
         // No caption of the job group runs into the workers box, which holds

@@ -95,8 +95,8 @@ TSettingsCard::TSettingsCard(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("PnlSetting"));
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 6, 8, 0);
-    layout->setSpacing(6);
+    layout->setContentsMargins(8, 3, 8, 0);
+    layout->setSpacing(4);
     layout->addWidget(buildOutputGroup());
     layout->addWidget(buildOptionGroup());
     layout->addWidget(buildJobGroup());
@@ -131,18 +131,21 @@ QGroupBox *TSettingsCard::buildOptionGroup()
 {
     GrpOption = named(new QGroupBox(QStringLiteral("변환옵션"), this), QStringLiteral("GrpOption"));
     auto *grid = new QGridLayout(GrpOption);
-    grid->setContentsMargins(13, 12, 8, 12);
+    grid->setContentsMargins(13, 5, 8, 5);
     grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(12);
-    auto *formats = new QHBoxLayout;
-    formats->setSpacing(6);
+    grid->setVerticalSpacing(4);
+    // Three formats a row: six do not fit one row beside the label in every language.
+    auto *formats = new QGridLayout;
+    formats->setHorizontalSpacing(6);
+    formats->setVerticalSpacing(0);
     for (const TOutputFormat &format : OutputFormats()) {
         auto *radio =
             named(new QRadioButton(format.Caption, GrpOption), QStringLiteral("Btn") + format.Caption);
-        formats->addWidget(radio);
+        const int index = int(FormatButtons.size());
+        formats->addWidget(radio, index / 3, index % 3);
         FormatButtons.append(radio);
     }
-    formats->addStretch(1);
+    formats->setColumnStretch(3, 1);
     // The check box turns resizing on; the list beside it says how.
     ChkWidth = named(new QCheckBox(GrpOption), QStringLiteral("ChkWidth"));
     CmbResize = named(new QComboBox(GrpOption), QStringLiteral("CmbResize"));
@@ -160,7 +163,7 @@ QGroupBox *TSettingsCard::buildOptionGroup()
     FQualityText = EditQuality->text();
 
     grid->addWidget(named(new QLabel(QStringLiteral("저장형식 :"), GrpOption), QStringLiteral("Label1")), 0,
-                    0);
+                    0, Qt::AlignTop);
     grid->addLayout(formats, 0, 1);
     grid->addWidget(named(new QLabel(QStringLiteral("크기조정 :"), GrpOption), QStringLiteral("LblResize")),
                     1, 0);
@@ -287,9 +290,9 @@ QGroupBox *TSettingsCard::buildJobGroup()
 QWidget *TSettingsCard::buildInfo()
 {
     auto *info = named(new QWidget(this), QStringLiteral("PnlInfo"));
-    info->setFixedHeight(41);
+    info->setFixedHeight(36);
     auto *layout = new QHBoxLayout(info);
-    layout->setContentsMargins(7, 6, 0, 14);
+    layout->setContentsMargins(7, 4, 0, 10);
     EditInfo = named(new QLineEdit(info), QStringLiteral("EditInfo"));
     EditInfo->setFixedWidth(170);
     EditInfo->setFrame(false);

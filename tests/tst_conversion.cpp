@@ -1928,7 +1928,7 @@ void TestConversion::svgReferencesConfined()
 }
 
 // Each resize mode, with and without shrink only, over a landscape (400x300)
-// and a portrait (150x200) picture, a drawing and a Letter page
+// and a portrait (150x200) picture, a drawing (100x50) and a Letter page
 // (816x1056 at its own size), on the direct and the JPEG route.
 void TestConversion::resizeModes_data()
 {
@@ -1958,10 +1958,10 @@ void TestConversion::resizeModes_data()
     QTest::newRow("percent, landscape") << land << "PNG" << "JPG" << "percent" << V{50} << false << "200x150";
     QTest::newRow("percent enlarges") << port << "PNG" << "PNG" << "percent" << V{150} << false << "225x300";
     QTest::newRow("percent, shrink only") << land << "PNG" << "PNG" << "percent" << V{150} << true << "400x300";
-    // The drawing (100x50 at 96 dpi) is 75x37 at the image tool's 72 dpi.
-    QTest::newRow("drawing, long edge") << "drawing.svg" << "SVG" << "PNG" << "longedge" << V{60} << false << "60x30";
-    QTest::newRow("drawing, percent") << "drawing.svg" << "SVG" << "PNG" << "percent" << V{200} << false << "150x75";
-    QTest::newRow("drawing, shrink only") << "drawing.svg" << "SVG" << "PNG" << "width" << V{300} << true << "75x37";
+    QTest::newRow("drawing, long edge") << "drawing.svg" << "SVG" << "PNG" << "longedge" << V{200} << false << "200x100";
+    QTest::newRow("drawing, percent") << "drawing.svg" << "SVG" << "PNG" << "percent" << V{200} << false << "200x100";
+    QTest::newRow("drawing, shrink only") << "drawing.svg" << "SVG" << "PNG" << "width" << V{300} << true << "100x50";
+    QTest::newRow("drawing, percent, shrink only") << "drawing.svg" << "SVG" << "JPG" << "percent" << V{300} << true << "100x50";
     QTest::newRow("page, width") << "one.pdf" << "PDF" << "PNG" << "width" << V{200} << false << "200x259";
     QTest::newRow("page, long edge") << "one.pdf" << "PDF" << "JPG" << "longedge" << V{300} << false << "232x300";
     QTest::newRow("page, shrink only keeps its size") << "one.pdf" << "PDF" << "PNG" << "width" << V{2000} << true << "816x1056";

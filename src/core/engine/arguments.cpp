@@ -50,11 +50,15 @@ QStringList readAndResize(const ConversionOptions &options, const TImageFacts &f
     const int frame = facts.Frame < 0 ? 0 : facts.Frame;
     arguments << (allFrames ? facts.InputName : facts.InputName + QStringLiteral("[%1]").arg(frame));
     arguments << QStringLiteral("-auto-orient");
-    // A drawing asked for a percentage is drawn at that size already.
-    const bool drawnToSize = svg && facts.SvgDensity > 0 && options.ResizeMode == TResizeMode::Percent;
-    for (const QString &geometry : ResizeGeometries(options, facts.ScalePercent))
-        if (!drawnToSize)
-            arguments << QStringLiteral("-resize") << geometry;
+    QStringList geometries = ResizeGeometries(options, facts.ScalePercent);
+    // A drawing's percentage is of its own size, which the drawing density
+    // changes: it becomes the width it stands for.
+    if (svg && options.UseWidth && options.ResizeMode == TResizeMode::Percent)
+        geometries = facts.DrawingTarget > 0
+                         ? QStringList{QString::number(facts.DrawingTarget) + QLatin1Char('x')}
+                         : QStringList();
+    for (const QString &geometry : geometries)
+        arguments << QStringLiteral("-resize") << geometry;
     arguments << coloursAndAlpha(options, facts, jpegRoute);
     if (!options.KeepMetadata && !jpegRoute)
         arguments << QStringLiteral("-strip");
@@ -118,7 +122,7 @@ int DrawingWidth(const ConversionOptions &options, double naturalWidth)
             naturalWidth * (options.ShrinkOnly ? std::min(options.Percent, 100) : options.Percent) / 100.0));
         break;
     }
-    if (options.ShrinkOnly && width > naturalWidth)
+    if (options.ShrinkOnly && width >= naturalWidth)
         return 0;
     return std::max(1, width);
 }
@@ -236,14 +240,9 @@ double SvgDensity(const QString &measured, int width)
     return std::max(1.0, std::ceil(density * width / naturalWidth));
 }
 
-double SvgDensity(const QString &measured, const ConversionOptions &options)
+double SvgNaturalWidth(const QString &measured)
 {
-    const QStringList parts = FirstLine(measured).split(QLatin1Char(' '));
-    const double naturalWidth = parts.value(0).toDouble();
-    if (naturalWidth <= 0)
-        return 0;
-    const int width = DrawingWidth(options, naturalWidth);
-    return SvgDensity(measured, width > 0 ? width : int(std::ceil(naturalWidth)));
+    return std::max(0.0, FirstLine(measured).section(QLatin1Char(' '), 0, 0).toDouble());
 }
 
 TImageArguments ImageArguments(const ConversionOptions &options, const TImageFacts &facts)

@@ -19,6 +19,8 @@ struct TImageFacts {
                            // rendered finer than it is shown); 0: its pixels are its size
     int ToolThreads = 0;   // threads the image tool may use; 0: its own choice
     double SvgDensity = 0; // the density a drawing is read at (SvgDensity()); 0: none
+    int DrawingTarget = 0; // a measured drawing's width for the resize (DrawingWidth()); a
+                           // percentage becomes this width; 0: the drawing keeps its own size
     QString Profile;       // the sRGB profile the pixels are converted into; empty: none
     bool Cmyk = false;     // the pixels are CMYK: turned into sRGB on the direct route too
     bool Pages = false;    // several pictures are pages (a TIFF), not an animation's frames
@@ -59,7 +61,7 @@ QStringList ResizeGeometries(const ConversionOptions &options, int scalePercent)
 
 // The width a drawing is drawn at before the resize: about the size the
 // resize asks for, and with shrink only never above its own width
-// (naturalWidth); 0 keeps its own width.
+// (naturalWidth); 0: it keeps its own size.
 int DrawingWidth(const ConversionOptions &options, double naturalWidth);
 
 // The run that tells an input's page or frame count, colour space and
@@ -83,8 +85,8 @@ QStringList SvgMeasureArguments(const QString &inputName);
 // The density at which a drawing comes out about width pixels wide, from
 // the measuring run's first line; 0 when the drawing's size is unreadable.
 double SvgDensity(const QString &measured, int width);
-// The same for the user's resize choice (DrawingWidth).
-double SvgDensity(const QString &measured, const ConversionOptions &options);
+// The drawing's own width from the measuring run's first line; 0 when unreadable.
+double SvgNaturalWidth(const QString &measured);
 
 // The conversion of one picture.
 TImageArguments ImageArguments(const ConversionOptions &options, const TImageFacts &facts);

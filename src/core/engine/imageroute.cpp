@@ -36,15 +36,18 @@ QString srgbProfile()
 }
 
 // Measures the drawing inputName and sets the density that draws it at
-// about the chosen width.
+// about the size the resize asks for.
 bool measureDrawing(TCall &call, TImageFacts &facts, int timeoutMs)
 {
     QString printed;
     if (!call.Run(ExternalTool::ImageTool, SvgMeasureArguments(facts.InputName), timeoutMs, false, &printed))
         return false;
-    facts.SvgDensity = SvgDensity(printed, call.Options());
-    if (facts.SvgDensity <= 0)
+    const double naturalWidth = SvgNaturalWidth(printed);
+    if (naturalWidth <= 0)
         return call.Fail(QStringLiteral("image tool: the drawing's size could not be read"));
+    // A drawing that keeps its own size is drawn at its own density.
+    facts.DrawingTarget = DrawingWidth(call.Options(), naturalWidth);
+    facts.SvgDensity = facts.DrawingTarget > 0 ? SvgDensity(printed, facts.DrawingTarget) : 0;
     return true;
 }
 

@@ -22,10 +22,16 @@ class TestArguments : public QObject
     void pageResize();
     void jfifDensity_data();
     void jfifDensity();
+    void resizeGeometry_data();
+    void resizeGeometry();
     void svgDensity_data();
     void svgDensity();
+    void drawingWidth_data();
+    void drawingWidth();
     void optionsProblem_data();
     void optionsProblem();
+    void modeProblem_data();
+    void modeProblem();
     void interpreterArguments_data();
     void interpreterArguments();
     void resourceList_data();
@@ -102,6 +108,8 @@ void TestArguments::imageArguments_data()
         << "-limit thread 1 in1.png[0] -auto-orient out2.png" << "";
     QTest::newRow("threads before a drawing's background") << "SVG" << "PNG" << 300 << 0 << 80 << true << 2 << 9.0 << ""
         << "-limit thread 2 -background none -density 9 in1.png[0] -auto-orient -resize 300x out2.png" << "";
+    QTest::newRow("AVIF gets quality from any input, no transparency") << "PNG" << "AVIF" << 0 << 0 << 62 << true << 0 << 0.0 << ""
+        << "in1.png[0] -auto-orient -background white -alpha remove -quality 62 out2.avif" << "";
     QTest::newRow("threads on the JPG route") << "PNG" << "JPG" << 0 << 0 << 70 << true << 1 << 0.0 << "/p.icc"
         << "-limit thread 1 in1.png[0] -auto-orient -background white -alpha remove -profile /p.icc -strip -type TrueColor -colorspace sRGB PPM:-"
         << "-quality 70 -outfile out2.JPG";
@@ -162,8 +170,8 @@ void TestArguments::pageResize_data()
         << "PNG" << 0 << QSize(3175, 2245) << QSize(1588, 1123) << QSize(794, 1123)
         << "in1.tif[0] +profile * -auto-orient -background white -gravity NorthWest -extent 3175x2245 "
            "-resize 1588x1123! -crop 794x1123+0+0 +repage out2.png";
-    QTest::newRow("width wins") << "GIF" << 300 << QSize() << letter << letter
-                                << "in1.tif[0] +profile * -auto-orient -resize 300x out2.gif";
+    QTest::newRow("the fit stands for a width") << "GIF" << 300 << QSize() << letter << letter
+                                << "in1.tif[0] +profile * -auto-orient -resize 816x1056! out2.gif";
     QTest::newRow("no size known") << "PNG" << 0 << QSize() << QSize() << QSize()
                                    << "in1.tif[0] +profile * -auto-orient out2.png";
     QTest::newRow("JPG route") << "JPG" << 0 << QSize() << letter << letter
@@ -228,6 +236,106 @@ void TestArguments::jfifDensity()
              "info:density3.txt PPM:-");
 }
 
+namespace
+{
+// Options resizing in mode to values (one number, or two for a box).
+ConversionOptions resizing(const QString &mode, const QList<int> &values, bool shrinkOnly)
+{
+    ConversionOptions options;
+    options.UseWidth = !mode.isEmpty();
+    options.ResizeMode = ParseResizeMode(mode).value_or(TResizeMode::Width);
+    options.ShrinkOnly = shrinkOnly;
+    const int first = values.value(0, 540);
+    options.Width = options.LongEdge = options.FitWidth = options.Percent = first;
+    options.FitHeight = values.value(1, first);
+    return options;
+}
+} // namespace
+
+void TestArguments::resizeGeometry_data()
+{
+    QTest::addColumn<QString>("mode"); // empty: no resize
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<bool>("shrinkOnly");
+    QTest::addColumn<int>("scale"); // the picture's own size in percent of its pixels
+    QTest::addColumn<QStringList>("geometries");
+
+    using L = QStringList;
+    QTest::newRow("off") << "" << QList<int>{} << false << 0 << L{};
+    QTest::newRow("off, page scale") << "" << QList<int>{} << false << 25 << L{"25%"};
+    QTest::newRow("width") << "width" << QList<int>{300} << false << 0 << L{"300x"};
+    QTest::newRow("width, shrink only") << "width" << QList<int>{300} << true << 0 << L{"300x>"};
+    QTest::newRow("long edge") << "longedge" << QList<int>{800} << false << 0 << L{"800x800"};
+    QTest::newRow("long edge, shrink only") << "longedge" << QList<int>{800} << true << 0 << L{"800x800>"};
+    QTest::newRow("fit") << "fit" << QList<int>{640, 480} << false << 0 << L{"640x480"};
+    QTest::newRow("fit, shrink only") << "fit" << QList<int>{640, 480} << true << 0 << L{"640x480>"};
+    QTest::newRow("percent") << "percent" << QList<int>{150} << false << 0 << L{"150%"};
+    QTest::newRow("percent, shrink only caps at 100") << "percent" << QList<int>{150} << true << 0 << L{};
+    QTest::newRow("percent below 100, shrink only") << "percent" << QList<int>{40} << true << 0 << L{"40%"};
+    QTest::newRow("percent 100") << "percent" << QList<int>{100} << false << 0 << L{};
+    // A page rendered at four times its size: the modes mean its own size.
+    QTest::newRow("page width") << "width" << QList<int>{300} << false << 25 << L{"300x"};
+    QTest::newRow("page width, shrink only") << "width" << QList<int>{300} << true << 25 << L{"25%", "300x>"};
+    QTest::newRow("page fit, shrink only")
+        << "fit" << QList<int>{300, 200} << true << 25 << L{"25%", "300x200>"};
+    QTest::newRow("page percent") << "percent" << QList<int>{50} << false << 25 << L{"12.5%"};
+    QTest::newRow("page percent, shrink only") << "percent" << QList<int>{300} << true << 25 << L{"25%"};
+}
+
+void TestArguments::resizeGeometry()
+{
+    QFETCH(QString, mode);
+    QFETCH(QList<int>, values);
+    QFETCH(bool, shrinkOnly);
+    QFETCH(int, scale);
+    QFETCH(QStringList, geometries);
+    QCOMPARE(ResizeGeometries(resizing(mode, values, shrinkOnly), scale), geometries);
+
+    // The image tool is told them in order, after the turn.
+    TImageFacts facts;
+    facts.InputType = QStringLiteral("BMP");
+    facts.InputName = QStringLiteral("in.bmp");
+    facts.OutputName = QStringLiteral("out.png");
+    facts.ScalePercent = scale;
+    ConversionOptions options = resizing(mode, values, shrinkOnly);
+    options.SaveFormat = QStringLiteral("PNG");
+    QString expected = QStringLiteral("in.bmp[0] -auto-orient");
+    for (const QString &geometry : geometries)
+        expected += QStringLiteral(" -resize ") + geometry;
+    QCOMPARE(JoinArguments(ImageArguments(options, facts).ImageTool), expected + QStringLiteral(" out.png"));
+}
+
+void TestArguments::drawingWidth_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<bool>("shrinkOnly");
+    QTest::addColumn<double>("natural"); // the drawing's own width
+    QTest::addColumn<int>("width");      // 0: its own size
+
+    QTest::newRow("width") << "width" << QList<int>{300} << false << 100.0 << 300;
+    QTest::newRow("width, shrink only, larger") << "width" << QList<int>{300} << true << 100.0 << 0;
+    QTest::newRow("width, shrink only, smaller") << "width" << QList<int>{300} << true << 1000.0 << 300;
+    QTest::newRow("long edge") << "longedge" << QList<int>{400} << false << 100.0 << 400;
+    QTest::newRow("fit: the larger side") << "fit" << QList<int>{200, 500} << false << 100.0 << 500;
+    QTest::newRow("percent") << "percent" << QList<int>{250} << false << 100.0 << 250;
+    QTest::newRow("percent, shrink only") << "percent" << QList<int>{250} << true << 100.0 << 0;
+    QTest::newRow("percent below 100, shrink only") << "percent" << QList<int>{50} << true << 100.0 << 50;
+    QTest::newRow("percent of a tiny drawing") << "percent" << QList<int>{1} << false << 10.0 << 1;
+}
+
+void TestArguments::drawingWidth()
+{
+    QFETCH(QString, mode);
+    QFETCH(QList<int>, values);
+    QFETCH(bool, shrinkOnly);
+    QFETCH(double, natural);
+    QFETCH(int, width);
+    const ConversionOptions options = resizing(mode, values, shrinkOnly);
+    QCOMPARE(DrawingWidth(options, natural), width);
+    QCOMPARE(SvgNaturalWidth(QStringLiteral("%1 72 PixelsPerInch\n").arg(natural)), natural);
+}
+
 void TestArguments::svgDensity_data()
 {
     QTest::addColumn<QString>("measured"); // "%w %x %U" of the drawing
@@ -281,6 +389,43 @@ void TestArguments::optionsProblem()
     options.SaveFormat = format;
     options.Width = width;
     options.UseWidth = useWidth;
+    QCOMPARE(OptionsProblem(options, 16000), problem);
+}
+
+void TestArguments::modeProblem_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("long edge fine") << "PNG"
+                                    << "longedge" << QList<int>{16000} << "";
+    QTest::newRow("long edge 0") << "PNG"
+                                 << "longedge" << QList<int>{0} << "longest edge must be at least 1 pixel";
+    QTest::newRow("long edge above WEBP")
+        << "WEBP"
+        << "longedge" << QList<int>{16384} << "longest edge 16384 is above the WEBP limit of 16383 pixels";
+    QTest::newRow("box height above the tool")
+        << "PNG"
+        << "fit" << QList<int>{10, 16001} << "box side 16001 is above the image tool's limit of 16000 pixels";
+    QTest::newRow("box with a zero side")
+        << "PNG"
+        << "fit" << QList<int>{0, 300} << "box side must be at least 1 pixel";
+    QTest::newRow("percent fine") << "WEBP"
+                                  << "percent" << QList<int>{1000} << "";
+    QTest::newRow("percent 0") << "PNG"
+                               << "percent" << QList<int>{0} << "percent must be from 1 to 1000";
+}
+
+void TestArguments::modeProblem()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, mode);
+    QFETCH(QList<int>, values);
+    QFETCH(QString, problem);
+    ConversionOptions options = resizing(mode, values, false);
+    options.SaveFormat = format;
     QCOMPARE(OptionsProblem(options, 16000), problem);
 }
 

@@ -40,6 +40,21 @@ void writeImage(const QString &path, const char *format, int width = 40)
     QVERIFY2(image.save(path, format), qPrintable(path));
 }
 
+// The size of a picture, read by the image tool through a plain name.
+QSize pictureSize(const QString &path)
+{
+    QTemporaryDir plain;
+    const QString copy = plain.filePath(QStringLiteral("p.") + QFileInfo(path).suffix());
+    if (!QFile::copy(path, copy))
+        return QSize();
+    QProcess process;
+    process.start(testutil::vendorTool(QStringLiteral("magick")),
+                  {copy, QStringLiteral("-format"), QStringLiteral("%w %h"), QStringLiteral("info:")});
+    process.waitForFinished(60000);
+    const QStringList parts = QString::fromLatin1(process.readAllStandardOutput()).split(QLatin1Char(' '));
+    return parts.size() == 2 ? QSize(parts[0].toInt(), parts[1].toInt()) : QSize();
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -237,6 +252,41 @@ class TestCli : public QObject
         QVERIFY(!QFileInfo::exists(m_home.path() + QStringLiteral("/config/Zarvelo")));
     }
 
+    // A longest edge with shrink only, into AVIF: the wide picture is made
+    // smaller, the small one and the tall one keep what fits; a hostile name
+    // and a decoy holding an output's name stay as they are.
+    void resizeIntoAvif()
+    {
+        const QString tool = testutil::vendorTool(QStringLiteral("magick"));
+        QProcess formats;
+        formats.start(tool, {QStringLiteral("-list"), QStringLiteral("format")});
+        QVERIFY(formats.waitForFinished(60000));
+        if (!QString::fromLocal8Bit(formats.readAllStandardOutput())
+                 .contains(QRegularExpression(QStringLiteral("\\bAVIF\\*? +\\S+ +rw"))))
+            QSKIP("this build's image tool writes no AVIF");
+        QTemporaryDir dir;
+        writeImage(dir.path() + QStringLiteral("/wide.png"), "PNG", 300);
+        writeImage(dir.path() + QStringLiteral("/-[s] 5%.png"), "PNG", 40);
+        QImage tall(20, 120, QImage::Format_RGB32);
+        tall.fill(Qt::blue);
+        QVERIFY(tall.save(dir.path() + QStringLiteral("/tall.png")));
+        writeFile(dir.path() + QStringLiteral("/out/wide.avif"), "decoy");
+        const Run r = run({"--convert", "avif", "--long-edge", "100", "--shrink-only", "--out", "out", "--",
+                           "wide.png", "-[s] 5%.png", "tall.png"},
+                          dir.path());
+        COMPARE_EXIT(r, 0);
+        const QString out = dir.path() + QStringLiteral("/out/");
+        QCOMPARE(filesBelow(out), (QStringList{"-[s] 5%.avif", "tall.avif", "wide (1).avif", "wide.avif"}));
+        QCOMPARE(readAll(out + QStringLiteral("wide.avif")), QByteArray("decoy"));
+        const QMap<QString, QSize> sizes{{"wide (1).avif", QSize(100, 10)},
+                                         {"-[s] 5%.avif", QSize(40, 30)},
+                                         {"tall.avif", QSize(17, 100)}};
+        for (auto it = sizes.begin(); it != sizes.end(); ++it) {
+            QCOMPARE(readAll(out + it.key()).mid(4, 8), QByteArray("ftypavif"));
+            QCOMPARE(pictureSize(out + it.key()), it.value());
+        }
+    }
+
     // --keep-tree keeps each given folder and its sub-folders below --out;
     // a file given by itself goes straight into --out.
     void keepTree()
@@ -319,6 +369,14 @@ class TestCli : public QObject
         QTest::newRow("shard 0/3") << QStringList{"--convert", "PNG", "--shard", "0/3", "@"} << "--shard";
         QTest::newRow("shard 4/3") << QStringList{"--convert", "PNG", "--shard", "4/3", "@"} << "--shard";
         QTest::newRow("shard text") << QStringList{"--convert", "PNG", "--shard", "1of3", "@"} << "--shard";
+        QTest::newRow("two resize modes")
+            << QStringList{"--convert", "PNG", "--width", "100", "--long-edge", "100", "@"}
+            << "--width and --long-edge exclude each other";
+        QTest::newRow("fit without a height")
+            << QStringList{"--convert", "PNG", "--fit", "100", "@"} << "--fit needs WxH";
+        QTest::newRow("percent 0") << QStringList{"--convert", "PNG", "--percent", "0", "@"} << "--percent";
+        QTest::newRow("shrink only alone")
+            << QStringList{"--convert", "PNG", "--shrink-only", "@"} << "--shrink-only needs";
     }
 
     // Exit 2, a message on standard error, and nothing written.

@@ -365,6 +365,9 @@ class TestConversion : public QObject
     void coloursIntoSrgb();
     void svgReferencesConfined_data();
     void svgReferencesConfined();
+    void resizeModes_data();
+    void resizeModes();
+    void avifOutput();
 
   private:
     QString fixture(const QString &name) const { return m_fixtures.path() + QLatin1Char('/') + name; }
@@ -392,6 +395,7 @@ void TestConversion::initTestCase()
     QVERIFY(writeFile(fixture(QStringLiteral("drawing.svg")),
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100\" height=\"50\">"
                       "<rect x=\"10\" y=\"10\" width=\"80\" height=\"30\" fill=\"blue\"/></svg>"));
+    QVERIFY(writePng(fixture(QStringLiteral("portrait.png")), 150, 200));
     QVERIFY(writePdf(fixture(QStringLiteral("doc.pdf")), 3));
     QVERIFY(writePdf(fixture(QStringLiteral("one.pdf")), 1));
     QVERIFY(QFile::copy(fixture(QStringLiteral("one.pdf")), fixture(QStringLiteral("doc.ai"))));
@@ -1940,6 +1944,107 @@ void TestConversion::svgReferencesConfined()
     }
     QVERIFY2(result.Success, qPrintable(result.Reason));
     QCOMPARE(rgbText(rgbAt(result.Outputs.value(0), 10, 10)), colour);
+}
+
+// Each resize mode, with and without shrink only, over a landscape (400x300)
+// and a portrait (150x200) picture, a drawing (100x50) and a Letter page
+// (816x1056 at its own size), on the direct and the JPEG route.
+void TestConversion::resizeModes_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<bool>("shrinkOnly");
+    QTest::addColumn<QString>("size"); // of the (first) output
+
+    const QString land = QStringLiteral("photo.png");
+    const QString port = QStringLiteral("portrait.png");
+    using V = QList<int>;
+    // clang-format off
+    QTest::newRow("width, landscape") << land << "PNG" << "PNG" << "width" << V{200} << false << "200x150";
+    QTest::newRow("width enlarges") << port << "PNG" << "PNG" << "width" << V{600} << false << "600x800";
+    QTest::newRow("width, shrink only keeps a small one") << port << "PNG" << "JPG" << "width" << V{600} << true << "150x200";
+    QTest::newRow("width, shrink only shrinks a large one") << land << "PNG" << "JPG" << "width" << V{100} << true << "100x75";
+    QTest::newRow("long edge, portrait") << port << "PNG" << "JPG" << "longedge" << V{100} << false << "75x100";
+    QTest::newRow("long edge, landscape") << land << "PNG" << "JPG" << "longedge" << V{100} << false << "100x75";
+    QTest::newRow("long edge, shrink only") << land << "PNG" << "WEBP" << "longedge" << V{1000} << true << "400x300";
+    QTest::newRow("fit, landscape") << land << "PNG" << "PNG" << "fit" << V{100, 100} << false << "100x75";
+    QTest::newRow("fit, portrait by its height") << port << "PNG" << "JPG" << "fit" << V{300, 100} << false << "75x100";
+    QTest::newRow("fit enlarges") << port << "PNG" << "PNG" << "fit" << V{800, 800} << false << "600x800";
+    QTest::newRow("fit, shrink only") << port << "PNG" << "PNG" << "fit" << V{800, 800} << true << "150x200";
+    QTest::newRow("percent, landscape") << land << "PNG" << "JPG" << "percent" << V{50} << false << "200x150";
+    QTest::newRow("percent enlarges") << port << "PNG" << "PNG" << "percent" << V{150} << false << "225x300";
+    QTest::newRow("percent, shrink only") << land << "PNG" << "PNG" << "percent" << V{150} << true << "400x300";
+    QTest::newRow("drawing, long edge") << "drawing.svg" << "SVG" << "PNG" << "longedge" << V{200} << false << "200x100";
+    QTest::newRow("drawing, percent") << "drawing.svg" << "SVG" << "PNG" << "percent" << V{200} << false << "200x100";
+    QTest::newRow("drawing, shrink only") << "drawing.svg" << "SVG" << "PNG" << "width" << V{300} << true << "100x50";
+    QTest::newRow("drawing, percent, shrink only") << "drawing.svg" << "SVG" << "JPG" << "percent" << V{300} << true << "100x50";
+    QTest::newRow("page, width") << "one.pdf" << "PDF" << "PNG" << "width" << V{200} << false << "200x259";
+    QTest::newRow("page, long edge") << "one.pdf" << "PDF" << "JPG" << "longedge" << V{300} << false << "232x300";
+    QTest::newRow("page, shrink only keeps its size") << "one.pdf" << "PDF" << "PNG" << "width" << V{2000} << true << "816x1056";
+    QTest::newRow("page, percent") << "one.pdf" << "PDF" << "PNG" << "percent" << V{50} << false << "408x528";
+    // clang-format on
+}
+
+void TestConversion::resizeModes()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, type);
+    QFETCH(QString, format);
+    QFETCH(QString, mode);
+    QFETCH(QList<int>, values);
+    QFETCH(bool, shrinkOnly);
+    QFETCH(QString, size);
+
+    QTemporaryDir outDir;
+    ConversionOptions options = optionsFor(format, true);
+    options.SavePath = outDir.path() + QLatin1Char('/');
+    options.ResizeMode = ParseResizeMode(mode).value();
+    options.ShrinkOnly = shrinkOnly;
+    options.Width = options.LongEdge = options.FitWidth = options.Percent = values.first();
+    options.FitHeight = values.last();
+    const ConversionResult result = ConvertFile(options, fixture(source), type);
+    QVERIFY2(result.Success, qPrintable(result.Reason + QLatin1Char('\n') + result.Printed));
+    const QStringList outputs = entries(outDir.path());
+    QVERIFY(!outputs.isEmpty());
+    QVERIFY2(outputs.first().endsWith(QLatin1Char('.') + format.toLower()), qPrintable(outputs.first()));
+    QCOMPARE(imageProperty(outDir.filePath(outputs.first()), QStringLiteral("%wx%h")), size);
+}
+
+// AVIF comes out as an AVIF file of the source's size whose pixels are close
+// to the source's; transparency is laid over white, as the format's writer
+// here keeps none.
+void TestConversion::avifOutput()
+{
+    if (!ImageToolWritableFormats().isEmpty() && !ImageToolWritableFormats().contains(QStringLiteral("AVIF")))
+        QSKIP("this build's image tool has no AVIF coder");
+    QTemporaryDir outDir;
+    ConversionOptions options = optionsFor(QStringLiteral("AVIF"), false, 300, 90);
+    options.SavePath = outDir.path() + QLatin1Char('/');
+    const QString source = fixture(QStringLiteral("photo.png"));
+    const ConversionResult result = ConvertFile(options, source, QStringLiteral("PNG"));
+    QVERIFY2(result.Success, qPrintable(result.Reason + QLatin1Char('\n') + result.Printed));
+    QCOMPARE(entries(outDir.path()), QStringList{QStringLiteral("photo.avif")});
+    const QString output = outDir.filePath(QStringLiteral("photo.avif"));
+    QCOMPARE(head(output, 12).mid(4), QByteArray("ftypavif"));
+    QCOMPARE(imageProperty(output, QStringLiteral("%wx%h")), QStringLiteral("400x300"));
+    // The tool reads AVIF back as YCbCr: into sRGB before comparing.
+    const QString psnr =
+        runTool(QStringLiteral("magick"),
+                {source, output, QStringLiteral("-colorspace"), QStringLiteral("sRGB"),
+                 QStringLiteral("-metric"), QStringLiteral("PSNR"), QStringLiteral("-compare"),
+                 QStringLiteral("-format"), QStringLiteral("%[distortion]"), QStringLiteral("info:")});
+    QVERIFY2(psnr.toDouble() >= 30, qPrintable(psnr));
+
+    // A lower quality makes a smaller file.
+    options.Quality = 40;
+    QVERIFY(ConvertFile(options, source, QStringLiteral("PNG")).Success);
+    const QString lower = outDir.filePath(QStringLiteral("photo (1).avif"));
+    QVERIFY2(
+        QFileInfo(lower).size() < QFileInfo(output).size(),
+        qPrintable(QStringLiteral("%1 >= %2").arg(QFileInfo(lower).size()).arg(QFileInfo(output).size())));
 }
 
 QTEST_MAIN(TestConversion)

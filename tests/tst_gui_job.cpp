@@ -8,6 +8,7 @@
 #include "mainwindow.h"
 #include "testutil.h"
 #include "theme.h"
+#include "tools.h"
 #include "translate.h"
 
 #include <QApplication>
@@ -326,6 +327,26 @@ private slots:
         QVERIFY(window.isVisible());
         window.btnStart()->click();
         QVERIFY(!window.isVisible());
+    }
+
+    // /auto AVIF writes AVIF files beside the sources, a pattern name under
+    // its own name, a decoy holding an output's name untouched.
+    void autoRunAvif()
+    {
+        if (!ImageToolWritableFormats().contains(QStringLiteral("AVIF")))
+            QSKIP("this build's image tool writes no AVIF");
+        const QString dir = m_files.path() + QStringLiteral("/avif/");
+        writePng(dir + "-[a] 5%.png");
+        writePng(dir + "b.png");
+        QVERIFY(testutil::writeFile(dir + "b.avif", "decoy"));
+        TFrmZarvelo window(
+            args({QStringLiteral("/auto"), QStringLiteral("avif"), dir + "-[a] 5%.png", dir + "b.png"}));
+        QVERIFY(waitIdle(window));
+        QCOMPARE(window.btnStart()->text(), QStringLiteral("AVIF converted"));
+        QCOMPARE(statuses(*window.fileList()), (QStringList{"Success", "Success"}));
+        QCOMPARE(readAll(dir + "-[a] 5%.avif").mid(4, 8), QByteArray("ftypavif"));
+        QCOMPARE(readAll(dir + "b (1).avif").mid(4, 8), QByteArray("ftypavif"));
+        QCOMPARE(readAll(dir + "b.avif"), QByteArray("decoy"));
     }
 
     // Paths relative to the folder the program was started from.

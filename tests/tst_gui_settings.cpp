@@ -28,7 +28,7 @@
 
 namespace {
 
-const QStringList kFormats{"JPG", "PNG", "GIF", "WEBP", "TIFF"};
+const QStringList kFormats{"JPG", "PNG", "GIF", "WEBP", "TIFF", "AVIF"};
 
 // The settings file with the system's line breaks read as LF: which breaks
 // a new file gets is the settings tests' business, here only entries count.
@@ -376,6 +376,48 @@ private slots:
         QVERIFY(child<QCheckBox>(again, "ChkKeepDates")->isChecked());
     }
 
+    // The resize mode, its values and shrink only: shown from the file, each
+    // change stored under its key at once, fed to the options; only the
+    // chosen mode's values show.
+    void resizeChoices()
+    {
+        testutil::ProgramFolderScope scope;
+        writeAll(scope.iniPath(), "[Config]\r\nresize_w=1\r\nresize_mode=fit\r\nfit_w=800\r\nfit_h=600\r\n");
+        TFrmZarvelo w({});
+        showActive(w);
+        QTest::mouseClick(w.btnConfig(), Qt::LeftButton);
+        auto *mode = child<QComboBox>(w, "CmbResize");
+        QCOMPARE(mode->currentText(), QStringLiteral("Box(px)"));
+        QVERIFY(child<QSpinBox>(w, "EditFitHeight")->isVisible());
+        QVERIFY(!child<QSpinBox>(w, "EditWidth")->isVisible());
+        ConversionOptions options = w.CurrentOptions();
+        QCOMPARE(options.ResizeMode, TResizeMode::Fit);
+        QCOMPARE(QSize(options.FitWidth, options.FitHeight), QSize(800, 600));
+        QVERIFY(!options.ShrinkOnly);
+
+        mode->setCurrentIndex(1);
+        QVERIFY(child<QSpinBox>(w, "EditLongEdge")->isVisible());
+        child<QSpinBox>(w, "EditLongEdge")->setValue(1600);
+        child<QCheckBox>(w, "ChkShrinkOnly")->click();
+        const TConfig config(QStringLiteral("Zarvelo"));
+        QCOMPARE(config.ReadString(QStringLiteral("resize_mode"), QString()), QStringLiteral("longedge"));
+        QCOMPARE(config.ReadInteger(QStringLiteral("long_edge"), 0), 1600);
+        QCOMPARE(config.ReadBoolean(QStringLiteral("shrink_only"), false), true);
+        options = w.CurrentOptions();
+        QCOMPARE(options.ResizeMode, TResizeMode::LongEdge);
+        QCOMPARE(options.LongEdge, 1600);
+        QVERIFY(options.ShrinkOnly);
+
+        // Resizing off greys out the whole row.
+        child<QCheckBox>(w, "ChkWidth")->click();
+        QVERIFY(!mode->isEnabled());
+        QVERIFY(!child<QCheckBox>(w, "ChkShrinkOnly")->isEnabled());
+        QVERIFY(!w.CurrentOptions().UseWidth);
+        // AVIF is offered where the image tool writes it.
+        QVERIFY(child<QRadioButton>(w, "BtnAVIF")->isEnabled());
+        QVERIFY(child<QAction>(w, "ChkAVIF")->isEnabled());
+    }
+
     void fitsInEveryLanguage_data()
     {
         QTest::addColumn<QString>("language");
@@ -389,7 +431,7 @@ private slots:
     {
         QFETCH(QString, language);
         testutil::ProgramFolderScope scope;
-        writeAll(scope.iniPath(), "[Config]\r\nformat=WEBP\r\n");
+        writeAll(scope.iniPath(), "[Config]\r\nformat=WEBP\r\nresize_w=1\r\nresize_mode=fit\r\n");
         SetCurrentLanguage(language);
         TFrmZarvelo w({});
         w.show();
@@ -406,9 +448,12 @@ private slots:
                 QVERIFY2(group->rect().contains(part->geometry()), qPrintable(part->objectName()));
                 // The folder caption is any path the user chose; it may be cut.
                 const bool caption = qobject_cast<QLabel *>(part) || qobject_cast<QCheckBox *>(part) ||
-                                     qobject_cast<QRadioButton *>(part);
+                                     qobject_cast<QRadioButton *>(part) || qobject_cast<QComboBox *>(part);
                 if (caption && part != w.chkPath2())
                     QVERIFY2(part->width() >= part->sizeHint().width(), qPrintable(part->objectName()));
+                // The window keeps its size: a crowded card would squeeze its rows.
+                if (caption)
+                    QVERIFY2(part->height() >= part->sizeHint().height(), qPrintable(part->objectName()));
             }
         }
         // No caption of the job group runs into the workers box, which holds

@@ -30,9 +30,11 @@ struct Parsed {
     QCommandLineParser parser;
     explicit Parsed(const QStringList &arguments)
     {
-        for (const char *name : {"convert", "width", "quality", "out", "workers", "shard"})
+        for (const char *name :
+             {"convert", "width", "long-edge", "fit", "percent", "quality", "out", "workers", "shard"})
             parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("V")));
-        for (const char *name : {"keep-tree", "keep-metadata", "strip-metadata", "keep-dates", "json"})
+        for (const char *name :
+             {"keep-tree", "keep-metadata", "strip-metadata", "keep-dates", "json", "shrink-only"})
             parser.addOption(QCommandLineOption(QLatin1String(name)));
         parser.parse(QStringList{QStringLiteral("zarvelo")} + arguments);
     }
@@ -143,7 +145,7 @@ class TestSettings : public QObject
         QTest::newRow("no format") << QStringList{"--width", "5"} << "--convert FORMAT is missing"
                                    << "" << 0 << 0 << 0 << true;
         QTest::newRow("unknown format")
-            << QStringList{"--convert", "bmp"} << "unknown format 'bmp' (JPG, PNG, GIF, WEBP or TIFF)"
+            << QStringList{"--convert", "bmp"} << "unknown format 'bmp' (JPG, PNG, GIF, WEBP, TIFF or AVIF)"
             << "" << 0 << 0 << 0 << true;
         QTest::newRow("width 0") << QStringList{"--convert", "png", "--width", "0"}
                                  << "--width needs a number from 1 to 65535"
@@ -187,6 +189,139 @@ class TestSettings : public QObject
         QVERIFY(result.Options.SavePath.isEmpty());
         QVERIFY(!result.Options.KeepDates);
         QCOMPARE(result.Shard, TShard());
+    }
+
+    // The resize keys: stored text -> loaded choice -> what the file holds
+    // afterwards (only values a person changed are ever written back).
+    void resizeKeys_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("longEdge");
+        QTest::addColumn<QSize>("box");
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<bool>("shrinkOnly");
+        QTest::addColumn<QByteArray>("written");
+
+        const QByteArray h("[Config]\n");
+        const QByteArray tail("save=1\nformat=JPG\n");
+        QTest::newRow("none: width, as before")
+            << QByteArray() << "width" << 540 << QSize(540, 540) << 50 << false << h + tail;
+        QTest::newRow("all set") << h + "resize_mode=fit\nlong_edge=1600\nfit_w=800\nfit_h=600\npercent=25\n"
+                                        "shrink_only=1\n"
+                                 << "fit" << 1600 << QSize(800, 600) << 25 << true
+                                 << h +
+                                        "resize_mode=fit\nlong_edge=1600\nfit_w=800\nfit_h=600\npercent=25\n"
+                                        "shrink_only=1\n" +
+                                        tail;
+        QTest::newRow("mode in any case")
+            << h + "resize_mode=LongEdge\n"
+            << "longedge" << 540 << QSize(540, 540) << 50 << false << h + "resize_mode=LongEdge\n" + tail;
+        QTest::newRow("unknown mode, out of range")
+            << h + "resize_mode=height\nlong_edge=70000\nfit_w=-3\npercent=5000\n"
+            << "width" << 65535 << QSize(0, 540) << 1000 << false
+            << h + "resize_mode=height\nlong_edge=65535\nfit_w=0\npercent=1000\n" + tail;
+    }
+
+    void resizeKeys()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, mode);
+        QFETCH(int, longEdge);
+        QFETCH(QSize, box);
+        QFETCH(int, percent);
+        QFETCH(bool, shrinkOnly);
+        QFETCH(QByteArray, written);
+
+        testutil::ProgramFolderScope scope;
+        if (!stored.isEmpty())
+            QVERIFY(writeAll(scope.iniPath(), stored));
+        const ConversionOptions options = LoadSettings().Options;
+        QCOMPARE(ResizeModeName(options.ResizeMode), mode);
+        QCOMPARE(options.LongEdge, longEdge);
+        QCOMPARE(QSize(options.FitWidth, options.FitHeight), box);
+        QCOMPARE(options.Percent, percent);
+        QCOMPARE(options.ShrinkOnly, shrinkOnly);
+        QCOMPARE(readAll(scope.iniPath()), written);
+
+        // What the card stores reads back the same.
+        SaveSetting(TSettingId::ResizeMode, ResizeModeName(TResizeMode::Percent));
+        SaveSetting(TSettingId::ShrinkOnly, !shrinkOnly);
+        QCOMPARE(LoadSettings().Options.ResizeMode, TResizeMode::Percent);
+        QCOMPARE(LoadSettings().Options.ShrinkOnly, !shrinkOnly);
+    }
+
+    void resizeCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error"); // the start of the error, empty when usable
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QList<int>>("values"); // the mode's numbers
+        QTest::addColumn<bool>("shrinkOnly");
+
+        const QStringList png{"--convert", "png"};
+        QTest::newRow("none") << png << ""
+                              << "" << QList<int>{} << false;
+        QTest::newRow("width") << png + QStringList{"--width", "300"} << ""
+                               << "width" << QList<int>{300} << false;
+        QTest::newRow("long edge, shrink only")
+            << png + QStringList{"--long-edge", "1600", "--shrink-only"} << ""
+            << "longedge" << QList<int>{1600} << true;
+        QTest::newRow("fit") << png + QStringList{"--fit", "800x600"} << ""
+                             << "fit" << QList<int>{800, 600} << false;
+        QTest::newRow("fit with X and spaces") << png + QStringList{"--fit", " 64 X 48 "} << ""
+                                               << "fit" << QList<int>{64, 48} << false;
+        QTest::newRow("percent with sign") << png + QStringList{"--percent", "25%"} << ""
+                                           << "percent" << QList<int>{25} << false;
+        QTest::newRow("two modes") << png + QStringList{"--width", "300", "--percent", "50"}
+                                   << "--width and --percent exclude each other"
+                                   << "" << QList<int>{} << false;
+        QTest::newRow("three modes") << png + QStringList{"--fit", "3x3", "--long-edge", "5", "--width", "1"}
+                                     << "--width and --long-edge and --fit exclude each other"
+                                     << "" << QList<int>{} << false;
+        QTest::newRow("shrink only alone") << png + QStringList{"--shrink-only"}
+                                           << "--shrink-only needs --width, --long-edge, --fit or --percent"
+                                           << "" << QList<int>{} << false;
+        QTest::newRow("long edge 0") << png + QStringList{"--long-edge", "0"}
+                                     << "--long-edge needs a number from 1 to 65535"
+                                     << "" << QList<int>{} << false;
+        for (const char *box : {"800", "800x", "x600", "0x600", "800x70000", "8x6x2", "-8x6", "axb"})
+            QTest::newRow(qPrintable(QStringLiteral("fit %1").arg(QLatin1String(box))))
+                << png + QStringList{"--fit", QLatin1String(box)} << "--fit needs WxH"
+                << "" << QList<int>{} << false;
+        for (const char *percent : {"0", "1001", "12.5", "half"})
+            QTest::newRow(qPrintable(QStringLiteral("percent %1").arg(QLatin1String(percent))))
+                << png + QStringList{"--percent", QLatin1String(percent)}
+                << "--percent needs a number from 1 to 1000"
+                << "" << QList<int>{} << false;
+    }
+
+    void resizeCommandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        QFETCH(QString, mode);
+        QFETCH(QList<int>, values);
+        QFETCH(bool, shrinkOnly);
+
+        const Parsed parsed(arguments);
+        const TCommandLineOptions result = OptionsFromCommandLine(parsed.parser);
+        if (!error.isEmpty()) {
+            QVERIFY2(result.Error.startsWith(error), qPrintable(result.Error));
+            return;
+        }
+        QCOMPARE(result.Error, QString());
+        const ConversionOptions &options = result.Options;
+        QCOMPARE(options.UseWidth, !mode.isEmpty());
+        QCOMPARE(options.ShrinkOnly, shrinkOnly);
+        if (mode.isEmpty())
+            return;
+        QCOMPARE(ResizeModeName(options.ResizeMode), mode);
+        const QMap<QString, QList<int>> chosen{{"width", {options.Width}},
+                                               {"longedge", {options.LongEdge}},
+                                               {"fit", {options.FitWidth, options.FitHeight}},
+                                               {"percent", {options.Percent}}};
+        QCOMPARE(chosen.value(mode), values);
     }
 
     // Kept dates: off unless the file or the command line says so.

@@ -3,6 +3,7 @@
 // (tests/fakes) stands in for the tools, in a mode chosen by its first
 // argument or by the name of a copy of it.
 
+#include "formats.h"
 #include "testutil.h"
 #include "tools.h"
 
@@ -50,6 +51,9 @@ class TestTools : public QObject
     void stoppedRunsLeaveNoProcess_data();
     void stoppedRunsLeaveNoProcess();
     void processChecksSeeRunningTools();
+    void writableFormats_data();
+    void writableFormats();
+    void realToolWritesEveryFormat();
 
   private:
     QTemporaryDir m_dir;
@@ -538,6 +542,76 @@ void TestTools::processChecksSeeRunningTools()
     QVERIFY(child.waitForFinished(5000));
     QCOMPARE(testutil::childProcesses(self), QList<qint64>());
     QCOMPARE(testutil::childProcesses(self, true), QList<qint64>());
+}
+
+// The image tool's format list -> what it writes -> which output formats are
+// held back. A list without AVIF is what a build without that coder prints.
+void TestTools::writableFormats_data()
+{
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<QStringList>("writable");
+    QTest::addColumn<QStringList>("heldBack"); // captions of the format table
+
+    const QString header = QStringLiteral("   Format  Module    Mode  Description\n"
+                                          "-------------------------------------------\n");
+    QTest::newRow("this machine's kind")
+        << header + "     AVIF* HEIC      rw+   AV1 Image File Format (1.15.1)\n"
+                    "      GIF* GIF       rw+   CompuServe graphics interchange format\n"
+                    "      PNG* PNG       rw-   Portable Network Graphics\n"
+                    "     TIFF* TIFF      rw+   Tagged Image File Format\n"
+                    "     WEBP* WEBP      rw+   WebP Image Format\n"
+                    "      CR2  DNG       r--   Canon Digital Camera Raw\n"
+                    "           See http://www.example.org/ for details.\n"
+        << QStringList{"AVIF", "GIF", "PNG", "TIFF", "WEBP"} << QStringList{};
+    QTest::newRow("no AVIF coder, no module column")
+        << header + "      GIF  rw+   CompuServe graphics interchange format\n"
+                    "      PNG  rw-   Portable Network Graphics\n"
+                    "     TIFF  rw+   Tagged Image File Format\n"
+                    "     WEBP  rw+   WebP Image Format\n"
+                    "     HEIC  r--   High efficiency Image Format\n"
+        << QStringList{"GIF", "PNG", "TIFF", "WEBP"} << QStringList{"AVIF"};
+    QTest::newRow("AVIF read only") << QStringLiteral(
+                                           "     AVIF* HEIC      r--   AV1 Image File Format\n"
+                                           "      PNG* PNG       rw-   Portable Network Graphics\n")
+                                    << QStringList{"PNG"} << QStringList{"GIF", "WEBP", "TIFF", "AVIF"};
+    QTest::newRow("write only counts")
+        << QStringLiteral("      BRF* BRAILLE   -w-   BRF ASCII Braille format\n") << QStringList{"BRF"}
+        << QStringList{"PNG", "GIF", "WEBP", "TIFF", "AVIF"};
+    // No answer holds nothing back: the conversion then says what is wrong.
+    QTest::newRow("no answer") << QStringLiteral("convert: unable to load module\n") << QStringList{}
+                               << QStringList{};
+}
+
+void TestTools::writableFormats()
+{
+    QFETCH(QString, printed);
+    QFETCH(QStringList, writable);
+    QFETCH(QStringList, heldBack);
+    QCOMPARE(ParseWritableFormats(printed), writable);
+    QStringList held;
+    for (const QString &caption : OutputFormatCaptions())
+        if (!FormatUnavailableReason(caption, writable).isEmpty())
+            held << caption;
+    std::sort(heldBack.begin(), heldBack.end());
+    std::sort(held.begin(), held.end());
+    QCOMPARE(held, heldBack);
+    if (heldBack.contains(QStringLiteral("AVIF")))
+        QCOMPARE(FormatUnavailableReason(QStringLiteral("AVIF"), writable),
+                 QStringLiteral("the image tool cannot write AVIF"));
+}
+
+// The image tool of this build writes every format the table offers.
+void TestTools::realToolWritesEveryFormat()
+{
+    if (const QString why = testutil::imageToolSkipReason(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QStringList writable = ImageToolWritableFormats();
+    QVERIFY(writable.contains(QStringLiteral("PNG")));
+    for (const QString &caption : OutputFormatCaptions()) {
+        if (caption == QLatin1String("AVIF") && !writable.contains(caption))
+            QSKIP("this build's image tool has no AVIF coder");
+        QCOMPARE(FormatUnavailableReason(caption), QString());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTools)

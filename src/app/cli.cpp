@@ -6,6 +6,7 @@
 #include "scratch.h"
 #include "session.h"
 #include "settings.h"
+#include "tools.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -321,6 +322,20 @@ void addOptions(QCommandLineParser &parser)
         valued("width",
                QStringLiteral("Resizes every output to N pixels wide (%1-%2).").arg(MinWidth).arg(MaxWidth),
                "N"),
+        valued("long-edge",
+               QStringLiteral("Resizes every output so that its longer side is N pixels (%1-%2).")
+                   .arg(MinWidth)
+                   .arg(MaxWidth),
+               "N"),
+        valued("fit", QStringLiteral("Resizes every output to the largest size inside a W x H box."), "WxH"),
+        valued("percent",
+               QStringLiteral("Resizes every output to P percent of its size (%1-%2).")
+                   .arg(MinPercent)
+                   .arg(MaxPercent),
+               "P"),
+        QCommandLineOption(
+            QStringLiteral("shrink-only"),
+            QStringLiteral("With a resize, never enlarges: a smaller picture keeps its size.")),
         valued("quality",
                QStringLiteral("Quality of lossy outputs, %1-%2 (default %3).")
                    .arg(MinQuality)
@@ -377,6 +392,9 @@ int convert(QCoreApplication &app, const QCommandLineParser &parser)
     const TCommandLineOptions choice = OptionsFromCommandLine(parser);
     if (!choice.Error.isEmpty())
         return usageError(choice.Error);
+    const QString unavailable = FormatUnavailableReason(choice.Options.SaveFormat);
+    if (!unavailable.isEmpty())
+        return usageError(unavailable + QStringLiteral("."));
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty())
         return usageError(QStringLiteral("no files or folders given."));
@@ -427,7 +445,8 @@ int RunCommandLine(int argc, char **argv)
         out() << parser.helpText()
               << "\nExamples:\n"
                  "  zarvelo --convert PNG ~/Pictures\n"
-                 "  zarvelo --convert jpg --width 1024 --quality 85 --out ~/web photo.heic scans/\n";
+                 "  zarvelo --convert jpg --width 1024 --quality 85 --out ~/web photo.heic scans/\n"
+                 "  zarvelo --convert avif --long-edge 1600 --shrink-only --out ~/small ~/Pictures\n";
         return kExitOk;
     }
     if (parser.isSet(QStringLiteral("version"))) {

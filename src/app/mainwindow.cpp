@@ -10,6 +10,7 @@
 #include "settingscard.h"
 #include "settingsnotice.h"
 #include "theme.h"
+#include "tools.h"
 #include "translate.h"
 #include "translatewidgets.h"
 #include "update.h"
@@ -40,6 +41,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStandardItemModel>
 #include <QSvgRenderer>
 #include <QToolButton>
 #include <QTreeView>
@@ -289,8 +291,13 @@ QWidget *TFrmZarvelo::buildHomeCard()
     menuLayout->addStretch(1);
     // The output format, also reachable by a right-click on the start button.
     CmbFormat = named(new QComboBox(menu), QStringLiteral("CmbFormat"));
-    for (const TOutputFormat &format : OutputFormats())
+    for (const TOutputFormat &format : OutputFormats()) {
         CmbFormat->addItem(format.Caption);
+        // A format the image tool here cannot write is shown, not offered.
+        if (!FormatUnavailableReason(format.Caption).isEmpty())
+            if (auto *model = qobject_cast<QStandardItemModel *>(CmbFormat->model()))
+                model->item(CmbFormat->count() - 1)->setEnabled(false);
+    }
     CmbFormat->setFocusPolicy(Qt::TabFocus);
     menuLayout->addWidget(CmbFormat);
 
@@ -323,6 +330,7 @@ void TFrmZarvelo::buildMenus()
     for (const TOutputFormat &format : OutputFormats()) {
         QAction *item = PopSave->addAction(format.Caption);
         item->setObjectName(QStringLiteral("Chk") + format.Caption);
+        item->setEnabled(FormatUnavailableReason(format.Caption).isEmpty());
         connect(item, &QAction::triggered, this,
                 [this, caption = format.Caption] { ChooseFormat(caption, true); });
     }
@@ -393,7 +401,7 @@ bool TFrmZarvelo::StartAutoMode(const QStringList &arguments)
     FSaveFormat = arguments.at(2).toUpper();
     FMode = TWindowMode::Auto;
     ShowStartCaption();
-    if (!FindOutputFormat(FSaveFormat)) {
+    if (!FindOutputFormat(FSaveFormat) || !FormatUnavailableReason(FSaveFormat).isEmpty()) {
         ShowAutoFormatError(arguments.at(2));
         return true;
     }

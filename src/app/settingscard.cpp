@@ -1,8 +1,10 @@
 #include "settingscard.h"
 
+#include "tools.h"
 #include "translate.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -15,6 +17,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -22,6 +25,8 @@
 
 namespace
 {
+
+const QString kUnwritableFormat = QStringLiteral("이 컴퓨터의 이미지 도구는 이 형식을 저장할 수 없습니다");
 
 template <typename W> W *named(W *widget, const QString &name)
 {
@@ -90,8 +95,8 @@ TSettingsCard::TSettingsCard(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("PnlSetting"));
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 6, 8, 0);
-    layout->setSpacing(6);
+    layout->setContentsMargins(8, 3, 8, 0);
+    layout->setSpacing(4);
     layout->addWidget(buildOutputGroup());
     layout->addWidget(buildOptionGroup());
     layout->addWidget(buildJobGroup());
@@ -126,22 +131,30 @@ QGroupBox *TSettingsCard::buildOptionGroup()
 {
     GrpOption = named(new QGroupBox(QStringLiteral("변환옵션"), this), QStringLiteral("GrpOption"));
     auto *grid = new QGridLayout(GrpOption);
-    grid->setContentsMargins(13, 12, 8, 12);
+    grid->setContentsMargins(13, 5, 8, 5);
     grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(12);
-    auto *formats = new QHBoxLayout;
-    formats->setSpacing(6);
+    grid->setVerticalSpacing(4);
+    // Three formats a row: six do not fit one row beside the label in every language.
+    auto *formats = new QGridLayout;
+    formats->setHorizontalSpacing(6);
+    formats->setVerticalSpacing(0);
     for (const TOutputFormat &format : OutputFormats()) {
         auto *radio =
             named(new QRadioButton(format.Caption, GrpOption), QStringLiteral("Btn") + format.Caption);
-        formats->addWidget(radio);
+        const int index = int(FormatButtons.size());
+        formats->addWidget(radio, index / 3, index % 3);
         FormatButtons.append(radio);
     }
-    formats->addStretch(1);
-    ChkWidth = named(new QCheckBox(QStringLiteral("너비(px)"), GrpOption), QStringLiteral("ChkWidth"));
-    EditWidth = spinBox(GrpOption, QStringLiteral("EditWidth"), 0, FormatLimits::MaxWidth, 65);
-    EditWidth->setValue(FormatLimits::DefaultWidth);
-    EditWidth->setEnabled(false);
+    formats->setColumnStretch(3, 1);
+    // The check box turns resizing on; the list beside it says how.
+    ChkWidth = named(new QCheckBox(GrpOption), QStringLiteral("ChkWidth"));
+    CmbResize = named(new QComboBox(GrpOption), QStringLiteral("CmbResize"));
+    CmbResize->addItems({QStringLiteral("너비(px)"), QStringLiteral("긴 변(px)"), QStringLiteral("상자(px)"),
+                         QStringLiteral("비율(%)")});
+    CmbResize->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    buildResizeValues();
+    ChkShrinkOnly =
+        named(new QCheckBox(QStringLiteral("축소만"), GrpOption), QStringLiteral("ChkShrinkOnly"));
     EditQuality = spinBox(GrpOption, QStringLiteral("EditQuality"), FormatLimits::MinQuality,
                           FormatLimits::MaxQuality, 54);
     EditQuality->setValue(FormatLimits::DefaultQuality);
@@ -150,16 +163,101 @@ QGroupBox *TSettingsCard::buildOptionGroup()
     FQualityText = EditQuality->text();
 
     grid->addWidget(named(new QLabel(QStringLiteral("저장형식 :"), GrpOption), QStringLiteral("Label1")), 0,
-                    0);
+                    0, Qt::AlignTop);
     grid->addLayout(formats, 0, 1);
     grid->addWidget(named(new QLabel(QStringLiteral("크기조정 :"), GrpOption), QStringLiteral("LblResize")),
                     1, 0);
-    grid->addLayout(leftRow({ChkWidth, EditWidth}), 1, 1);
+    grid->addLayout(leftRow({ChkWidth, CmbResize, PnlResize}), 1, 1);
+    grid->addLayout(leftRow({ChkShrinkOnly}), 2, 1);
     grid->addWidget(named(new QLabel(QStringLiteral("품질조정 :"), GrpOption), QStringLiteral("LblQuality")),
-                    2, 0);
-    grid->addLayout(leftRow({EditQuality}), 2, 1);
+                    3, 0);
+    grid->addLayout(leftRow({EditQuality}), 3, 1);
+    showResize(ConversionOptions());
+    holdBackFormats();
     grid->setColumnStretch(1, 1);
     return GrpOption;
+}
+
+QWidget *TSettingsCard::buildResizeValues()
+{
+    using namespace FormatLimits;
+    PnlResize = named(new QStackedWidget(GrpOption), QStringLiteral("PnlResize"));
+    EditWidth = spinBox(PnlResize, QStringLiteral("EditWidth"), 0, MaxWidth, 65);
+    EditWidth->setValue(DefaultWidth);
+    EditLongEdge = spinBox(PnlResize, QStringLiteral("EditLongEdge"), 0, MaxWidth, 65);
+    EditLongEdge->setValue(DefaultWidth);
+    auto *box = new QWidget(PnlResize);
+    auto *boxRow = new QHBoxLayout(box);
+    boxRow->setContentsMargins(0, 0, 0, 0);
+    boxRow->setSpacing(2);
+    EditFitWidth = spinBox(box, QStringLiteral("EditFitWidth"), 0, MaxWidth, 65);
+    EditFitHeight = spinBox(box, QStringLiteral("EditFitHeight"), 0, MaxWidth, 65);
+    EditFitWidth->setValue(DefaultWidth);
+    EditFitHeight->setValue(DefaultWidth);
+    boxRow->addWidget(EditFitWidth);
+    boxRow->addWidget(new QLabel(QStringLiteral("\u00D7"), box));
+    boxRow->addWidget(EditFitHeight);
+    EditPercent = spinBox(PnlResize, QStringLiteral("EditPercent"), MinPercent, MaxPercent, 54);
+    EditPercent->setValue(DefaultPercent);
+    for (QWidget *page : {static_cast<QWidget *>(EditWidth), static_cast<QWidget *>(EditLongEdge), box,
+                          static_cast<QWidget *>(EditPercent)})
+        PnlResize->addWidget(page);
+    PnlResize->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return PnlResize;
+}
+
+void TSettingsCard::showResize(const ConversionOptions &options)
+{
+    ChkWidth->setChecked(options.UseWidth);
+    CmbResize->setCurrentIndex(int(options.ResizeMode));
+    PnlResize->setCurrentIndex(int(options.ResizeMode));
+    for (QWidget *control : {static_cast<QWidget *>(CmbResize), static_cast<QWidget *>(PnlResize),
+                             static_cast<QWidget *>(ChkShrinkOnly)})
+        control->setEnabled(options.UseWidth);
+    EditWidth->setValue(options.Width);
+    EditLongEdge->setValue(options.LongEdge);
+    EditFitWidth->setValue(options.FitWidth);
+    EditFitHeight->setValue(options.FitHeight);
+    EditPercent->setValue(options.Percent);
+    ChkShrinkOnly->setChecked(options.ShrinkOnly);
+    FWidthText = EditWidth->text();
+    FLongEdgeText = EditLongEdge->text();
+    FFitWidthText = EditFitWidth->text();
+    FFitHeightText = EditFitHeight->text();
+    FPercentText = EditPercent->text();
+}
+
+void TSettingsCard::holdBackFormats()
+{
+    for (qsizetype i = 0; i < FormatButtons.size(); ++i) {
+        if (FormatUnavailableReason(OutputFormats()[i].Caption).isEmpty())
+            continue;
+        FormatButtons[i]->setEnabled(false);
+        FormatButtons[i]->setToolTip(kUnwritableFormat);
+    }
+}
+
+void TSettingsCard::connectResize()
+{
+    connect(ChkWidth, &QAbstractButton::toggled, this, [this](bool on) {
+        SaveSetting(TSettingId::ResizeWidth, on);
+        CmbResize->setEnabled(on);
+        PnlResize->setEnabled(on);
+        ChkShrinkOnly->setEnabled(on);
+    });
+    connect(CmbResize, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0)
+            return;
+        PnlResize->setCurrentIndex(index);
+        SaveSetting(TSettingId::ResizeMode, ResizeModeName(TResizeMode(index)));
+    });
+    connect(ChkShrinkOnly, &QAbstractButton::toggled, this,
+            [](bool on) { SaveSetting(TSettingId::ShrinkOnly, on); });
+    connectSpinBox(EditWidth, &FWidthText, TSettingId::Width);
+    connectSpinBox(EditLongEdge, &FLongEdgeText, TSettingId::LongEdge);
+    connectSpinBox(EditFitWidth, &FFitWidthText, TSettingId::FitWidth);
+    connectSpinBox(EditFitHeight, &FFitHeightText, TSettingId::FitHeight);
+    connectSpinBox(EditPercent, &FPercentText, TSettingId::Percent);
 }
 
 QGroupBox *TSettingsCard::buildJobGroup()
@@ -192,9 +290,9 @@ QGroupBox *TSettingsCard::buildJobGroup()
 QWidget *TSettingsCard::buildInfo()
 {
     auto *info = named(new QWidget(this), QStringLiteral("PnlInfo"));
-    info->setFixedHeight(41);
+    info->setFixedHeight(36);
     auto *layout = new QHBoxLayout(info);
-    layout->setContentsMargins(7, 6, 0, 14);
+    layout->setContentsMargins(7, 4, 0, 10);
     EditInfo = named(new QLineEdit(info), QStringLiteral("EditInfo"));
     EditInfo->setFixedWidth(170);
     EditInfo->setFrame(false);
@@ -225,11 +323,7 @@ void TSettingsCard::connectControls()
         if (on)
             SaveSetting(TSettingId::Save, 2);
     });
-    connect(ChkWidth, &QAbstractButton::toggled, this, [this](bool on) {
-        SaveSetting(TSettingId::ResizeWidth, on);
-        EditWidth->setEnabled(on);
-    });
-    connectSpinBox(EditWidth, &FWidthText, TSettingId::Width);
+    connectResize();
     connectSpinBox(EditQuality, &FQualityText, TSettingId::Quality);
     connect(BtnSaveDir, &QAbstractButton::clicked, this, &TSettingsCard::BtnSaveDirClick);
     connect(EditWorkers, &QSpinBox::valueChanged, this,
@@ -259,25 +353,24 @@ void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
 
 void TSettingsCard::Show(const TStoredSettings &settings)
 {
-    const QList<QWidget *> controls{ChkPath_1,   ChkPath_2,   ChkWidth,    EditWidth,   EditQuality,
-                                    EditWorkers, ChkKeepMeta, ChkKeepTree, ChkKeepDates};
+    const QList<QWidget *> controls{ChkPath_1,    ChkPath_2,    ChkWidth,      CmbResize,   EditWidth,
+                                    EditLongEdge, EditFitWidth, EditFitHeight, EditPercent, ChkShrinkOnly,
+                                    EditQuality,  EditWorkers,  ChkKeepMeta,   ChkKeepTree, ChkKeepDates};
     QList<std::shared_ptr<QSignalBlocker>> blockers;
-    for (QWidget *control : controls)
+    for (QWidget *control : controls) {
         blockers.append(std::make_shared<QSignalBlocker>(control));
-    blockers.append(std::make_shared<QSignalBlocker>(EditWidth->findChild<QLineEdit *>()));
-    blockers.append(std::make_shared<QSignalBlocker>(EditQuality->findChild<QLineEdit *>()));
+        if (auto *editor = control->findChild<QLineEdit *>())
+            blockers.append(std::make_shared<QSignalBlocker>(editor));
+    }
 
     const ConversionOptions &options = settings.Options;
     SetOutputFolder(settings.OutputFolder);
-    ChkWidth->setChecked(options.UseWidth);
-    EditWidth->setEnabled(options.UseWidth);
-    EditWidth->setValue(options.Width);
+    showResize(options);
     EditQuality->setValue(options.Quality);
     EditWorkers->setValue(options.Workers);
     ChkKeepMeta->setChecked(options.KeepMetadata);
     ChkKeepTree->setChecked(options.KeepTree);
     ChkKeepDates->setChecked(options.KeepDates);
-    FWidthText = EditWidth->text();
     FQualityText = EditQuality->text();
     (settings.IntoOutputFolder ? ChkPath_2 : ChkPath_1)->setChecked(true);
     blockers.clear();
@@ -301,6 +394,9 @@ void TSettingsCard::SetVersionText(const QString &text)
 
 void TSettingsCard::TranslateExtras()
 {
+    for (QRadioButton *button : std::as_const(FormatButtons))
+        if (!button->isEnabled())
+            button->setToolTip(Translate(kUnwritableFormat));
     EditWorkers->setSpecialValueText(Translate(QStringLiteral("자동")));
     // The box is as wide as its longest text ("Automatique") needs.
     const int text = EditWorkers->fontMetrics().horizontalAdvance(EditWorkers->specialValueText());
@@ -312,6 +408,12 @@ ConversionOptions TSettingsCard::Options() const
     ConversionOptions options;
     options.UseWidth = ChkWidth->isChecked();
     options.Width = spinValue(EditWidth);
+    options.ResizeMode = TResizeMode(std::max(0, CmbResize->currentIndex()));
+    options.LongEdge = spinValue(EditLongEdge);
+    options.FitWidth = spinValue(EditFitWidth);
+    options.FitHeight = spinValue(EditFitHeight);
+    options.Percent = spinValue(EditPercent);
+    options.ShrinkOnly = ChkShrinkOnly->isChecked();
     options.Quality = spinValue(EditQuality);
     options.KeepMetadata = ChkKeepMeta->isChecked();
     options.KeepTree = ChkKeepTree->isChecked();

@@ -5,6 +5,8 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
+class QStackedWidget;
 class QGroupBox;
 class QLineEdit;
 class QRadioButton;
@@ -37,7 +39,7 @@ class TSettingsCard : public QWidget
     // box's "자동").
     void TranslateExtras();
 
-    // The controls' values: width, quality, metadata, tree, dates, workers. The
+    // The controls' values: resize, quality, metadata, tree, dates, workers. The
     // format and the output folder are left at their defaults.
     ConversionOptions Options() const;
     QString OutputFolder() const { return FOutputFolder; }
@@ -58,12 +60,18 @@ class TSettingsCard : public QWidget
     QGroupBox *buildJobGroup();
     QWidget *buildInfo();
     void connectControls();
+    QWidget *buildResizeValues();
     void connectSpinBox(QSpinBox *box, QString *last, TSettingId id);
+    void connectResize();
+    void showResize(const ConversionOptions &options);
+    // Formats the image tool here cannot write are shown disabled, with why.
+    void holdBackFormats();
     void BtnSaveDirClick();
     void SetOutputFolder(const QString &folder);
 
     QString FOutputFolder;
     QString FWidthText, FQualityText; // box texts last stored or shown
+    QString FLongEdgeText, FFitWidthText, FFitHeightText, FPercentText;
 
     QGroupBox *GrpOutput = nullptr;
     QRadioButton *ChkPath_1 = nullptr;
@@ -73,6 +81,13 @@ class TSettingsCard : public QWidget
     QList<QRadioButton *> FormatButtons; // BtnJPG .. BtnTIFF, in table order
     QCheckBox *ChkWidth = nullptr;
     QSpinBox *EditWidth = nullptr;
+    QComboBox *CmbResize = nullptr;      // the resize mode, in TResizeMode order
+    QStackedWidget *PnlResize = nullptr; // the chosen mode's values
+    QSpinBox *EditLongEdge = nullptr;
+    QSpinBox *EditFitWidth = nullptr;
+    QSpinBox *EditFitHeight = nullptr;
+    QSpinBox *EditPercent = nullptr;
+    QCheckBox *ChkShrinkOnly = nullptr;
     QSpinBox *EditQuality = nullptr;
     QGroupBox *GrpJob = nullptr;
     QSpinBox *EditWorkers = nullptr;

@@ -9,6 +9,10 @@ const QList<TOutputFormat> &OutputFormats()
         {QStringLiteral("GIF"), QStringLiteral("gif"), 65535, false, false, false, true, false, true},
         {QStringLiteral("WEBP"), QStringLiteral("webp"), 16383, true, false, false, true, true, true},
         {QStringLiteral("TIFF"), QStringLiteral("tiff"), 0, false, false, true, false, true, true},
+        // The image tool's AVIF writer keeps neither transparency nor EXIF
+        // data; an AV1 frame is at most 65536 pixels wide.
+        {QStringLiteral("AVIF"), QStringLiteral("avif"), 65535, true, false, false, false, false, false,
+         true},
     };
     return formats;
 }

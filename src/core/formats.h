@@ -16,9 +16,10 @@ struct TOutputFormat {
     bool HoldsFrames;    // an animation
     bool CarriesExif;    // can hold EXIF metadata
     bool HasAlpha;       // can hold transparency
+    bool QualityForEveryInput = false; // the image tool is told the quality whatever the input
 };
 
-// The five output formats, in the order the window shows them.
+// The output formats, in the order the window shows them.
 const QList<TOutputFormat> &OutputFormats();
 
 // The format whose caption is exactly caption (case-sensitive, as the
@@ -38,6 +39,9 @@ namespace FormatLimits
 constexpr int MinWidth = 1;
 constexpr int MaxWidth = 65535; // the widest any output format holds
 constexpr int DefaultWidth = 540;
+constexpr int MinPercent = 1;
+constexpr int MaxPercent = 1000;
+constexpr int DefaultPercent = 50;
 constexpr int MinQuality = 40;
 constexpr int MaxQuality = 100;
 constexpr int DefaultQuality = 75;

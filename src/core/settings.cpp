@@ -4,6 +4,7 @@
 #include "config.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <climits>
@@ -114,6 +115,24 @@ void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
     case TSettingId::KeepDates:
         options.KeepDates = value.toBool();
         break;
+    case TSettingId::ResizeMode:
+        options.ResizeMode = ParseResizeMode(value.toString()).value_or(TResizeMode::Width);
+        break;
+    case TSettingId::LongEdge:
+        options.LongEdge = value.toInt();
+        break;
+    case TSettingId::FitWidth:
+        options.FitWidth = value.toInt();
+        break;
+    case TSettingId::FitHeight:
+        options.FitHeight = value.toInt();
+        break;
+    case TSettingId::Percent:
+        options.Percent = value.toInt();
+        break;
+    case TSettingId::ShrinkOnly:
+        options.ShrinkOnly = value.toBool();
+        break;
     }
 }
 
@@ -127,7 +146,82 @@ std::optional<int> parseNumber(const QString &text, int min, int max)
     return number;
 }
 
+// The resize options of a command line into options; the usage error, or
+// empty. One mode at most; --shrink-only only with one.
+QString resizeFromCommandLine(const QCommandLineParser &parser, ConversionOptions &options)
+{
+    using namespace FormatLimits;
+    const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    QStringList given;
+    for (const char *name : {"width", "long-edge", "fit", "percent"})
+        if (parser.isSet(QLatin1String(name)))
+            given << QStringLiteral("--") + QLatin1String(name);
+    if (given.size() > 1)
+        return given.join(QStringLiteral(" and ")) + QStringLiteral(" exclude each other: choose one.");
+    options.ShrinkOnly = parser.isSet(QStringLiteral("shrink-only"));
+    if (given.isEmpty())
+        return options.ShrinkOnly
+                   ? QStringLiteral("--shrink-only needs --width, --long-edge, --fit or --percent.")
+                   : QString();
+    options.UseWidth = true;
+    const QString pixels =
+        QStringLiteral("%1 needs a number from %2 to %3.").arg(given.first()).arg(MinWidth).arg(MaxWidth);
+    if (parser.isSet(QStringLiteral("width"))) {
+        const std::optional<int> width = parseNumber(value("width"), MinWidth, MaxWidth);
+        if (!width)
+            return pixels;
+        options.Width = *width;
+    } else if (parser.isSet(QStringLiteral("long-edge"))) {
+        const std::optional<int> edge = parseNumber(value("long-edge"), MinWidth, MaxWidth);
+        if (!edge)
+            return pixels;
+        options.ResizeMode = TResizeMode::LongEdge;
+        options.LongEdge = *edge;
+    } else if (parser.isSet(QStringLiteral("fit"))) {
+        const std::optional<QSize> box = ParseBox(value("fit"));
+        if (!box)
+            return QStringLiteral("--fit needs WxH, each from %1 to %2 (for example 800x600).")
+                .arg(MinWidth)
+                .arg(MaxWidth);
+        options.ResizeMode = TResizeMode::Fit;
+        options.FitWidth = box->width();
+        options.FitHeight = box->height();
+    } else {
+        const std::optional<int> percent =
+            parseNumber(value("percent").remove(QLatin1Char('%')), MinPercent, MaxPercent);
+        if (!percent)
+            return QStringLiteral("--percent needs a number from %1 to %2.").arg(MinPercent).arg(MaxPercent);
+        options.ResizeMode = TResizeMode::Percent;
+        options.Percent = *percent;
+    }
+    return QString();
+}
+
 } // namespace
+
+QString ResizeModeName(TResizeMode mode)
+{
+    switch (mode) {
+    case TResizeMode::Width:
+        break;
+    case TResizeMode::LongEdge:
+        return QStringLiteral("longedge");
+    case TResizeMode::Fit:
+        return QStringLiteral("fit");
+    case TResizeMode::Percent:
+        return QStringLiteral("percent");
+    }
+    return QStringLiteral("width");
+}
+
+std::optional<TResizeMode> ParseResizeMode(const QString &name)
+{
+    for (TResizeMode mode :
+         {TResizeMode::Width, TResizeMode::LongEdge, TResizeMode::Fit, TResizeMode::Percent})
+        if (name.trimmed().compare(ResizeModeName(mode), Qt::CaseInsensitive) == 0)
+            return mode;
+    return std::nullopt;
+}
 
 QString SettingsFileName()
 {
@@ -153,6 +247,12 @@ QList<TSettingKey> SettingKeys()
         textKey(TSettingId::Format, "format", OutputFormats().first().Caption, TWriteBack::WhenKnownFormat),
         integerKey(TSettingId::ToolTimeout, "tooltimeout", INT_MIN, INT_MAX, 0, TWriteBack::Never),
         booleanKey(TSettingId::KeepDates, "keepdates", false),
+        textKey(TSettingId::ResizeMode, "resize_mode", ResizeModeName(TResizeMode::Width), TWriteBack::Never),
+        integerKey(TSettingId::LongEdge, "long_edge", 0, MaxWidth, DefaultWidth),
+        integerKey(TSettingId::FitWidth, "fit_w", 0, MaxWidth, DefaultWidth),
+        integerKey(TSettingId::FitHeight, "fit_h", 0, MaxWidth, DefaultWidth),
+        integerKey(TSettingId::Percent, "percent", MinPercent, MaxPercent, DefaultPercent),
+        booleanKey(TSettingId::ShrinkOnly, "shrink_only", false),
     };
 }
 
@@ -214,13 +314,9 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
     if (!format)
         return fail(QStringLiteral("unknown format '%1' (%2).").arg(value("convert"), FormatCaptionsText()));
     options.SaveFormat = format->Caption;
-    if (isSet("width")) {
-        const std::optional<int> width = parseNumber(value("width"), MinWidth, MaxWidth);
-        if (!width)
-            return fail(QStringLiteral("--width needs a number from %1 to %2.").arg(MinWidth).arg(MaxWidth));
-        options.UseWidth = true;
-        options.Width = *width;
-    }
+    const QString resizeProblem = resizeFromCommandLine(parser, options);
+    if (!resizeProblem.isEmpty())
+        return fail(resizeProblem);
     if (isSet("quality")) {
         const std::optional<int> quality = parseNumber(value("quality"), MinQuality, MaxQuality);
         if (!quality)
@@ -247,6 +343,21 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
         result.Shard = *shard;
     }
     return result;
+}
+
+std::optional<QSize> ParseBox(const QString &text)
+{
+    static const QRegularExpression box(QStringLiteral("^\\s*(\\d+)\\s*[xX*\u00D7]\\s*(\\d+)\\s*$"));
+    const QRegularExpressionMatch match = box.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const std::optional<int> width =
+        parseNumber(match.captured(1), FormatLimits::MinWidth, FormatLimits::MaxWidth);
+    const std::optional<int> height =
+        parseNumber(match.captured(2), FormatLimits::MinWidth, FormatLimits::MaxWidth);
+    if (!width || !height)
+        return std::nullopt;
+    return QSize(*width, *height);
 }
 
 std::optional<TShard> ParseShard(const QString &text)

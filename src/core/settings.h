@@ -3,6 +3,7 @@
 #include "formats.h"
 
 #include <QList>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 
@@ -13,12 +14,31 @@ class QCommandLineParser;
 // What the user chose for a conversion: one plain value, read from the
 // settings file or built from the command line. A job takes one copy when it
 // starts; nothing in it changes while the job runs.
+// How a resized output's size is chosen from the picture's own size.
+enum class TResizeMode {
+    Width,    // Width pixels wide, height in proportion
+    LongEdge, // the longer side LongEdge pixels
+    Fit,      // as large as fits inside FitWidth x FitHeight
+    Percent,  // Percent of the picture's own size
+};
+
+// The settings value of a mode ("width", "longedge", "fit", "percent"), and
+// back; nothing for any other text.
+QString ResizeModeName(TResizeMode mode);
+std::optional<TResizeMode> ParseResizeMode(const QString &name);
+
 struct ConversionOptions {
     QString SaveFormat = OutputFormats().first().Caption; // a caption of the format table, or any text
                                                           // from /auto or the settings file
     QString SavePath;          // output folder ending in '/', or empty: next to each source
-    bool UseWidth = false;     // resize every output to Width
+    bool UseWidth = false;     // resize every output, as ResizeMode says
     int Width = FormatLimits::DefaultWidth;     // pixels (at least 1)
+    TResizeMode ResizeMode = TResizeMode::Width;
+    int LongEdge = FormatLimits::DefaultWidth;  // pixels
+    int FitWidth = FormatLimits::DefaultWidth;  // pixels
+    int FitHeight = FormatLimits::DefaultWidth; // pixels
+    int Percent = FormatLimits::DefaultPercent;
+    bool ShrinkOnly = false;                    // a resize never makes a picture larger than its own size
     int Quality = FormatLimits::DefaultQuality; // encoder quality
     bool KeepMetadata = true;  // carry EXIF data into the output; off: strip metadata on every route
     bool KeepTree = false;     // outputs keep the folder structure below a walked folder
@@ -39,7 +59,13 @@ enum class TSettingId {
     Save,
     Format,
     ToolTimeout,
-    KeepDates
+    KeepDates,
+    ResizeMode,
+    LongEdge,
+    FitWidth,
+    FitHeight,
+    Percent,
+    ShrinkOnly
 };
 
 // What loading the file writes straight back for a key.
@@ -100,7 +126,7 @@ struct TShard {
 };
 
 // The options of a `--convert` command line (options named "convert",
-// "width", "quality", "workers", "keep-tree", "keep-metadata",
+// "width", "long-edge", "fit", "percent", "shrink-only", "quality", "workers", "keep-tree", "keep-metadata",
 // "strip-metadata", "keep-dates", "shard"), or the usage error that stops
 // it. The output folder ("out") is left to the session, which checks and
 // makes it.
@@ -113,6 +139,10 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser);
 
 // The most parts a batch can be split into.
 constexpr int MaxShards = 100000;
+// "WxH" (or "W*H", "W×H") as two sizes from MinWidth to MaxWidth; nothing
+// when it is not.
+std::optional<QSize> ParseBox(const QString &text);
+
 // "K/N" as a shard; nothing when it is not one.
 std::optional<TShard> ParseShard(const QString &text);
 

@@ -1,5 +1,6 @@
 #include "tools.h"
 
+#include "formats.h"
 #include "platform.h"
 
 #include <QElapsedTimer>
@@ -7,10 +8,12 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThread>
 
 #include <algorithm>
+#include <optional>
 
 QString ToolOutcome::Reason() const
 {
@@ -263,4 +266,56 @@ std::pair<ToolOutcome, ToolOutcome> RunToolPipe(const ToolRequest &first, const 
         if (!runAgain(attempt, {outcomes.first, outcomes.second}, first.Cancel))
             return outcomes;
     }
+}
+
+QStringList ParseWritableFormats(const QString &printed)
+{
+    // "     AVIF* HEIC      rw+   AV1 Image File Format (1.15.1)": the name,
+    // the module (absent on some builds), then the mode "r", "w" and "+"/"-".
+    static const QRegularExpression row(
+        QStringLiteral("^\\s*([A-Z0-9][A-Z0-9-]*)\\*?\\s+(?:\\S+\\s+)?([r-])([w-])([+-])\\s"),
+        QRegularExpression::MultilineOption);
+    QStringList formats;
+    auto it = row.globalMatch(printed);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        if (match.captured(3) == QLatin1String("w"))
+            formats << match.captured(1);
+    }
+    return formats;
+}
+
+QStringList ImageToolWritableFormats()
+{
+    static QMutex mutex;
+    static std::optional<QStringList> formats;
+    QMutexLocker lock(&mutex);
+    if (formats)
+        return *formats;
+    ToolRequest request;
+    request.Program = ExternalToolPath(ExternalTool::ImageTool);
+    request.Arguments = QStringList{QStringLiteral("-list"), QStringLiteral("format")};
+    request.TimeoutMs = 30000;
+    const ToolOutcome outcome = RunTool(request);
+    // A run that did not answer is asked again next time.
+    if (!outcome.Finished())
+        return {};
+    formats = ParseWritableFormats(outcome.Printed);
+    return *formats;
+}
+
+QString FormatUnavailableReason(const QString &caption, const QStringList &writable)
+{
+    const TOutputFormat *format = FindOutputFormat(caption);
+    if (!format || format->JpegRoute || writable.isEmpty() || writable.contains(format->Extension.toUpper()))
+        return QString();
+    return QStringLiteral("the image tool cannot write %1").arg(format->Caption);
+}
+
+QString FormatUnavailableReason(const QString &caption)
+{
+    const TOutputFormat *format = FindOutputFormat(caption);
+    if (!format || format->JpegRoute)
+        return QString();
+    return FormatUnavailableReason(caption, ImageToolWritableFormats());
 }

@@ -75,3 +75,17 @@ QString JoinArguments(const QStringList &arguments);
 // Kills every tool run in progress, with everything each one started (used
 // when the program is asked to end). The waiting RunTool calls then return.
 void KillAllToolRuns();
+
+// The formats the image tool's "-list format" text marks writable (a 'w' in
+// the mode column), in upper case without the '*' of a coder module.
+QStringList ParseWritableFormats(const QString &printed);
+
+// The formats the image tool writes, asked from the tool once per process;
+// empty when it cannot be asked (then no format is held back for it).
+QStringList ImageToolWritableFormats();
+
+// Why the output format caption cannot be written here ("the image tool
+// cannot write AVIF"), or empty. A format the image tool writes itself is
+// held back only when the tool answered and did not name it.
+QString FormatUnavailableReason(const QString &caption);
+QString FormatUnavailableReason(const QString &caption, const QStringList &writable);

@@ -73,18 +73,86 @@ QStringList readAndResize(const ConversionOptions &options, const TImageFacts &f
     if (facts.DropProfiles)
         arguments << QStringLiteral("+profile") << QStringLiteral("*");
     arguments << QStringLiteral("-auto-orient");
-    if (options.UseWidth)
-        arguments << QStringLiteral("-resize") << QString::number(options.Width) + QLatin1Char('x');
-    else if (facts.ScalePercent > 0)
-        arguments << QStringLiteral("-resize") << QString::number(facts.ScalePercent) + QLatin1Char('%');
-    else if (facts.PageFit.Resize.isValid())
+    if (facts.PageFit.Resize.isValid()) {
         arguments << pageFit(facts.PageFit);
+    } else {
+        QStringList geometries = ResizeGeometries(options, facts.ScalePercent);
+        // A drawing's percentage is of its own size, which the drawing density
+        // changes: it becomes the width it stands for.
+        if (svg && options.UseWidth && options.ResizeMode == TResizeMode::Percent)
+            geometries = facts.DrawingTarget > 0
+                             ? QStringList{QString::number(facts.DrawingTarget) + QLatin1Char('x')}
+                             : QStringList();
+        for (const QString &geometry : geometries)
+            arguments << QStringLiteral("-resize") << geometry;
+    }
     arguments << coloursAndAlpha(options, facts, jpegRoute);
     if (!options.KeepMetadata && !jpegRoute)
         arguments << QStringLiteral("-strip");
     return arguments;
 }
+QString percentText(double percent)
+{
+    return QString::number(percent, 'g', 6) + QLatin1Char('%');
+}
+
+// The size the chosen mode asks for, in the tool's geometry: "W" + "x" for a
+// width, "NxN" for a longest edge, "WxH" for a box.
+QString pixelGeometry(const ConversionOptions &options)
+{
+    switch (options.ResizeMode) {
+    case TResizeMode::LongEdge:
+        return QStringLiteral("%1x%1").arg(options.LongEdge);
+    case TResizeMode::Fit:
+        return QStringLiteral("%1x%2").arg(options.FitWidth).arg(options.FitHeight);
+    case TResizeMode::Width:
+    case TResizeMode::Percent:
+        break;
+    }
+    return QString::number(options.Width) + QLatin1Char('x');
+}
 } // namespace
+
+QStringList ResizeGeometries(const ConversionOptions &options, int scalePercent)
+{
+    const double scale = scalePercent > 0 ? scalePercent : 100.0;
+    if (!options.UseWidth)
+        return scalePercent > 0 ? QStringList{percentText(scale)} : QStringList();
+    if (options.ResizeMode == TResizeMode::Percent) {
+        const int percent = options.ShrinkOnly ? std::min(options.Percent, 100) : options.Percent;
+        const double combined = scale * percent / 100.0;
+        return combined == 100.0 ? QStringList() : QStringList{percentText(combined)};
+    }
+    // '>' leaves a picture that is already within the size as it is.
+    if (options.ShrinkOnly) {
+        const QString shrink = pixelGeometry(options) + QLatin1Char('>');
+        return scalePercent > 0 ? QStringList{percentText(scale), shrink} : QStringList{shrink};
+    }
+    return {pixelGeometry(options)};
+}
+
+int DrawingWidth(const ConversionOptions &options, double naturalWidth)
+{
+    int width = 0;
+    switch (options.ResizeMode) {
+    case TResizeMode::Width:
+        width = options.Width;
+        break;
+    case TResizeMode::LongEdge:
+        width = options.LongEdge;
+        break;
+    case TResizeMode::Fit:
+        width = std::max(options.FitWidth, options.FitHeight);
+        break;
+    case TResizeMode::Percent:
+        width = int(std::ceil(
+            naturalWidth * (options.ShrinkOnly ? std::min(options.Percent, 100) : options.Percent) / 100.0));
+        break;
+    }
+    if (options.ShrinkOnly && width >= naturalWidth)
+        return 0;
+    return std::max(1, width);
+}
 
 bool UsesJpegRoute(const QString &saveFormat)
 {
@@ -104,19 +172,45 @@ QString OptionsProblem(const ConversionOptions &options, qint64 toolWidthLimit)
         return QStringLiteral("unknown output format \"%1\"").arg(format);
     if (!options.UseWidth)
         return QString();
-    if (options.Width < 1)
-        return QStringLiteral("width must be at least 1 pixel");
+    // The widest output the mode can ask for; a percentage depends on the
+    // picture, and an encoder refuses a picture too wide for it.
+    int width = options.Width;
+    QString what = QStringLiteral("width");
+    switch (options.ResizeMode) {
+    case TResizeMode::Width:
+        break;
+    case TResizeMode::LongEdge:
+        width = options.LongEdge;
+        what = QStringLiteral("longest edge");
+        break;
+    case TResizeMode::Fit:
+        width = std::min(options.FitWidth, options.FitHeight) < 1
+                    ? 0
+                    : std::max(options.FitWidth, options.FitHeight);
+        what = QStringLiteral("box side");
+        break;
+    case TResizeMode::Percent:
+        if (options.Percent < FormatLimits::MinPercent || options.Percent > FormatLimits::MaxPercent)
+            return QStringLiteral("percent must be from %1 to %2")
+                .arg(FormatLimits::MinPercent)
+                .arg(FormatLimits::MaxPercent);
+        return QString();
+    }
+    if (width < 1)
+        return what + QStringLiteral(" must be at least 1 pixel");
     // A format named in any case ("webp" from a settings file) keeps its limit.
     const TOutputFormat *known = ParseOutputFormat(format);
     const qint64 formatLimit = known ? known->WidthLimit : 0;
-    if (formatLimit > 0 && options.Width > formatLimit)
-        return QStringLiteral("width %1 is above the %2 limit of %3 pixels")
-            .arg(options.Width)
+    if (formatLimit > 0 && width > formatLimit)
+        return QStringLiteral("%1 %2 is above the %3 limit of %4 pixels")
+            .arg(what)
+            .arg(width)
             .arg(format)
             .arg(formatLimit);
-    if (options.Width > toolWidthLimit)
-        return QStringLiteral("width %1 is above the image tool's limit of %2 pixels")
-            .arg(options.Width)
+    if (width > toolWidthLimit)
+        return QStringLiteral("%1 %2 is above the image tool's limit of %3 pixels")
+            .arg(what)
+            .arg(width)
             .arg(toolWidthLimit);
     return QString();
 }
@@ -201,13 +295,19 @@ double SvgDensity(const QString &measured, int width)
     return std::max(1.0, std::ceil(density * width / naturalWidth));
 }
 
+double SvgNaturalWidth(const QString &measured)
+{
+    return std::max(0.0, FirstLine(measured).section(QLatin1Char(' '), 0, 0).toDouble());
+}
+
 TImageArguments ImageArguments(const ConversionOptions &options, const TImageFacts &facts)
 {
     const bool jpegRoute = UsesJpegRoute(options.SaveFormat);
     TImageArguments lists;
     lists.ImageTool = readAndResize(options, facts, jpegRoute);
     if (!jpegRoute) {
-        if (InputTypeTakesQuality(facts.InputType))
+        const TOutputFormat *known = FindOutputFormat(options.SaveFormat);
+        if (InputTypeTakesQuality(facts.InputType) || (known && known->QualityForEveryInput))
             lists.ImageTool << QStringLiteral("-quality") << QString::number(options.Quality);
         lists.ImageTool << facts.OutputName;
         return lists;

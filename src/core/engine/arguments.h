@@ -26,11 +26,14 @@ struct TImageFacts {
     QString InputType;     // the source's type text ("PNG", "SVG", ...)
     QString InputName;     // the input's plain name in the scratch folder
     QString OutputName;    // the plain name the last tool writes
-    int ScalePercent = 0;  // a resize used only when UseWidth is off; 0: none
-    TPageFit PageFit;      // a rendered page's exact resize, used only when neither of those is
+    int ScalePercent = 0;  // the picture's own size as a percentage of its pixels (a page
+                           // rendered finer than it is shown); 0: its pixels are its size
+    TPageFit PageFit;      // a rendered page made exactly its 96-dpi size; before any other resize
     bool DropProfiles = false; // the input's colour profile is not the picture's (a rendered page)
     int ToolThreads = 0;   // threads the image tool may use; 0: its own choice
     double SvgDensity = 0; // the density a drawing is read at (SvgDensity()); 0: none
+    int DrawingTarget = 0; // a measured drawing's width for the resize (DrawingWidth()); a
+                           // percentage becomes this width; 0: the drawing keeps its own size
     QString Profile;       // the sRGB profile the pixels are converted into; empty: none
     QString DensityName;   // JPEG route: the plain name the picture's density is written to; empty: none
     bool Cmyk = false;     // the pixels are CMYK: turned into sRGB on the direct route too
@@ -65,6 +68,16 @@ QString ScratchOutputExtension(const QString &saveFormat);
 // image tool's limit (toolWidthLimit).
 QString OptionsProblem(const ConversionOptions &options, qint64 toolWidthLimit);
 
+// The image tool's "-resize" geometries for the user's choice, in order; a
+// picture with a ScalePercent is first brought to its own size when the
+// choice must be measured against that size (shrink only). Empty: no resize.
+QStringList ResizeGeometries(const ConversionOptions &options, int scalePercent);
+
+// The width a drawing is drawn at before the resize: about the size the
+// resize asks for, and with shrink only never above its own width
+// (naturalWidth); 0: it keeps its own size.
+int DrawingWidth(const ConversionOptions &options, double naturalWidth);
+
 // The run that tells an input's page or frame count, colour space and
 // profiles without reading its pixels (one line per picture).
 QStringList InspectArguments(const QString &inputName);
@@ -93,6 +106,8 @@ QStringList SvgMeasureArguments(const QString &inputName);
 // The density at which a drawing comes out about width pixels wide, from
 // the measuring run's first line; 0 when the drawing's size is unreadable.
 double SvgDensity(const QString &measured, int width);
+// The drawing's own width from the measuring run's first line; 0 when unreadable.
+double SvgNaturalWidth(const QString &measured);
 
 // The conversion of one picture.
 TImageArguments ImageArguments(const ConversionOptions &options, const TImageFacts &facts);

@@ -9,6 +9,7 @@
 #include "svgrefs.h"
 #include "tiffexif.h"
 #include "toollimits.h"
+#include "tools.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,15 +36,18 @@ QString srgbProfile()
 }
 
 // Measures the drawing inputName and sets the density that draws it at
-// about the chosen width.
+// about the size the resize asks for.
 bool measureDrawing(TCall &call, TImageFacts &facts, int timeoutMs)
 {
     QString printed;
     if (!call.Run(ExternalTool::ImageTool, SvgMeasureArguments(facts.InputName), timeoutMs, false, &printed))
         return false;
-    facts.SvgDensity = SvgDensity(printed, call.Options().Width);
-    if (facts.SvgDensity <= 0)
+    const double naturalWidth = SvgNaturalWidth(printed);
+    if (naturalWidth <= 0)
         return call.Fail(QStringLiteral("image tool: the drawing's size could not be read"));
+    // A drawing that keeps its own size is drawn at its own density.
+    facts.DrawingTarget = DrawingWidth(call.Options(), naturalWidth);
+    facts.SvgDensity = facts.DrawingTarget > 0 ? SvgDensity(printed, facts.DrawingTarget) : 0;
     return true;
 }
 
@@ -216,11 +220,17 @@ QString PageSource(const QString &nameSource, int page)
            PageNumber(page) + QStringLiteral(".page");
 }
 
+QString OutputProblem(const ConversionOptions &options)
+{
+    const QString problem = OptionsProblem(options, options.UseWidth ? ImageToolLimits().Width : 0);
+    return problem.isEmpty() ? FormatUnavailableReason(options.SaveFormat) : problem;
+}
+
 bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
                   const QString &imageType, int scalePercent)
 {
     const ConversionOptions &options = call.Options();
-    const QString problem = OptionsProblem(options, options.UseWidth ? ImageToolLimits().Width : 0);
+    const QString problem = OutputProblem(options);
     if (!problem.isEmpty())
         return call.Fail(problem);
 
@@ -244,10 +254,9 @@ bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputNa
 }
 
 bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
-                 const TPageFit &fit)
+                 const TPageFit &fit, int scalePercent)
 {
-    const ConversionOptions &options = call.Options();
-    const QString problem = OptionsProblem(options, options.UseWidth ? ImageToolLimits().Width : 0);
+    const QString problem = OutputProblem(call.Options());
     if (!problem.isEmpty())
         return call.Fail(problem);
     // A rendered page is one plain sRGB picture: nothing to inspect.
@@ -255,6 +264,7 @@ bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputNam
     facts.InputType = QStringLiteral("TIFF");
     facts.InputName = inputName;
     facts.PageFit = fit;
+    facts.ScalePercent = scalePercent;
     facts.Frame = 0;
     facts.DropProfiles = true;
     facts.ToolThreads = call.Context().ToolThreads;

@@ -95,14 +95,16 @@ QString PageNumber(int page)
 }
 
 TPdfPlanner::TPdfPlanner(QList<QSizeF> sizes, TPixelLimits limits, std::function<qint64()> freeBytes,
-                         int width)
-    : FSizes(std::move(sizes)), FLimits(limits), FFreeBytes(std::move(freeBytes)), FWidth(width)
+                         int width, bool shrinkOnly)
+    : FSizes(std::move(sizes)), FLimits(limits), FFreeBytes(std::move(freeBytes)), FWidth(width),
+      FShrinkOnly(shrinkOnly)
 {
 }
 
 int TPdfPlanner::dpiOf(int page) const
 {
-    return PageOutputDpi(FSizes[page - 1], FWidth, FLimits);
+    const int dpi = PageOutputDpi(FSizes[page - 1], FWidth, FLimits);
+    return FShrinkOnly ? std::min(dpi, PdfPageDpi) : dpi;
 }
 
 bool TPdfPlanner::tooLarge(const TPdfPage &page) const

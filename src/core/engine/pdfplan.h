@@ -85,7 +85,9 @@ class TPdfPlanner
     // is asked before each batch, when the batches before it are gone.
     // width: the chosen output width (0: none); a batch holds pages of one
     // output resolution.
-    TPdfPlanner(QList<QSizeF> sizes, TPixelLimits limits, std::function<qint64()> freeBytes, int width = 0);
+    // shrinkOnly: no page is rendered for more than its 96-dpi size.
+    TPdfPlanner(QList<QSizeF> sizes, TPixelLimits limits, std::function<qint64()> freeBytes, int width = 0,
+                bool shrinkOnly = false);
 
     int PageCount() const { return int(FSizes.size()); }
     // The size of page (from 1) in points.
@@ -106,6 +108,7 @@ class TPdfPlanner
     TPixelLimits FLimits;
     std::function<qint64()> FFreeBytes;
     int FWidth = 0;
+    bool FShrinkOnly = false;
     int FFirst = 1;
 };
 } // namespace Engine

@@ -56,6 +56,26 @@ QSize tiffSize(const QString &path)
     return width > 0 && height > 0 ? QSize(width, height) : QSize();
 }
 
+// How a rendered page is resized: to its exact 96-dpi size (Fit), or as the
+// options say from a page whose own size is ScalePercent of its pixels.
+struct TPageResize {
+    TPageFit Fit;
+    int ScalePercent = 0;
+};
+
+// Without a resize, or with a width that only shrinks and the page already
+// narrower, a page comes out at the size the image tool's quarter of the
+// full bitmap had; a width is rendered for; any other resize starts from the
+// page the planner rendered at PdfReadScale times its 96-dpi size.
+TPageResize pageResize(const ConversionOptions &options, const QSize &rendered, const QSizeF &points)
+{
+    const TPageFit exact = PageFitAt96(rendered, points);
+    const bool widthMode = options.UseWidth && options.ResizeMode == TResizeMode::Width;
+    if (!options.UseWidth || (widthMode && options.ShrinkOnly && options.Width >= exact.Keep.width()))
+        return {exact, 0};
+    return {TPageFit(), widthMode ? 0 : 100 / PdfReadScale};
+}
+
 // A batch of pages rendered by one interpreter run, and the results of its
 // pages' conversions.
 struct TBatch {
@@ -104,6 +124,10 @@ class TPdfRoute
 
 bool TPdfRoute::Convert()
 {
+    // Options no page could be written with fail before anything renders.
+    const QString problem = OutputProblem(FCall.Options());
+    if (!problem.isEmpty())
+        return FCall.Fail(problem);
     if (!FCall.OpenFor(FSource))
         return false;
     FEntry = FCall.LinkInput(FSource, QStringLiteral("in"));
@@ -128,9 +152,12 @@ bool TPdfRoute::readPages()
         return FCall.Fail(QStringLiteral("PostScript interpreter found no page: ") + FirstLine(summary));
     FFonts = GetSpecialFolder(CSIDL_FONTS);
     const QString scratch = FCall.Scratch();
+    // A width is rendered for; other resizes start from the 96-dpi page.
+    const ConversionOptions &options = FCall.Options();
+    const bool widthMode = options.UseWidth && options.ResizeMode == TResizeMode::Width;
     FPlanner.emplace(
         std::move(sizes), ImageToolLimits(), [scratch] { return QStorageInfo(scratch).bytesAvailable(); },
-        FCall.Options().UseWidth ? FCall.Options().Width : 0);
+        widthMode ? options.Width : 0, options.ShrinkOnly);
     return true;
 }
 
@@ -199,12 +226,10 @@ void TPdfRoute::makeTasks(TBatch &batch)
         const QString &format = FCall.Options().SaveFormat;
         if (IsPlainWord(format))
             FCall.ReserveName(pageSource(page), format);
-        // Without a width a page comes out at the size the image tool's
-        // quarter of the full bitmap had.
-        const TPageFit fit = PageFitAt96(tiffSize(FCall.Scratch() + bitmap), FPlanner->PageSize(page));
-        tasks.push_back([this, &pageResult, bitmap, size, fit, page] {
+        const TPageResize resize = pageResize(FCall.Options(), tiffSize(FCall.Scratch() + bitmap), FPlanner->PageSize(page));
+        tasks.push_back([this, &pageResult, bitmap, size, resize, page] {
             TCall part(FCall, pageResult);
-            pageResult.Success = ConvertPage(part, pageSource(page), bitmap, size, fit);
+            pageResult.Success = ConvertPage(part, pageSource(page), bitmap, size, resize.Fit, resize.ScalePercent);
             if (!pageResult.Success && pageResult.Reason.isEmpty())
                 pageResult.Reason = QStringLiteral("unexpected error");
             QFile::remove(FCall.Scratch() + bitmap);

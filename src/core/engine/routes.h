@@ -28,11 +28,16 @@ QString PageSource(const QString &nameSource, int page);
 // pages, or when they cannot be counted), told by the image tool.
 int CountPages(const QString &sourcePath, const QString &imageType, const TRunContext &run);
 
+// Why no output can be written with these options (a bad resize, a format
+// the image tool cannot write); empty when it can.
+QString OutputProblem(const ConversionOptions &options);
+
 // Converts a page the interpreter rendered to inputName (of inputBytes
-// bytes), named after nameSource: its colour profile dropped, and, when no
-// width is chosen, made its 96-dpi size by fit.
+// bytes), named after nameSource: its colour profile dropped, and made its
+// 96-dpi size by fit when that is valid; otherwise resized as the options
+// say, the page's own size being scalePercent of its pixels.
 bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
-                 const TPageFit &fit);
+                 const TPageFit &fit, int scalePercent);
 
 // Renders the Illustrator document at sourcePath with the PostScript
 // interpreter and converts the picture.

@@ -16,9 +16,11 @@ const QSizeF letter(612, 792);
 constexpr qint64 MiB = 1024 * 1024;
 
 // Every batch as "first-last", then every failed page as "page: reason".
-QString plan(const QList<QSizeF> &sizes, TPixelLimits limits, std::function<qint64()> freeBytes)
+QString plan(const QList<QSizeF> &sizes, TPixelLimits limits, std::function<qint64()> freeBytes,
+             std::set<int> leftOut = {})
 {
     TPdfPlanner planner(sizes, limits, std::move(freeBytes));
+    planner.LeaveOut(std::move(leftOut));
     QStringList batches;
     std::map<int, QString> failed;
     TPageRange batch;
@@ -42,6 +44,8 @@ class TestPdfPlan : public QObject
     void batches_data();
     void batches();
     void freeSpaceAskedPerBatch();
+    void leftOutPages_data();
+    void leftOutPages();
 };
 
 void TestPdfPlan::pageSizes_data()
@@ -160,6 +164,34 @@ void TestPdfPlan::freeSpaceAskedPerBatch()
     for (const int page : {1, 2, 3, 4, 5, 6, 13, 14, 15, 16, 17, 18})
         noSpace << QStringLiteral("%1: no space left on device").arg(page);
     QCOMPARE(planned, QStringLiteral("7-12 | 19-24 | ") + noSpace.join(QStringLiteral(" | ")));
+}
+
+void TestPdfPlan::leftOutPages_data()
+{
+    QTest::addColumn<QList<int>>("leftOut");
+    QTest::addColumn<int>("huge"); // a page far too large, 0: none
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("none") << QList<int>{} << 0 << "1-8 | 9-16 | 17-20";
+    QTest::newRow("a batch ends before each") << QList<int>{3, 10, 11} << 0 << "1-2 | 4-9 | 12-19 | 20-20";
+    QTest::newRow("first and last") << QList<int>{1, 20} << 0 << "2-9 | 10-17 | 18-19";
+    QTest::newRow("a too large page left out fails nothing") << QList<int>{5} << 5 << "1-4 | 6-13 | 14-20";
+    QList<int> all;
+    for (int page = 1; page <= 20; ++page)
+        all << page;
+    QTest::newRow("every page") << all << 0 << "";
+}
+
+// Pages whose outputs are there already are not rendered: batches go round them.
+void TestPdfPlan::leftOutPages()
+{
+    QFETCH(QList<int>, leftOut);
+    QFETCH(int, huge);
+    QFETCH(QString, expected);
+    QList<QSizeF> sizes(20, QSizeF(100, 100));
+    if (huge > 0)
+        sizes[huge - 1] = QSizeF(7200, 7200);
+    QCOMPARE(plan(sizes, {16000, 16000}, [] { return qint64(-1); }, {leftOut.cbegin(), leftOut.cend()}),
+             expected);
 }
 
 QTEST_APPLESS_MAIN(TestPdfPlan)

@@ -3,6 +3,7 @@
 #include "translate.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -185,6 +186,14 @@ QGroupBox *TSettingsCard::buildJobGroup()
     grid->addWidget(ChkKeepMeta, 1, 0, 1, 2);
     grid->addWidget(ChkKeepTree, 2, 0, 1, 2);
     grid->addWidget(ChkKeepDates, 3, 0, 1, 2);
+    // What happens when an output's name is taken, in TExistingPolicy order.
+    CmbExisting = named(new QComboBox(GrpJob), QStringLiteral("CmbExisting"));
+    CmbExisting->addItems(
+        {QStringLiteral("새 이름으로 저장"), QStringLiteral("건너뛰기"), QStringLiteral("덮어쓰기")});
+    CmbExisting->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    grid->addWidget(named(new QLabel(QStringLiteral("기존 파일 :"), GrpJob), QStringLiteral("LblExisting")),
+                    4, 0);
+    grid->addLayout(leftRow({CmbExisting}), 4, 1);
     grid->setColumnStretch(1, 1);
     return GrpJob;
 }
@@ -240,6 +249,8 @@ void TSettingsCard::connectControls()
             [](bool on) { SaveSetting(TSettingId::KeepTree, on); });
     connect(ChkKeepDates, &QAbstractButton::toggled, this,
             [](bool on) { SaveSetting(TSettingId::KeepDates, on); });
+    connect(CmbExisting, &QComboBox::currentIndexChanged, this,
+            [](int index) { SaveSetting(TSettingId::Existing, ExistingPolicyName(TExistingPolicy(index))); });
 }
 
 void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
@@ -259,8 +270,8 @@ void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
 
 void TSettingsCard::Show(const TStoredSettings &settings)
 {
-    const QList<QWidget *> controls{ChkPath_1,   ChkPath_2,   ChkWidth,    EditWidth,   EditQuality,
-                                    EditWorkers, ChkKeepMeta, ChkKeepTree, ChkKeepDates};
+    const QList<QWidget *> controls{ChkPath_1,   ChkPath_2,   ChkWidth,    EditWidth,    EditQuality,
+                                    EditWorkers, ChkKeepMeta, ChkKeepTree, ChkKeepDates, CmbExisting};
     QList<std::shared_ptr<QSignalBlocker>> blockers;
     for (QWidget *control : controls)
         blockers.append(std::make_shared<QSignalBlocker>(control));
@@ -277,6 +288,7 @@ void TSettingsCard::Show(const TStoredSettings &settings)
     ChkKeepMeta->setChecked(options.KeepMetadata);
     ChkKeepTree->setChecked(options.KeepTree);
     ChkKeepDates->setChecked(options.KeepDates);
+    CmbExisting->setCurrentIndex(int(options.Existing));
     FWidthText = EditWidth->text();
     FQualityText = EditQuality->text();
     (settings.IntoOutputFolder ? ChkPath_2 : ChkPath_1)->setChecked(true);
@@ -316,6 +328,7 @@ ConversionOptions TSettingsCard::Options() const
     options.KeepMetadata = ChkKeepMeta->isChecked();
     options.KeepTree = ChkKeepTree->isChecked();
     options.KeepDates = ChkKeepDates->isChecked();
+    options.Existing = TExistingPolicy(CmbExisting->currentIndex());
     options.Workers = spinValue(EditWorkers);
     return options;
 }

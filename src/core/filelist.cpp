@@ -34,6 +34,8 @@ QString StateText(TRowState state)
         return Translate(QStringLiteral("성공"));
     case TRowState::Fail:
         return Translate(QStringLiteral("실패"));
+    case TRowState::Skipped:
+        return Translate(QStringLiteral("건너뜀"));
     }
     return QString();
 }
@@ -45,9 +47,9 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     const Row &row = FRows[size_t(index.row())];
     if (role == Qt::ToolTipRole) {
         // A failure's reason, or a success's word on what was left out.
-        const QString text = row.state == TRowState::Fail      ? this->reason(index.row())
-                             : row.state == TRowState::Success ? row.reason
-                                                               : QString();
+        const QString text = row.state == TRowState::Fail ? this->reason(index.row())
+                             : row.state == TRowState::Success || row.state == TRowState::Skipped ? row.reason
+                                                                                                  : QString();
         return text.isEmpty() ? QVariant() : QVariant(text);
     }
     if (role != Qt::DisplayRole)

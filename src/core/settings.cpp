@@ -114,6 +114,10 @@ void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
     case TSettingId::KeepDates:
         options.KeepDates = value.toBool();
         break;
+    case TSettingId::Existing:
+        // An unknown word reads as the default.
+        options.Existing = ParseExistingPolicy(value.toString()).value_or(TExistingPolicy::Rename);
+        break;
     }
 }
 
@@ -128,6 +132,29 @@ std::optional<int> parseNumber(const QString &text, int min, int max)
 }
 
 } // namespace
+
+QString ExistingPolicyName(TExistingPolicy policy)
+{
+    switch (policy) {
+    case TExistingPolicy::Rename:
+        break;
+    case TExistingPolicy::Skip:
+        return QStringLiteral("skip");
+    case TExistingPolicy::Overwrite:
+        return QStringLiteral("overwrite");
+    }
+    return QStringLiteral("rename");
+}
+
+std::optional<TExistingPolicy> ParseExistingPolicy(const QString &text)
+{
+    for (const TExistingPolicy policy :
+         {TExistingPolicy::Rename, TExistingPolicy::Skip, TExistingPolicy::Overwrite}) {
+        if (text == ExistingPolicyName(policy))
+            return policy;
+    }
+    return std::nullopt;
+}
 
 QString SettingsFileName()
 {
@@ -153,6 +180,8 @@ QList<TSettingKey> SettingKeys()
         textKey(TSettingId::Format, "format", OutputFormats().first().Caption, TWriteBack::WhenKnownFormat),
         integerKey(TSettingId::ToolTimeout, "tooltimeout", INT_MIN, INT_MAX, 0, TWriteBack::Never),
         booleanKey(TSettingId::KeepDates, "keepdates", false),
+        textKey(TSettingId::Existing, "existing", ExistingPolicyName(TExistingPolicy::Rename),
+                TWriteBack::Never),
     };
 }
 
@@ -245,6 +274,12 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
             return fail(
                 QStringLiteral("--shard needs K/N with 1 <= K <= N <= %1 (for example 2/3).").arg(MaxShards));
         result.Shard = *shard;
+    }
+    if (isSet("existing")) {
+        const std::optional<TExistingPolicy> policy = ParseExistingPolicy(value("existing"));
+        if (!policy)
+            return fail(QStringLiteral("--existing needs rename, skip or overwrite."));
+        options.Existing = *policy;
     }
     return result;
 }

@@ -131,6 +131,8 @@ bool runJpeg(TCall &call, const TImageFacts &facts, const QString &nameSource, i
 bool runRoute(TCall &call, TImageFacts facts, const QString &nameSource, int timeoutMs)
 {
     const QString &format = call.Options().SaveFormat;
+    if (call.OutputAlreadyThere(nameSource, format))
+        return true;
     facts.OutputName = call.FreshName(QStringLiteral("out"), ScratchOutputExtension(format));
     if (UsesJpegRoute(format)) {
         facts.Profile = srgbProfile();
@@ -152,6 +154,7 @@ bool runPages(TCall &call, const TImageFacts &facts, const QString &nameSource, 
         pageResult.Success = runRoute(part, pageFacts, PageSource(nameSource, page), timeoutMs);
         call.Result().Printed += pageResult.Printed;
         call.Result().Outputs += pageResult.Outputs;
+        call.Result().Existing += pageResult.Existing;
         if (pageResult.Cancelled)
             return call.Cancelled();
         if (!pageResult.Success)
@@ -182,7 +185,8 @@ bool runPictures(TCall &call, TImageFacts &facts, const QString &nameSource, int
         return runPages(call, facts, nameSource, picture.Count, timeoutMs);
     if (!runRoute(call, facts, nameSource, timeoutMs))
         return false;
-    if (picture.Count > 1 && TypeHoldsFrames(facts.InputType) && !(known && known->HoldsFrames))
+    if (picture.Count > 1 && TypeHoldsFrames(facts.InputType) && !(known && known->HoldsFrames) &&
+        call.Result().Existing.isEmpty())
         call.Result().Reason = QStringLiteral("first of %1 frames").arg(picture.Count);
     return true;
 }
@@ -241,6 +245,8 @@ bool ConvertIllustrator(TCall &call, const QString &sourcePath)
 {
     if (!call.OpenFor(sourcePath))
         return false;
+    if (call.OutputAlreadyThere(sourcePath, call.Options().SaveFormat))
+        return true;
     const QString entry = call.LinkInput(sourcePath, QStringLiteral("in"));
     if (entry.isEmpty())
         return false;

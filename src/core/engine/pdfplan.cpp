@@ -55,7 +55,7 @@ bool TPdfPlanner::tooLarge(const TPdfPage &page) const
 int TPdfPlanner::lastOfBatch(int first, qint64 &bytes) const
 {
     int last = first;
-    while (last < PageCount() && last - first + 1 < PdfBatchPages) {
+    while (last < PageCount() && last - first + 1 < PdfBatchPages && !FLeftOut.count(last + 1)) {
         const TPdfPage next = PagePixels(FSizes[last]);
         if (tooLarge(next) || bytes + next.Bytes > PdfBatchBytes)
             break;
@@ -68,6 +68,10 @@ int TPdfPlanner::lastOfBatch(int first, qint64 &bytes) const
 bool TPdfPlanner::Next(TPageRange &batch, std::map<int, QString> &failed)
 {
     while (FFirst <= PageCount()) {
+        if (FLeftOut.count(FFirst)) {
+            ++FFirst;
+            continue;
+        }
         const TPdfPage firstPage = PagePixels(FSizes[FFirst - 1]);
         if (tooLarge(firstPage) || firstPage.Bytes > PdfPageBytesLimit) {
             failed.emplace(

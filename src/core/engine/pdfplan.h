@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 // Which pages of a PDF are rendered together: a few at a time, so that the
 // scratch disk stays bounded whatever the page count, and none that the
@@ -55,6 +56,9 @@ class TPdfPlanner
     TPdfPlanner(QList<QSizeF> sizes, TPixelLimits limits, std::function<qint64()> freeBytes);
 
     int PageCount() const { return int(FSizes.size()); }
+    // Pages that are not rendered at all (their outputs are there already);
+    // a batch never spans one.
+    void LeaveOut(std::set<int> pages) { FLeftOut = std::move(pages); }
     // The next batch. Pages refused on the way go to failed with their
     // reason: a page too large fails alone, a batch the disk cannot take
     // fails whole. False when no page is left.
@@ -69,5 +73,6 @@ class TPdfPlanner
     TPixelLimits FLimits;
     std::function<qint64()> FFreeBytes;
     int FFirst = 1;
+    std::set<int> FLeftOut;
 };
 } // namespace Engine

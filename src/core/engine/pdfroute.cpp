@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace Engine
@@ -46,6 +47,7 @@ class TPdfRoute
   private:
     ConversionResult &result() { return FCall.Result(); }
     bool readPages();
+    void leaveOutExisting();
     void convertBatches();
     void render(TBatch &batch);
     void makeTasks(TBatch &batch);
@@ -94,7 +96,23 @@ bool TPdfRoute::readPages()
     const QString scratch = FCall.Scratch();
     FPlanner.emplace(std::move(sizes), ImageToolLimits(),
                      [scratch] { return QStorageInfo(scratch).bytesAvailable(); });
+    leaveOutExisting();
     return true;
+}
+
+// When earlier outputs are skipped, the pages whose outputs are there are
+// not rendered; their names are held in page order like the others'.
+void TPdfRoute::leaveOutExisting()
+{
+    const QString &format = FCall.Options().SaveFormat;
+    if (FCall.Options().Existing != TExistingPolicy::Skip || !IsPlainWord(format))
+        return;
+    std::set<int> existing;
+    for (int page = 1; page <= FPageCount; ++page) {
+        if (FCall.OutputAlreadyThere(pageSource(page), format))
+            existing.insert(page);
+    }
+    FPlanner->LeaveOut(std::move(existing));
 }
 
 void TPdfRoute::convertBatches()
@@ -182,6 +200,7 @@ void TPdfRoute::collect(TBatch &batch)
         const ConversionResult &pageResult = batch.Results[size_t(page - batch.Pages.First)];
         result().Printed += pageResult.Printed;
         result().Outputs += pageResult.Outputs;
+        result().Existing += pageResult.Existing;
         if (pageResult.Cancelled)
             result().Cancelled = true;
         if (!pageResult.Success)

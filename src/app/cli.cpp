@@ -352,8 +352,8 @@ void addOptions(QCommandLineParser &parser)
                               "same arguments and K = 1..N together convert each source once."),
                "K/N"),
         valued("existing",
-               QStringLiteral("When an output's name is taken: rename (default; \" (1)\" before the\n"
-                              "extension), skip (leaves the source alone) or overwrite (replaces an\n"
+               QStringLiteral("When an output's name is taken: rename (default; \" (1)\" before the "
+                              "extension), skip (leaves the source alone) or overwrite (replaces an "
                               "earlier output; never a source, never a file of this run)."),
                "WHAT"),
         QCommandLineOption(QStringLiteral("verbose"),

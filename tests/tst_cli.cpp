@@ -377,6 +377,8 @@ class TestCli : public QObject
         QTest::newRow("percent 0") << QStringList{"--convert", "PNG", "--percent", "0", "@"} << "--percent";
         QTest::newRow("shrink only alone")
             << QStringList{"--convert", "PNG", "--shrink-only", "@"} << "--shrink-only needs";
+        QTest::newRow("existing unknown") << QStringList{"--convert", "PNG", "--existing", "replace", "@"}
+                                          << "--existing needs rename, skip or overwrite.";
     }
 
     // Exit 2, a message on standard error, and nothing written.
@@ -493,6 +495,59 @@ class TestCli : public QObject
         QCOMPARE(summary["converted"].toInt(), 3);
         QCOMPARE(summary["failed"].toInt(), 2);
         QCOMPARE(summary["cancelled"].toInt(), 0);
+    }
+
+    // A folder converted again with --existing: skip writes nothing and
+    // reports each source as skipped, with the outputs that were there;
+    // overwrite writes the same names again; the totals add up.
+    void existingRerun()
+    {
+        QTemporaryDir dir;
+        const QString src = dir.path() + QStringLiteral("/src");
+        const QString hostile = src + QStringLiteral("/-[x] *?%\" ü.png");
+        writeImage(src + QStringLiteral("/a.png"), "PNG");
+        writeImage(hostile, "PNG");
+        writePdf(src + QStringLiteral("/doc.pdf"), 2);
+        const QStringList common{"--convert", "jpg", "--out", "o", "src"};
+        const Run first = run(common, dir.path());
+        COMPARE_EXIT(first, 0);
+        const QStringList outputs{"-[x] *?%\" ü.jpg", "a.jpg", "doc-001.jpg", "doc-002.jpg"};
+        QCOMPARE(filesBelow(dir.path() + "/o"), outputs);
+        for (const QString &name : outputs)
+            writeFile(dir.path() + "/o/" + name, "earlier output");
+
+        const Run skipped = run(QStringList{"--existing", "skip", "--json"} + common, dir.path());
+        COMPARE_EXIT(skipped, 0);
+        const QList<QJsonObject> objects = jsonLines(skipped.out);
+        QCOMPARE(objects.size(), 4);
+        for (qsizetype i = 0; i < 3; ++i) {
+            QCOMPARE(objects[i]["status"].toString(), QStringLiteral("skipped"));
+            QCOMPARE(objects[i]["reason"].toString(), QStringLiteral("output exists"));
+            for (const QJsonValue &output : objects[i]["outputs"].toArray())
+                QCOMPARE(readAll(output.toString()), QByteArray("earlier output"));
+        }
+        const QJsonObject summary = objects.last();
+        QCOMPARE(summary["total"].toInt(), 3);
+        QCOMPARE(summary["skipped"].toInt(), 3);
+        QCOMPARE(summary["converted"].toInt(), 0);
+        QCOMPARE(summary["failed"].toInt() + summary["cancelled"].toInt(), 0);
+        for (const QString &name : outputs)
+            QCOMPARE(readAll(dir.path() + "/o/" + name), QByteArray("earlier output"));
+
+        const Run human = run(QStringList{"--existing", "skip"} + common, dir.path());
+        COMPARE_EXIT(human, 0);
+        QVERIFY2(human.out.contains(src + "/a.png -> " + dir.path() + "/o/a.jpg (skipped: output exists)\n"),
+                 qPrintable(human.out));
+        QVERIFY2(human.out.endsWith("0 of 3 files converted, 3 skipped (output exists).\n"),
+                 qPrintable(human.out));
+
+        const Run replaced = run(QStringList{"--existing", "overwrite"} + common, dir.path());
+        COMPARE_EXIT(replaced, 0);
+        QVERIFY2(replaced.out.endsWith("3 of 3 files converted.\n"), qPrintable(replaced.out));
+        QCOMPARE(filesBelow(dir.path() + "/o"), outputs);
+        for (const QString &name : outputs)
+            QVERIFY2(!QImage(dir.path() + "/o/" + name).isNull(), qPrintable(name));
+        QCOMPARE(filesBelow(src), (QStringList{"-[x] *?%\" ü.png", "a.png", "doc.pdf"}));
     }
 
     // On a terminal standard error shows "n/N" while the run goes on.

@@ -340,6 +340,9 @@ class TestConversion : public QObject
     void hostileNames_data();
     void hostileNames();
     void nameTakenMeanwhile();
+    void existingAtOutputName_data();
+    void existingAtOutputName();
+    void overwriteKeepsEarlierOutputOnFailure();
     void outputOnAnotherFileSystem();
     void widthRules_data();
     void widthRules();
@@ -1262,8 +1265,124 @@ void TestConversion::nameTakenMeanwhile()
     QCOMPARE(head(reserved, 100), QByteArray("intruder"));
 }
 
+void TestConversion::existingAtOutputName_data()
+{
+    // The source is a copy of photo.jpg, whatever its name; existing are the
+    // entries made first: a file, "name/" a folder, "name@" a link to the
+    // decoy; written is the output, empty when skipped.
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("policy"); // rename, skip or overwrite
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QString>("written");
+
+    const QStringList earlier{"pic.png"};
+    QTest::newRow("rename, earlier output") << "pic.jpg"
+                                            << "rename" << earlier << "pic (1).png";
+    QTest::newRow("skip, earlier output") << "pic.jpg"
+                                          << "skip" << earlier << "";
+    QTest::newRow("overwrite, earlier output") << "pic.jpg"
+                                               << "overwrite" << earlier << "pic.png";
+    QTest::newRow("skip, folder at the name") << "pic.jpg"
+                                              << "skip" << QStringList{"pic.png/"} << "pic (1).png";
+    QTest::newRow("overwrite, folder at the name")
+        << "pic.jpg"
+        << "overwrite" << QStringList{"pic.png/", "pic (1).png"} << "pic (1).png";
+    QTest::newRow("skip, link at the name") << "pic.jpg"
+                                            << "skip" << QStringList{"pic.png@"} << "pic (1).png";
+    QTest::newRow("overwrite, link at the name") << "pic.jpg"
+                                                 << "overwrite" << QStringList{"pic.png@"} << "pic (1).png";
+    // A source with the output's own name is never its output.
+    QTest::newRow("skip, the source's own name") << "pic.png"
+                                                 << "skip" << QStringList{} << "pic (1).png";
+    QTest::newRow("overwrite, the source's own name") << "pic.png"
+                                                      << "overwrite" << QStringList{} << "pic (1).png";
+    QTest::newRow("skip, the source's earlier output") << "pic.png"
+                                                       << "skip" << QStringList{"pic (1).png"} << "";
+    QTest::newRow("overwrite, the source's earlier output")
+        << "pic.png"
+        << "overwrite" << QStringList{"pic (1).png"} << "pic (1).png";
+    QTest::newRow("overwrite, hostile name")
+        << "-[a] *?%\" ü.jpg"
+        << "overwrite" << QStringList{"-[a] *?%\" ü.png"} << "-[a] *?%\" ü.png";
+}
+
+// What the choice for an existing output does with each kind of entry at the
+// output's name: an earlier output is skipped or replaced; a folder, a link
+// and the source itself are left alone and passed over, like a link's target.
+void TestConversion::existingAtOutputName()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, policy);
+    QFETCH(QStringList, existing);
+    QFETCH(QString, written);
+
+    QTemporaryDir work;
+    const QString dir = work.path() + QLatin1Char('/');
+    QVERIFY(QFile::copy(fixture(QStringLiteral("photo.jpg")), dir + source));
+    QVERIFY(writeFile(dir + QStringLiteral("decoy.png"), "decoy"));
+    QHash<QString, QByteArray> before; // every file's digest; folders and links by kind
+    for (const QString &entry : existing) {
+        if (entry.endsWith(QLatin1Char('/')))
+            QVERIFY(QDir().mkpath(dir + entry));
+        else if (entry.endsWith(QLatin1Char('@')))
+            QVERIFY(QFile::link(dir + QStringLiteral("decoy.png"), dir + entry.chopped(1)));
+        else
+            QVERIFY(writeFile(dir + entry, "earlier output"));
+    }
+    for (const QString &name : entries(dir)) {
+        const QFileInfo info(dir + name);
+        before.insert(name, info.isSymLink() ? "link" : info.isDir() ? "folder" : digest(dir + name));
+    }
+
+    ConversionOptions options = optionsFor(QStringLiteral("PNG"));
+    options.Existing = *ParseExistingPolicy(policy);
+    const ConversionResult result = ConvertFile(options, dir + source, QStringLiteral("JPG"));
+    QVERIFY2(result.Success, qPrintable(result.Reason));
+    QCOMPARE(result.Skipped, written.isEmpty());
+    QCOMPARE(result.Outputs, written.isEmpty() ? QStringList() : QStringList{dir + written});
+    if (!written.isEmpty())
+        QCOMPARE(QImage(dir + written).size(), QSize(400, 300));
+
+    // Nothing else changed, and nothing was left behind.
+    QStringList after = entries(dir);
+    after.removeOne(written);
+    QStringList expected = before.keys();
+    expected.removeOne(written);
+    expected.sort();
+    QCOMPARE(after, expected);
+    for (const QString &name : std::as_const(after)) {
+        const QFileInfo info(dir + name);
+        QCOMPARE(info.isSymLink() ? "link"
+                 : info.isDir()   ? "folder"
+                                  : digest(dir + name),
+                 before.value(name));
+    }
+}
+
+// A conversion that fails leaves the earlier output it would have replaced
+// as it was, and no part of the new one.
+void TestConversion::overwriteKeepsEarlierOutputOnFailure()
+{
+    QTemporaryDir work;
+    const QString dir = work.path() + QLatin1Char('/');
+    QFile whole(fixture(QStringLiteral("photo.jpg")));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QVERIFY(writeFile(dir + QStringLiteral("cut.jpg"), whole.read(whole.size() / 2)));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("in.png")), dir + QStringLiteral("cut.png")));
+    const QByteArray earlier = digest(dir + QStringLiteral("cut.png"));
+
+    ConversionOptions options = optionsFor(QStringLiteral("PNG"));
+    options.Existing = TExistingPolicy::Overwrite;
+    const ConversionResult result =
+        ConvertFile(options, dir + QStringLiteral("cut.jpg"), QStringLiteral("JPG"));
+    QVERIFY(!result.Success);
+    QCOMPARE(digest(dir + QStringLiteral("cut.png")), earlier);
+    QCOMPARE(entries(dir), (QStringList{"cut.jpg", "cut.png"}));
+}
+
 // An output folder on another file system: a hidden copy beside the output
-// first, then the move; nothing else is left there.
+// first, then the move; nothing else is left there. An earlier output
+// there is replaced the same way.
 void TestConversion::outputOnAnotherFileSystem()
 {
     const QString shm = QStringLiteral("/dev/shm");
@@ -1281,6 +1400,18 @@ void TestConversion::outputOnAnotherFileSystem()
     QCOMPARE(entries(outDir.path()), (QStringList{"photo.jpg", "photo.png"}));
     QCOMPARE(imageProperty(outDir.path() + QStringLiteral("/photo.jpg"), QStringLiteral("%wx%h")),
              QStringLiteral("400x300"));
+
+    const QString earlier = outDir.path() + QStringLiteral("/photo.png");
+    QVERIFY(writeFile(earlier, "earlier output"));
+    ConversionOptions options = optionsFor(QStringLiteral("PNG"));
+    options.SavePath = outDir.path();
+    options.Existing = TExistingPolicy::Overwrite;
+    const ConversionResult result =
+        ConvertRaster(options, fixture(QStringLiteral("photo.png")), QStringLiteral("PNG"), 0, QString());
+    QVERIFY2(result.Success, qPrintable(result.Reason));
+    QCOMPARE(result.Outputs, QStringList{earlier});
+    QCOMPARE(entries(outDir.path()), (QStringList{"photo.jpg", "photo.png"}));
+    QCOMPARE(QImage(earlier).size(), QSize(400, 300));
 }
 
 void TestConversion::widthRules_data()

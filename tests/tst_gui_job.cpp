@@ -13,16 +13,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QToolButton>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 
 namespace {
@@ -599,6 +600,38 @@ private slots:
         QVERIFY(waitIdle(window));
         QCOMPARE(statuses(*window.fileList()), (QStringList{"Success", "Success"}));
         QCOMPARE(entriesBelow(dir + "out/"), outputs);
+    }
+
+    // The settings card's choice for existing outputs, made as a user does:
+    // stored at once; a second Convert then skips every row, writes nothing
+    // and says so in the rows and the summary.
+    void skipExistingInTheWindow()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/skip/");
+        writePng(dir + "a.png");
+        writePng(dir + "-b [1] ü.png");
+        TFrmZarvelo window(args({}));
+        window.show();
+        auto *choice = window.findChild<QComboBox *>(QStringLiteral("CmbExisting"));
+        QVERIFY(choice);
+        QCOMPARE(choice->currentIndex(), 0);
+        choice->setCurrentIndex(1);
+        QVERIFY(readAll(m_program->iniPath()).contains("existing=skip"));
+        window.AddFile({dir});
+        window.btnStart()->click();
+        QVERIFY(waitIdle(window));
+        QCOMPARE(statuses(*window.fileList()), (QStringList{"Success", "Success"}));
+        const QStringList written = entriesBelow(dir);
+        const QByteArray bytes = readAll(dir + "a.jpg");
+
+        window.btnStart()->click();
+        QVERIFY(waitIdle(window));
+        QCOMPARE(statuses(*window.fileList()), (QStringList{"Skipped", "Skipped"}));
+        QVERIFY2(window.lblSummary()->text().startsWith(
+                     QStringLiteral("Success 0 \u00B7 Fail 0 \u00B7 Skipped 2 \u00B7 ")),
+                 qPrintable(window.lblSummary()->text()));
+        QCOMPARE(entriesBelow(dir), written);
+        QCOMPARE(readAll(dir + "a.jpg"), bytes);
     }
 
     // /auto with a format outside the five writes nothing and says why.

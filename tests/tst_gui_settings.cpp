@@ -368,8 +368,19 @@ private slots:
             QCOMPARE(config.ReadBoolean(QStringLiteral("keepmeta"), true), false);
             QCOMPARE(config.ReadBoolean(QStringLiteral("keeptree"), false), true);
             QCOMPARE(config.ReadBoolean(QStringLiteral("keepdates"), false), true);
+
+            auto *existing = child<QComboBox>(w, "CmbExisting");
+            QCOMPARE(existing->currentText(), QStringLiteral("Save under a new name"));
+            QCOMPARE(w.CurrentOptions().Existing, TExistingPolicy::Rename);
+            QCOMPARE(config.ReadString(QStringLiteral("existing"), QStringLiteral("none")), QStringLiteral("none"));
+            existing->setCurrentIndex(2);
+            QCOMPARE(existing->currentText(), QStringLiteral("Overwrite"));
+            QCOMPARE(w.CurrentOptions().Existing, TExistingPolicy::Overwrite);
+            QCOMPARE(TConfig(QStringLiteral("Zarvelo")).ReadString(QStringLiteral("existing"), QString()),
+                     QStringLiteral("overwrite"));
         }
         TFrmZarvelo again({});
+        QCOMPARE(child<QComboBox>(again, "CmbExisting")->currentIndex(), 2);
         QCOMPARE(child<QSpinBox>(again, "EditWorkers")->value(), 3);
         QVERIFY(!child<QCheckBox>(again, "ChkKeepMeta")->isChecked());
         QVERIFY(child<QCheckBox>(again, "ChkKeepTree")->isChecked());
@@ -470,7 +481,8 @@ private slots:
 
         w.btnHome()->click();
         // The status column holds every state ("Конвертация"); the format box shows.
-        for (const TRowState state : {TRowState::Ready, TRowState::Converting, TRowState::Success, TRowState::Fail})
+        for (const TRowState state :
+             {TRowState::Ready, TRowState::Converting, TRowState::Success, TRowState::Fail, TRowState::Skipped})
             QVERIFY2(w.listFile()->header()->sectionSize(2) >=
                          w.listFile()->fontMetrics().horizontalAdvance(StateText(state)) + 6,
                      qPrintable(StateText(state)));

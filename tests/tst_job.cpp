@@ -302,6 +302,81 @@ class TestJobCore : public QObject
             QCOMPARE(QImage(options.SavePath + name).size(), QSize(3000, 2000));
     }
 
+    void convertedTwice_data()
+    {
+        QTest::addColumn<QString>("policy");
+        QTest::addColumn<QStringList>("added"); // names the second run adds
+        QTest::newRow("rename") << "rename"
+                                << QStringList{"a (4).png", "a (5).png", "a (6).png", "b (1).png",
+                                               "é x-1 (2).png"};
+        QTest::newRow("skip") << "skip" << QStringList{};
+        QTest::newRow("overwrite") << "overwrite" << QStringList{};
+    }
+
+    // A folder converted twice next to its sources, two of which already
+    // have the output's name: the first run names the outputs as always; the
+    // second adds new names, leaves the earlier outputs (skip: no tool runs
+    // for them) or replaces them, and never touches a source or a decoy.
+    void convertedTwice()
+    {
+        QFETCH(QString, policy);
+        QFETCH(QStringList, added);
+        QTemporaryDir work;
+        const QString dir = work.path() + QLatin1Char('/');
+        const QStringList sources{"a.png", "a.gif", "broken.png", "a.bmp", "é x-1.png", "b.tif"};
+        QList<TJobItem> items;
+        for (const QString &name : sources) {
+            QVERIFY(QFile::copy(m_mixed + name, dir + name));
+            items.append({dir + name, QFileInfo(name).suffix().toUpper().replace("TIF", "TIFF"), {}});
+        }
+        QVERIFY(testutil::writeFile(dir + "decoy.png", "decoy"));
+        const auto digests = [&](const QStringList &names) {
+            QList<QByteArray> all;
+            for (const QString &name : names)
+                all << testutil::readAll(dir + name);
+            return all;
+        };
+        const QList<QByteArray> sourceBytes = digests(sources);
+        ConversionOptions options;
+        options.SaveFormat = QStringLiteral("PNG");
+        options.Existing = *ParseExistingPolicy(policy);
+
+        const JobRun first = runJob(items, options, 2);
+        QCOMPARE(first.results.size(), items.size());
+        const QStringList outputs{"a (1).png", "a (2).png", "a (3).png", "b.png", "é x-1 (1).png"};
+        QStringList expected = sources + outputs + QStringList{"decoy.png"};
+        expected.sort();
+        QCOMPARE(testutil::entriesBelow(dir), expected);
+        for (const QString &name : outputs)
+            QVERIFY(testutil::writeFile(dir + name, "earlier output"));
+
+        const JobRun second = runJob(items, options, 2);
+        QCOMPARE(second.results.size(), items.size());
+        QCOMPARE(second.progress, (QList<int>{1, 2, 3, 4, 5, 6}));
+        expected += added;
+        expected.sort();
+        QCOMPARE(testutil::entriesBelow(dir), expected);
+        QCOMPARE(digests(sources), sourceBytes);
+        QCOMPARE(testutil::readAll(dir + "decoy.png"), QByteArray("decoy"));
+        const bool replaced = options.Existing == TExistingPolicy::Overwrite;
+        for (const QString &name : outputs)
+            QCOMPARE(testutil::readAll(dir + name) == "earlier output", !replaced);
+        for (const QString &name : added)
+            QVERIFY2(!QImage(dir + name).isNull(), qPrintable(name));
+
+        const bool skip = options.Existing == TExistingPolicy::Skip;
+        for (int i = 0; i < items.size(); ++i) {
+            const ConversionResult &result = second.results.value(i);
+            QCOMPARE(result.Success, sources[i] != "broken.png");
+            QCOMPARE(result.Skipped, skip && result.Success);
+            QCOMPARE(result.Outputs.isEmpty(), skip || !result.Success);
+        }
+        QCOMPARE(second.results.value(1).Existing, skip ? QStringList{dir + "a (2).png"} : QStringList());
+        // Only the row that fails starts: the others needed no conversion.
+        if (skip)
+            QCOMPARE(second.started, QList<int>{2});
+    }
+
     // With an output folder, an item's relative folder is created below it
     // and its output goes there under the plain name.
     void relativeFolders()

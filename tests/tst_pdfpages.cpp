@@ -210,6 +210,7 @@ class TestPdfPages : public QObject
     void closeToFullBitmap();
     void exactWidth_data();
     void exactWidth();
+    void rerunFinishesMissingPages();
 
   private:
     QTemporaryDir m_work;
@@ -482,6 +483,56 @@ void TestPdfPages::exactWidth()
         QVERIFY2(qAbs(image.height() - width * 792.0 / 612) <= 1,
                  qPrintable(QString::number(image.height())));
     }
+}
+
+// A re-run that skips earlier outputs renders only the pages whose outputs
+// are missing (the others keep their bytes), and then nothing at all; a
+// re-run that overwrites replaces every page under its own name.
+void TestPdfPages::rerunFinishesMissingPages()
+{
+    QTemporaryDir out;
+    ConversionOptions options;
+    options.SaveFormat = QStringLiteral("PNG");
+    options.SavePath = out.path() + QLatin1Char('/');
+    const QList<TJobItem> items{TJobItem{m_pdf12, QStringLiteral("PDF"), QString()}};
+    const JobRun first = runJob(items, options, 2);
+    VERIFY_NO_FAILURES(first.results);
+    QStringList pages;
+    for (int page = 1; page <= 12; ++page)
+        pages << QStringLiteral("twelve-%1.png").arg(page, 3, 10, QLatin1Char('0'));
+    QCOMPARE(testutil::entriesBelow(options.SavePath), pages);
+    for (const QString &name : pages)
+        QVERIFY(testutil::writeFile(options.SavePath + name, "earlier output"));
+    // An interrupted run: pages 3 and 10 are missing.
+    QVERIFY(QFile::remove(options.SavePath + pages[2]));
+    QVERIFY(QFile::remove(options.SavePath + pages[9]));
+
+    options.Existing = TExistingPolicy::Skip;
+    const JobRun rerun = runJob(items, options, 2);
+    VERIFY_NO_FAILURES(rerun.results);
+    const ConversionResult &finished = rerun.results.value(0);
+    QVERIFY(!finished.Skipped);
+    QCOMPARE(finished.Outputs, (QStringList{options.SavePath + pages[2], options.SavePath + pages[9]}));
+    QCOMPARE(finished.Existing.size(), 10);
+    QCOMPARE(testutil::entriesBelow(options.SavePath), pages);
+    for (int page = 0; page < 12; ++page) {
+        const bool written = page == 2 || page == 9;
+        QCOMPARE(testutil::readAll(options.SavePath + pages[page]) == "earlier output", !written);
+    }
+    QCOMPARE(QImage(options.SavePath + pages[9]).size(), QSize(816, 1056));
+
+    const JobRun again = runJob(items, options, 2);
+    QVERIFY(again.results.value(0).Skipped);
+    QCOMPARE(again.results.value(0).Existing.size(), 12);
+    QCOMPARE(testutil::readAll(options.SavePath + pages[0]), QByteArray("earlier output"));
+
+    options.Existing = TExistingPolicy::Overwrite;
+    const JobRun replaced = runJob(items, options, 2);
+    VERIFY_NO_FAILURES(replaced.results);
+    QCOMPARE(replaced.results.value(0).Outputs.size(), 12);
+    QCOMPARE(testutil::entriesBelow(options.SavePath), pages);
+    for (const QString &name : pages)
+        QCOMPARE(QImage(options.SavePath + name).size(), QSize(816, 1056));
 }
 
 QTEST_GUILESS_MAIN(TestPdfPages)

@@ -21,9 +21,10 @@ constexpr qint64 MiB = 1024 * 1024;
 // Every batch as "first-last" (with "@dpi" when not 96), then every failed
 // page as "page: reason".
 QString plan(const QList<QSizeF> &sizes, TPixelLimits limits, std::function<qint64()> freeBytes,
-             int width = 0)
+             int width = 0, std::set<int> leftOut = {})
 {
     TPdfPlanner planner(sizes, limits, std::move(freeBytes), width);
+    planner.LeaveOut(std::move(leftOut));
     QStringList batches;
     std::map<int, QString> failed;
     TPageRange batch;
@@ -52,6 +53,8 @@ class TestPdfPlan : public QObject
     void batches_data();
     void batches();
     void freeSpaceAskedPerBatch();
+    void leftOutPages_data();
+    void leftOutPages();
 };
 
 void TestPdfPlan::pageSizes_data()
@@ -248,6 +251,34 @@ void TestPdfPlan::freeSpaceAskedPerBatch()
     for (const int page : {1, 2, 3, 4, 5, 6, 7, 8, 17, 18, 19, 20, 21, 22, 23, 24})
         noSpace << QStringLiteral("%1: no space left on device").arg(page);
     QCOMPARE(planned, QStringLiteral("9-16 | 25-32 | ") + noSpace.join(QStringLiteral(" | ")));
+}
+
+void TestPdfPlan::leftOutPages_data()
+{
+    QTest::addColumn<QList<int>>("leftOut");
+    QTest::addColumn<int>("huge"); // a page far too large, 0: none
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("none") << QList<int>{} << 0 << "1-8 | 9-16 | 17-20";
+    QTest::newRow("a batch ends before each") << QList<int>{3, 10, 11} << 0 << "1-2 | 4-9 | 12-19 | 20-20";
+    QTest::newRow("first and last") << QList<int>{1, 20} << 0 << "2-9 | 10-17 | 18-19";
+    QTest::newRow("a too large page left out fails nothing") << QList<int>{5} << 5 << "1-4 | 6-13 | 14-20";
+    QList<int> all;
+    for (int page = 1; page <= 20; ++page)
+        all << page;
+    QTest::newRow("every page") << all << 0 << "";
+}
+
+// Pages whose outputs are there already are not rendered: batches go round them.
+void TestPdfPlan::leftOutPages()
+{
+    QFETCH(QList<int>, leftOut);
+    QFETCH(int, huge);
+    QFETCH(QString, expected);
+    QList<QSizeF> sizes(20, QSizeF(100, 100));
+    if (huge > 0)
+        sizes[huge - 1] = QSizeF(7200, 7200);
+    QCOMPARE(plan(sizes, {16000, 16000}, [] { return qint64(-1); }, 0, {leftOut.cbegin(), leftOut.cend()}),
+             expected);
 }
 
 QTEST_APPLESS_MAIN(TestPdfPlan)

@@ -235,11 +235,59 @@ class TestSession : public QObject
         counts = session.Counts();
         QCOMPARE(counts.Total, 4);
         QCOMPARE(counts.Converted, 4);
-        QCOMPARE(counts.Skipped, 1);
+        QCOMPARE(counts.LeftAlone, 1);
         QCOMPARE(session.CancelNote(), QString());
         // One output per source: the first run's are not made again.
         QCOMPARE(testutil::entriesBelow(dir).filter(QStringLiteral(" (1).png")).size(), 5);
         QCOMPARE(testutil::entriesBelow(dir).size(), 10);
+    }
+
+    // Rows whose outputs are there count as skipped, apart from converted
+    // and failed ones, in both summaries; the counts add up.
+    void skippedRows()
+    {
+        const QString dir = m_files.path() + QStringLiteral("/again/");
+        writePng(dir + "a.png");
+        writePng(dir + "b [1].png");
+        writeBytes(dir + "broken.png", "not yet");
+        TFileListModel list;
+        TConversionSession session(list);
+        session.Take({dir});
+        ConversionOptions options;
+        options.SaveFormat = QStringLiteral("JPG");
+        options.Existing = TExistingPolicy::Skip;
+        const auto runOnce = [&] {
+            QSignalSpy finished(&session, &TConversionSession::Finished);
+            QCOMPARE(session.StartAll(options, std::nullopt), TStartResult::Started);
+            QVERIFY(finished.wait(120000));
+        };
+        runOnce();
+        QCOMPARE(session.Counts().Converted, 2);
+
+        QVERIFY(QFile::remove(dir + "a.jpg"));
+        runOnce();
+        const TSessionCounts counts = session.Counts();
+        QCOMPARE(counts.Total, 3);
+        QCOMPARE(counts.Converted, 1);
+        QCOMPARE(counts.OutputExisted, 1);
+        QCOMPARE(counts.Failed, 1);
+        QCOMPARE(counts.Cancelled, 0);
+        QVERIFY2(
+            session.Summary().startsWith(QStringLiteral("Success 1 \u00B7 Fail 1 \u00B7 Skipped 1 \u00B7 ")),
+            qPrintable(session.Summary()));
+        QCOMPARE(session.Report(),
+                 QStringLiteral("1 of 3 files converted, 1 skipped (output exists), 1 failed."));
+        QStringList states;
+        for (int i = 0; i < list.rowCount(); ++i) {
+            states << list.fileInfo(i).Title + QStringLiteral(": ") + list.status(i);
+            if (list.state(i) == TRowState::Skipped)
+                QCOMPARE(list.data(list.index(i, TFileListModel::ColumnStatus), Qt::ToolTipRole).toString(),
+                         QStringLiteral("output exists"));
+        }
+        states.sort();
+        QCOMPARE(states, (QStringList{"a.png: Success", "b [1].png: Skipped", "broken.png: Fail"}));
+        QCOMPARE(testutil::entriesBelow(dir),
+                 (QStringList{"a.jpg", "a.png", "b [1].jpg", "b [1].png", "broken.png"}));
     }
 
     // Retry: only the failed rows run again.
@@ -262,7 +310,7 @@ class TestSession : public QObject
         const TSessionCounts counts = session.Counts();
         QCOMPARE(counts.Total, 1);
         QCOMPARE(counts.Converted, 1);
-        QCOMPARE(counts.Skipped, 1);
+        QCOMPARE(counts.LeftAlone, 1);
         QCOMPARE(session.ResultFolder() + QLatin1Char('/'), dir);
         QCOMPARE(session.RetryFailed(ConversionOptions(), std::nullopt), TStartResult::NothingToDo);
     }

@@ -31,7 +31,7 @@ struct Parsed {
     explicit Parsed(const QStringList &arguments)
     {
         for (const char *name :
-             {"convert", "width", "long-edge", "fit", "percent", "quality", "out", "workers", "shard"})
+             {"convert", "width", "long-edge", "fit", "percent", "quality", "out", "workers", "shard", "existing"})
             parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("V")));
         for (const char *name :
              {"keep-tree", "keep-metadata", "strip-metadata", "keep-dates", "json", "shrink-only"})
@@ -339,6 +339,47 @@ class TestSettings : public QObject
         QCOMPARE(result.Error, QString());
         QVERIFY(result.Options.KeepDates);
         QCOMPARE(result.Shard, (TShard{2, 3}));
+    }
+
+    void existing_data()
+    {
+        QTest::addColumn<QByteArray>("stored"); // the value in the file and on the command line
+        QTest::addColumn<int>("policy");        // TExistingPolicy; -1: the command line refuses it
+        QTest::newRow("rename") << QByteArray("rename") << int(TExistingPolicy::Rename);
+        QTest::newRow("skip") << QByteArray("skip") << int(TExistingPolicy::Skip);
+        QTest::newRow("overwrite") << QByteArray("overwrite") << int(TExistingPolicy::Overwrite);
+        QTest::newRow("other case") << QByteArray("Skip") << -1;
+        QTest::newRow("unknown word") << QByteArray("replace") << -1;
+        QTest::newRow("empty") << QByteArray("") << -1;
+    }
+
+    // The file's "existing" key reads an unknown word as rename and is never
+    // written back; the command line refuses it.
+    void existing()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, policy);
+        testutil::ProgramFolderScope scope;
+        QCOMPARE(LoadSettings().Options.Existing, TExistingPolicy::Rename);
+        QVERIFY(!readAll(scope.iniPath()).contains("existing"));
+        QVERIFY(writeAll(scope.iniPath(), "[Config]\nexisting=" + stored + "\n"));
+        QCOMPARE(LoadSettings().Options.Existing,
+                 policy < 0 ? TExistingPolicy::Rename : TExistingPolicy(policy));
+        QCOMPARE(readAll(scope.iniPath()), "[Config]\nexisting=" + stored + "\nsave=1\nformat=JPG\n");
+        if (policy >= 0) {
+            SaveSetting(TSettingId::Existing, ExistingPolicyName(TExistingPolicy(policy)));
+            QVERIFY(readAll(scope.iniPath()).startsWith("[Config]\nexisting=" + stored + "\n"));
+        }
+
+        const Parsed parsed({"--convert", "png", "--existing", QString::fromUtf8(stored)});
+        const TCommandLineOptions result = OptionsFromCommandLine(parsed.parser);
+        QCOMPARE(result.Error.isEmpty(), policy >= 0);
+        if (policy < 0)
+            QCOMPARE(result.Error, QStringLiteral("--existing needs rename, skip or overwrite."));
+        else
+            QCOMPARE(result.Options.Existing, TExistingPolicy(policy));
+        QCOMPARE(OptionsFromCommandLine(Parsed({"--convert", "png"}).parser).Options.Existing,
+                 TExistingPolicy::Rename);
     }
 
     void shard_data()

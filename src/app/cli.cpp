@@ -138,6 +138,10 @@ class TReporter
         if (reason.isEmpty() && !result.Success)
             reason = result.Reason.isEmpty() ? QStringLiteral("failed") : result.Reason;
         reason = reason.simplified();
+        if (result.Skipped) {
+            skipped(source, result.Existing, reason);
+            return;
+        }
         if (FJson) {
             json(source, result.Outputs,
                  result.Success ? QStringLiteral("converted") : QStringLiteral("failed"), reason);
@@ -190,6 +194,7 @@ class TReporter
         QJsonObject object{{QStringLiteral("summary"), true},
                            {QStringLiteral("total"), counts.Total},
                            {QStringLiteral("converted"), counts.Converted},
+                           {QStringLiteral("skipped"), counts.OutputExisted},
                            {QStringLiteral("failed"), counts.Failed},
                            {QStringLiteral("cancelled"), counts.Cancelled},
                            {QStringLiteral("seconds"), double(session.ElapsedMs()) / 1000.0}};
@@ -199,6 +204,21 @@ class TReporter
     }
 
   private:
+    // A source whose outputs were all there already: they are named, as for
+    // a converted source.
+    void skipped(const QString &source, const QStringList &existing, const QString &reason)
+    {
+        if (FJson) {
+            json(source, existing, QStringLiteral("skipped"), reason);
+            return;
+        }
+        QStringList outputs;
+        for (const QString &output : existing)
+            outputs.append(escaped(output));
+        line(escaped(source) + QStringLiteral(" -> ") + outputs.join(QStringLiteral(", ")) +
+             QStringLiteral(" (skipped: ") + escaped(reason) + QLatin1Char(')'));
+    }
+
     void clearProgress()
     {
         if (!FShown)
@@ -304,7 +324,8 @@ void addOptions(QCommandLineParser &parser)
     parser.setApplicationDescription(
         QStringLiteral("Converts image files, and every image below the given folders, into one format.\n"
                        "Without --out each output is written next to its source. Existing files are never\n"
-                       "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension.\n"
+                       "replaced: a taken name gets \" (1)\", \" (2)\", ... before its extension (see\n"
+                       "--existing for skipping those sources or replacing earlier outputs instead).\n"
                        "Prints one line per file (source -> output, or source: reason) and a summary;\n"
                        "control characters and '\\' in names are written as escapes (\\n, \\\\).\n"
                        "When standard error is a terminal it shows the progress there.\n"
@@ -361,6 +382,11 @@ void addOptions(QCommandLineParser &parser)
                QStringLiteral("Converts only part K of N of the sources (1 <= K <= N); N runs with the\n"
                               "same arguments and K = 1..N together convert each source once."),
                "K/N"),
+        valued("existing",
+               QStringLiteral("When an output's name is taken: rename (default; \" (1)\" before the "
+                              "extension), skip (leaves the source alone) or overwrite (replaces an "
+                              "earlier output; never a source, never a file of this run)."),
+               "WHAT"),
         QCommandLineOption(QStringLiteral("verbose"),
                            QStringLiteral("Prints below a failed file what the tools printed.")),
     });

@@ -697,7 +697,7 @@ void TFrmZarvelo::FitColumns()
     // The widest translated state, with room for the cell's margins.
     int widest = 0;
     for (const TRowState state :
-         {TRowState::Ready, TRowState::Converting, TRowState::Success, TRowState::Fail})
+         {TRowState::Ready, TRowState::Converting, TRowState::Success, TRowState::Fail, TRowState::Skipped})
         widest = std::max(widest, ListFile->fontMetrics().horizontalAdvance(StateText(state)));
     FStatusWidth = std::max(60, widest + 10);
     ListFile->header()->resizeSection(TFileListModel::ColumnStatus, FStatusWidth);

@@ -280,9 +280,20 @@ QGroupBox *TSettingsCard::buildJobGroup()
                     0);
     grid->addLayout(leftRow({EditWorkers}), 0, 1);
     ChkKeepDates = named(new QCheckBox(QStringLiteral("날짜 유지"), GrpJob), QStringLiteral("ChkKeepDates"));
-    grid->addWidget(ChkKeepMeta, 1, 0, 1, 2);
+    // Metadata and dates share a row, so that the card keeps the window's
+    // start size with the choice for existing outputs below.
+    auto *kept = leftRow({ChkKeepMeta, ChkKeepDates});
+    kept->setSpacing(16);
+    grid->addLayout(kept, 1, 0, 1, 2);
     grid->addWidget(ChkKeepTree, 2, 0, 1, 2);
-    grid->addWidget(ChkKeepDates, 3, 0, 1, 2);
+    // What happens when an output's name is taken, in TExistingPolicy order.
+    CmbExisting = named(new QComboBox(GrpJob), QStringLiteral("CmbExisting"));
+    CmbExisting->addItems(
+        {QStringLiteral("새 이름으로 저장"), QStringLiteral("건너뛰기"), QStringLiteral("덮어쓰기")});
+    CmbExisting->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    grid->addWidget(named(new QLabel(QStringLiteral("기존 파일 :"), GrpJob), QStringLiteral("LblExisting")),
+                    3, 0);
+    grid->addLayout(leftRow({CmbExisting}), 3, 1);
     grid->setColumnStretch(1, 1);
     return GrpJob;
 }
@@ -334,6 +345,8 @@ void TSettingsCard::connectControls()
             [](bool on) { SaveSetting(TSettingId::KeepTree, on); });
     connect(ChkKeepDates, &QAbstractButton::toggled, this,
             [](bool on) { SaveSetting(TSettingId::KeepDates, on); });
+    connect(CmbExisting, &QComboBox::currentIndexChanged, this,
+            [](int index) { SaveSetting(TSettingId::Existing, ExistingPolicyName(TExistingPolicy(index))); });
 }
 
 void TSettingsCard::connectSpinBox(QSpinBox *box, QString *last, TSettingId id)
@@ -355,7 +368,7 @@ void TSettingsCard::Show(const TStoredSettings &settings)
 {
     const QList<QWidget *> controls{ChkPath_1,    ChkPath_2,    ChkWidth,      CmbResize,   EditWidth,
                                     EditLongEdge, EditFitWidth, EditFitHeight, EditPercent, ChkShrinkOnly,
-                                    EditQuality,  EditWorkers,  ChkKeepMeta,   ChkKeepTree, ChkKeepDates};
+                                    EditQuality,  EditWorkers,  ChkKeepMeta,   ChkKeepTree, ChkKeepDates, CmbExisting};
     QList<std::shared_ptr<QSignalBlocker>> blockers;
     for (QWidget *control : controls) {
         blockers.append(std::make_shared<QSignalBlocker>(control));
@@ -371,6 +384,7 @@ void TSettingsCard::Show(const TStoredSettings &settings)
     ChkKeepMeta->setChecked(options.KeepMetadata);
     ChkKeepTree->setChecked(options.KeepTree);
     ChkKeepDates->setChecked(options.KeepDates);
+    CmbExisting->setCurrentIndex(int(options.Existing));
     FQualityText = EditQuality->text();
     (settings.IntoOutputFolder ? ChkPath_2 : ChkPath_1)->setChecked(true);
     blockers.clear();
@@ -418,6 +432,7 @@ ConversionOptions TSettingsCard::Options() const
     options.KeepMetadata = ChkKeepMeta->isChecked();
     options.KeepTree = ChkKeepTree->isChecked();
     options.KeepDates = ChkKeepDates->isChecked();
+    options.Existing = TExistingPolicy(CmbExisting->currentIndex());
     options.Workers = spinValue(EditWorkers);
     return options;
 }

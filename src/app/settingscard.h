@@ -39,7 +39,8 @@ class TSettingsCard : public QWidget
     // box's "자동").
     void TranslateExtras();
 
-    // The controls' values: resize, quality, metadata, tree, dates, workers. The
+    // The controls' values: resize, quality, metadata, tree, dates, workers,
+    // what happens to an output that exists. The
     // format and the output folder are left at their defaults.
     ConversionOptions Options() const;
     QString OutputFolder() const { return FOutputFolder; }
@@ -94,5 +95,6 @@ class TSettingsCard : public QWidget
     QCheckBox *ChkKeepMeta = nullptr;
     QCheckBox *ChkKeepTree = nullptr;
     QCheckBox *ChkKeepDates = nullptr;
+    QComboBox *CmbExisting = nullptr; // rename, skip, overwrite, in TExistingPolicy order
     QLineEdit *EditInfo = nullptr;
 };

@@ -6,6 +6,26 @@
 
 #include <QFileInfo>
 
+namespace
+{
+// A success that found every output there already wrote nothing: skipped.
+ConversionResult &finished(ConversionResult &result)
+{
+    if (result.Success && result.Outputs.isEmpty() && !result.Existing.isEmpty())
+        result = SkippedResult(result.Existing);
+    return result;
+}
+} // namespace
+
+ConversionResult SkippedResult(const QStringList &existing)
+{
+    ConversionResult result;
+    result.Success = result.Skipped = true;
+    result.Existing = existing;
+    result.Reason = QStringLiteral("output exists");
+    return result;
+}
+
 ConversionResult ConvertRaster(const ConversionOptions &options, const QString &sourcePath,
                                const QString &imageType, int scalePercent, const QString &readFrom,
                                const TRunContext &run)
@@ -19,7 +39,7 @@ ConversionResult ConvertRaster(const ConversionOptions &options, const QString &
     result.Success =
         !entry.isEmpty() &&
         Engine::ConvertImage(call, sourcePath, entry, QFileInfo(inputPath).size(), imageType, scalePercent);
-    return result;
+    return finished(result);
 }
 
 ConversionResult ConvertAi(const ConversionOptions &options, const QString &sourcePath,
@@ -28,7 +48,7 @@ ConversionResult ConvertAi(const ConversionOptions &options, const QString &sour
     ConversionResult result;
     Engine::TCall call(options, run, result);
     result.Success = Engine::ConvertIllustrator(call, sourcePath);
-    return result;
+    return finished(result);
 }
 
 ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sourcePath,
@@ -37,7 +57,7 @@ ConversionResult ConvertPdf(const ConversionOptions &options, const QString &sou
     ConversionResult result;
     Engine::TCall call(options, run, result);
     result.Success = Engine::ConvertPdfPages(call, sourcePath);
-    return result;
+    return finished(result);
 }
 
 ConversionResult ConvertFile(const ConversionOptions &options, const QString &fileName, const QString &type,

@@ -39,8 +39,14 @@ struct ConversionResult {
     QString Reason;      // short and readable; on success empty, or what was left out ("first of 20 frames")
     QString Printed;     // everything the tools printed, in order
     QStringList Outputs; // the files written, under their final names
+    QStringList Existing; // earlier outputs left as they were (earlier outputs skipped)
+    bool Skipped = false; // a success that wrote nothing: every output was there already
     explicit operator bool() const { return Success; }
 };
+
+// The result of a conversion that found every output there already:
+// skipped, a success that wrote nothing.
+ConversionResult SkippedResult(const QStringList &existing);
 
 // Converts one image with the image tool (and the JPEG encoder for "JPG").
 // imageType is the source's type text; scalePercent a resize used only when

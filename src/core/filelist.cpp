@@ -34,6 +34,8 @@ QString StateText(TRowState state)
         return Translate(QStringLiteral("성공"));
     case TRowState::Fail:
         return Translate(QStringLiteral("실패"));
+    case TRowState::Skipped:
+        return Translate(QStringLiteral("건너뜀"));
     }
     return QString();
 }
@@ -46,8 +48,8 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     if (role == Qt::ToolTipRole) {
         // A failure's reason, or a success's word on what was left out.
         // While a document converts: its state and the pages written so far.
-        const QString text = row.state == TRowState::Fail      ? this->reason(index.row())
-                             : row.state == TRowState::Success ? row.reason
+        const QString text = row.state == TRowState::Fail ? this->reason(index.row())
+                             : row.state == TRowState::Success || row.state == TRowState::Skipped ? row.reason
                              : row.state == TRowState::Converting && !row.reason.isEmpty()
                                  ? StateText(row.state) + QLatin1Char(' ') + row.reason
                                  : QString();

@@ -10,9 +10,11 @@
 #include <vector>
 
 // The state of a row for the conversion job.
-enum class TRowState { Ready, Converting, Success, Fail };
+// Skipped: every output was there already (earlier outputs skipped).
+enum class TRowState { Ready, Converting, Success, Fail, Skipped };
 
-// The status text of a state: the translated "준비", "변환", "성공" or "실패".
+// The status text of a state: the translated "준비", "변환", "성공", "실패"
+// or "건너뜀".
 QString StateText(TRowState state);
 
 // The file list: one row per input file, in the order added. Each row owns

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -42,12 +43,14 @@ struct TConversionJob::Private {
         std::shared_ptr<TTaskGroup> help;
         int index = -1;
         ConversionOptions options;
+        QStringList existing; // every output of the item is there already: nothing to convert
     };
     // Waits for the next thing to do; call with mutex held.
     Next take();
     // Takes item index with the options it is converted with, its output
-    // name reserved; call with mutex held.
-    ConversionOptions startItem(int index);
+    // name reserved; call with mutex held. existing receives the item's
+    // outputs when earlier outputs are skipped and every one is there.
+    ConversionOptions startItem(int index, QStringList &existing);
     // Converts item index; an unexpected error fails it, the job goes on.
     ConversionResult convert(int index, const ConversionOptions &itemOptions) const;
 };
@@ -68,12 +71,12 @@ TConversionJob::Private::Next TConversionJob::Private::take()
         what.help = shared.front();
     else if (!cancel.IsCancelled() && next < items.size()) {
         what.index = next++;
-        what.options = startItem(what.index);
+        what.options = startItem(what.index, what.existing);
     }
     return what;
 }
 
-ConversionOptions TConversionJob::Private::startItem(int index)
+ConversionOptions TConversionJob::Private::startItem(int index, QStringList &existing)
 {
     ++busy;
     const TJobItem &item = items.at(index);
@@ -92,12 +95,20 @@ ConversionOptions TConversionJob::Private::startItem(int index)
     const InputKind kind = InputKindOf(item.Type);
     if (kind == InputKind::None || kind == InputKind::Pdf)
         return itemOptions;
+    // With earlier outputs skipped, an item whose outputs are all there is
+    // decided here, before any tool runs for it (a source that may hold
+    // pages is still counted by the image tool).
     const TOutputFormat *known = FindOutputFormat(itemOptions.SaveFormat);
     const int pages = known && known->HoldsPages ? 1 : Engine::CountPages(item.FileName, item.Type, run);
+    QStringList outputs;
     if (pages == 1)
-        run.Names->Reserve(itemOptions, item.FileName, itemOptions.SaveFormat);
+        outputs << run.Names->Reserve(itemOptions, item.FileName, itemOptions.SaveFormat);
     for (int page = 1; pages > 1 && page <= pages; ++page)
-        run.Names->Reserve(itemOptions, Engine::PageSource(item.FileName, page), itemOptions.SaveFormat);
+        outputs << run.Names->Reserve(itemOptions, Engine::PageSource(item.FileName, page),
+                                      itemOptions.SaveFormat);
+    if (itemOptions.Existing == TExistingPolicy::Skip &&
+        std::all_of(outputs.cbegin(), outputs.cend(), HoldsEarlierOutput))
+        existing = outputs;
     return itemOptions;
 }
 
@@ -125,6 +136,8 @@ TConversionJob::TConversionJob(QList<TJobItem> items, ConversionOptions options,
     d->options = std::move(options);
     d->run.Cancel = &d->cancel;
     d->run.Names = std::make_shared<TOutputNames>();
+    for (const TJobItem &item : std::as_const(d->items))
+        d->run.Names->AddSource(item.FileName);
     d->workers = workers > 0 ? workers : qMax(1, QThread::idealThreadCount());
     // Several workers share the cores; a tool that spreads over all of them
     // would only make the workers wait for each other.
@@ -174,6 +187,15 @@ void TConversionJob::Start()
             }
             if (next.index < 0)
                 break;
+            if (!next.existing.isEmpty()) {
+                const ConversionResult result = SkippedResult(next.existing);
+                QMutexLocker lock(&d->mutex);
+                --d->busy;
+                d->wake.wakeAll();
+                emit RowFinished(next.index, result);
+                emit Progress(++d->finished, total);
+                continue;
+            }
             emit RowStarted(next.index);
             const ConversionResult result = d->convert(next.index, next.options);
             QMutexLocker lock(&d->mutex);

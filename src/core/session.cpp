@@ -225,7 +225,7 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
     FCounts = TSessionCounts();
     FCounts.Total = int(rows.size()) + FIntakeFailed;
     FCounts.Failed = FIntakeFailed;
-    FCounts.Skipped = FList.rowCount() - int(rows.size());
+    FCounts.LeftAlone = FList.rowCount() - int(rows.size());
     FIntakeFailed = 0;
     FResultFolder = options.SavePath;
     FResume = false;
@@ -308,6 +308,15 @@ void TConversionSession::jobRowFinished(int index, const ConversionResult &resul
         FList.setState(row, TRowState::Ready);
         return;
     }
+    if (result.Skipped) {
+        // Earlier outputs are left exactly as they are, their dates too.
+        FList.setState(row, TRowState::Skipped, result.Reason);
+        ++FCounts.OutputExisted;
+        if (FResultFolder.isEmpty())
+            FResultFolder = QFileInfo(result.Existing.first()).absolutePath();
+        emit RowFinished(row, result);
+        return;
+    }
     if (FKeepDates)
         keepDates(row, result.Outputs);
     if (result.Success) {
@@ -355,7 +364,7 @@ void TConversionSession::jobFinished(bool cancelled)
         if (row >= 0 && FList.state(row) == TRowState::Converting)
             FList.setState(row, TRowState::Ready);
     }
-    FCounts.Cancelled = FCounts.Total - FCounts.Converted - FCounts.Failed;
+    FCounts.Cancelled = FCounts.Total - FCounts.Converted - FCounts.OutputExisted - FCounts.Failed;
     FElapsed = FTimer.elapsed();
     FJob->deleteLater();
     FJob = nullptr;
@@ -374,6 +383,9 @@ QString TConversionSession::Summary() const
     QString text = Translate(QStringLiteral("성공")) + QLatin1Char(' ') + QString::number(FCounts.Converted) +
                    dot + Translate(QStringLiteral("실패")) + QLatin1Char(' ') +
                    QString::number(FCounts.Failed) + dot;
+    if (FCounts.OutputExisted > 0)
+        text += Translate(QStringLiteral("건너뜀")) + QLatin1Char(' ') +
+                QString::number(FCounts.OutputExisted) + dot;
     if (FCounts.Cancelled > 0)
         text +=
             Translate(QStringLiteral("취소")) + QLatin1Char(' ') + QString::number(FCounts.Cancelled) + dot;
@@ -395,6 +407,8 @@ QString TConversionSession::Report() const
                        .arg(c.Converted)
                        .arg(c.Total)
                        .arg(c.Total == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+    if (c.OutputExisted > 0)
+        text += QStringLiteral(", %1 skipped (output exists)").arg(c.OutputExisted);
     if (c.Failed > 0)
         text += QStringLiteral(", %1 failed").arg(c.Failed);
     if (c.Cancelled > 0)

@@ -17,14 +17,15 @@ class TFileListModel;
 class TFileInfo;
 struct TJobItem;
 
-// The counts of one run, kept in one place. Converted + Failed + Cancelled
-// is always Total.
+// The counts of one run, kept in one place. Converted + OutputExisted +
+// Failed + Cancelled is always Total.
 struct TSessionCounts {
-    int Total = 0;     // the run's rows, and the given paths that added nothing
-    int Converted = 0; // rows written
-    int Failed = 0;    // rows that failed, and given paths that name nothing or no image
-    int Cancelled = 0; // rows a cancel left unfinished (Ready again)
-    int Skipped = 0;   // listed rows the run left alone (a retry, a run that goes on after a cancel)
+    int Total = 0;         // the run's rows, and the given paths that added nothing
+    int Converted = 0;     // rows written
+    int OutputExisted = 0; // rows skipped because every output was there (shown as "skipped")
+    int Failed = 0;        // rows that failed, and given paths that name nothing or no image
+    int Cancelled = 0;     // rows a cancel left unfinished (Ready again)
+    int LeftAlone = 0;     // listed rows outside the run (a retry, a run that goes on after a cancel)
 };
 
 // What a start request came to.
@@ -106,13 +107,15 @@ class TConversionSession : public QObject
     QString ResultFolder() const { return FResultFolder; }
     qint64 ElapsedMs() const;
     // The window's line: "성공 N · 실패 M · m:ss" translated, with the
-    // cancelled rows ("취소 N") before the time when there are any.
+    // skipped rows ("건너뜀 N") and the cancelled rows ("취소 N") before the
+    // time when there are any.
     QString Summary() const;
     // After a cancelled run: "변환 취소됨 · 남은 파일 N" translated, N the
     // files not converted; empty otherwise.
     QString CancelNote() const;
-    // The command line's line: "N of M files converted, F failed, C not
-    // converted (interrupted)." with the parts that are not zero.
+    // The command line's line: "N of M files converted, S skipped (output
+    // exists), F failed, C not converted (interrupted)." with the parts that
+    // are not zero.
     QString Report() const;
 
   signals:

@@ -133,6 +133,10 @@ void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
     case TSettingId::ShrinkOnly:
         options.ShrinkOnly = value.toBool();
         break;
+    case TSettingId::Existing:
+        // An unknown word reads as the default.
+        options.Existing = ParseExistingPolicy(value.toString()).value_or(TExistingPolicy::Rename);
+        break;
     }
 }
 
@@ -223,6 +227,29 @@ std::optional<TResizeMode> ParseResizeMode(const QString &name)
     return std::nullopt;
 }
 
+QString ExistingPolicyName(TExistingPolicy policy)
+{
+    switch (policy) {
+    case TExistingPolicy::Rename:
+        break;
+    case TExistingPolicy::Skip:
+        return QStringLiteral("skip");
+    case TExistingPolicy::Overwrite:
+        return QStringLiteral("overwrite");
+    }
+    return QStringLiteral("rename");
+}
+
+std::optional<TExistingPolicy> ParseExistingPolicy(const QString &text)
+{
+    for (const TExistingPolicy policy :
+         {TExistingPolicy::Rename, TExistingPolicy::Skip, TExistingPolicy::Overwrite}) {
+        if (text == ExistingPolicyName(policy))
+            return policy;
+    }
+    return std::nullopt;
+}
+
 QString SettingsFileName()
 {
     return QStringLiteral("Zarvelo");
@@ -253,6 +280,8 @@ QList<TSettingKey> SettingKeys()
         integerKey(TSettingId::FitHeight, "fit_h", 0, MaxWidth, DefaultWidth),
         integerKey(TSettingId::Percent, "percent", MinPercent, MaxPercent, DefaultPercent),
         booleanKey(TSettingId::ShrinkOnly, "shrink_only", false),
+        textKey(TSettingId::Existing, "existing", ExistingPolicyName(TExistingPolicy::Rename),
+                TWriteBack::Never),
     };
 }
 
@@ -341,6 +370,12 @@ TCommandLineOptions OptionsFromCommandLine(const QCommandLineParser &parser)
             return fail(
                 QStringLiteral("--shard needs K/N with 1 <= K <= N <= %1 (for example 2/3).").arg(MaxShards));
         result.Shard = *shard;
+    }
+    if (isSet("existing")) {
+        const std::optional<TExistingPolicy> policy = ParseExistingPolicy(value("existing"));
+        if (!policy)
+            return fail(QStringLiteral("--existing needs rename, skip or overwrite."));
+        options.Existing = *policy;
     }
     return result;
 }

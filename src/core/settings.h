@@ -11,6 +11,18 @@
 
 class QCommandLineParser;
 
+// What happens when an output's name is taken by an earlier file: the new
+// output gets the next free " (n)" name, the source is left alone (nothing
+// is written), or the earlier output is replaced. A source of the job, a
+// folder, a link and a file the job itself wrote are never replaced.
+enum class TExistingPolicy { Rename, Skip, Overwrite };
+
+// "rename", "skip", "overwrite": the words of the settings file and the
+// command line.
+QString ExistingPolicyName(TExistingPolicy policy);
+// The policy of a word (exact, lower case); nothing for any other text.
+std::optional<TExistingPolicy> ParseExistingPolicy(const QString &text);
+
 // What the user chose for a conversion: one plain value, read from the
 // settings file or built from the command line. A job takes one copy when it
 // starts; nothing in it changes while the job runs.
@@ -45,6 +57,7 @@ struct ConversionOptions {
     int Workers = 0;           // conversions at once; 0: one per core
     int TimeoutSeconds = 0;    // base time-out of one tool run (scaled by input size); 0: the default
     bool KeepDates = false;    // each output gets its source's modification time
+    TExistingPolicy Existing = TExistingPolicy::Rename; // an output name taken by an earlier file
 };
 
 // The keys of the settings file (section "Config" of SettingsFileName).
@@ -65,7 +78,8 @@ enum class TSettingId {
     FitWidth,
     FitHeight,
     Percent,
-    ShrinkOnly
+    ShrinkOnly,
+    Existing
 };
 
 // What loading the file writes straight back for a key.
@@ -127,7 +141,7 @@ struct TShard {
 
 // The options of a `--convert` command line (options named "convert",
 // "width", "long-edge", "fit", "percent", "shrink-only", "quality", "workers", "keep-tree", "keep-metadata",
-// "strip-metadata", "keep-dates", "shard"), or the usage error that stops
+// "strip-metadata", "keep-dates", "shard", "existing"), or the usage error that stops
 // it. The output folder ("out") is left to the session, which checks and
 // makes it.
 struct TCommandLineOptions {

@@ -6,10 +6,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace Engine
 {
@@ -97,6 +99,7 @@ TCall::~TCall() = default;
 
 bool TCall::OpenFor(const QString &sourcePath)
 {
+    FNames->AddSource(sourcePath);
     const QFileInfo input(sourcePath);
     if (!input.isFile())
         return Fail(input.exists() ? QStringLiteral("source is not a regular file")
@@ -212,6 +215,17 @@ void TCall::ReserveName(const QString &nameSource, const QString &format)
     FNames->Reserve(FOptions, nameSource, format);
 }
 
+bool TCall::OutputAlreadyThere(const QString &nameSource, const QString &format)
+{
+    if (FOptions.Existing != TExistingPolicy::Skip)
+        return false;
+    const QString path = FNames->Reserve(FOptions, nameSource, format);
+    if (!HoldsEarlierOutput(path))
+        return false;
+    FResult.Existing << path;
+    return true;
+}
+
 bool TCall::Place(const QString &scratchFile, const QString &nameSource, const QString &format)
 {
     if (cancelRequested())
@@ -220,6 +234,9 @@ bool TCall::Place(const QString &scratchFile, const QString &nameSource, const Q
     QString from = Scratch() + scratchFile;
     std::unique_ptr<TPartFile> copy;
     for (int attempt = 0; attempt < 10000; ++attempt) {
+        if (FOptions.Existing == TExistingPolicy::Overwrite && HoldsEarlierOutput(target) &&
+            !FNames->IsSource(target))
+            return replaceOutput(from, target);
         QString error;
         switch (MoveWithoutReplacing(from, target, &error)) {
         case TMoveOutcome::Moved:
@@ -228,7 +245,7 @@ bool TCall::Place(const QString &scratchFile, const QString &nameSource, const Q
             FResult.Outputs << target;
             return true;
         case TMoveOutcome::NameTaken:
-            target = FNames->ReserveNext(target);
+            target = FNames->ReserveNext(target, FOptions.Existing);
             break;
         case TMoveOutcome::OtherFileSystem:
             if (copy)
@@ -301,5 +318,52 @@ std::unique_ptr<TPartFile> TCall::copyBeside(const QString &from, const QString 
     // permissions the tool gave it.
     QFile::setPermissions(name, QFileInfo(from).permissions());
     return copy;
+}
+
+std::unique_ptr<TPartFile> TCall::moveBeside(const QString &from, const QString &target)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name =
+            FolderPart(target) + QStringLiteral(".zarvelo-%1.part")
+                                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+        RememberTemporaryFile(name);
+        QString error;
+        switch (MoveWithoutReplacing(from, name, &error)) {
+        case TMoveOutcome::Moved:
+            return std::make_unique<TPartFile>(name);
+        case TMoveOutcome::NameTaken:
+            ForgetTemporaryFile(name);
+            continue;
+        case TMoveOutcome::OtherFileSystem:
+            ForgetTemporaryFile(name);
+            return copyBeside(from, target);
+        case TMoveOutcome::Failed:
+            ForgetTemporaryFile(name);
+            Fail(QStringLiteral("output could not be written: ") + error);
+            return nullptr;
+        }
+    }
+    Fail(QStringLiteral("output could not be written"));
+    return nullptr;
+}
+
+bool TCall::replaceOutput(const QString &from, const QString &target)
+{
+    const std::unique_ptr<TPartFile> beside = moveBeside(from, target);
+    if (!beside)
+        return false;
+    // Looked at again just before: a source or a folder that took the name
+    // meanwhile is never replaced.
+    if (!HoldsEarlierOutput(target) || FNames->IsSource(target))
+        return Fail(QStringLiteral("output name not available"));
+    std::error_code error;
+    std::filesystem::rename(QFileInfo(beside->Path()).filesystemAbsoluteFilePath(),
+                            QFileInfo(target).filesystemAbsoluteFilePath(), error);
+    if (error)
+        return Fail(QStringLiteral("earlier output could not be replaced: ") +
+                    QString::fromStdString(error.message()));
+    beside->Keep();
+    FResult.Outputs << target;
+    return true;
 }
 } // namespace Engine

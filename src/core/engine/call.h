@@ -71,9 +71,15 @@ class TCall
     // Holds the output name for nameSource in format from now on (the name
     // Place will give it).
     void ReserveName(const QString &nameSource, const QString &format);
+    // When earlier outputs are skipped: whether the output name for
+    // nameSource in format (held from now on) holds one; it is then noted in
+    // the result's Existing and nothing is to be written. Always false for
+    // the other choices.
+    bool OutputAlreadyThere(const QString &nameSource, const QString &format);
     // Gives the finished scratch file its reserved output name (nameSource
-    // and format choose it), never replacing anything: a name taken meanwhile
-    // gives way to the next free " (n)" name.
+    // and format choose it). Nothing is replaced, except an earlier output
+    // when the options say so (atomically, see replaceOutput); a name taken
+    // meanwhile gives way to the next free " (n)" name.
     bool Place(const QString &scratchFile, const QString &nameSource, const QString &format);
 
   private:
@@ -86,6 +92,13 @@ class TCall
                          const ToolOutcome &second);
     // A whole copy of from under a hidden temporary name in target's folder.
     std::unique_ptr<TPartFile> copyBeside(const QString &from, const QString &target);
+    // from under a hidden temporary name in target's folder: moved there, or
+    // copied when the folder is on another file system.
+    std::unique_ptr<TPartFile> moveBeside(const QString &from, const QString &target);
+    // Replaces the earlier output at target by from in one rename within
+    // target's folder, so that target holds the old file or the new one,
+    // never a part.
+    bool replaceOutput(const QString &from, const QString &target);
 
     const ConversionOptions &FOptions;
     const TRunContext &FRun;

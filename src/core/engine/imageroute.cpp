@@ -157,6 +157,8 @@ bool runJpeg(TCall &call, TImageFacts facts, const QString &nameSource, int time
 bool runRoute(TCall &call, TImageFacts facts, const QString &nameSource, int timeoutMs)
 {
     const QString &format = call.Options().SaveFormat;
+    if (call.OutputAlreadyThere(nameSource, format))
+        return true;
     facts.OutputName = call.FreshName(QStringLiteral("out"), ScratchOutputExtension(format));
     if (UsesJpegRoute(format)) {
         facts.Profile = srgbProfile();
@@ -178,6 +180,7 @@ bool runPages(TCall &call, const TImageFacts &facts, const QString &nameSource, 
         pageResult.Success = runRoute(part, pageFacts, PageSource(nameSource, page), timeoutMs);
         call.Result().Printed += pageResult.Printed;
         call.Result().Outputs += pageResult.Outputs;
+        call.Result().Existing += pageResult.Existing;
         if (pageResult.Cancelled)
             return call.Cancelled();
         if (!pageResult.Success)
@@ -208,7 +211,8 @@ bool runPictures(TCall &call, TImageFacts &facts, const QString &nameSource, int
         return runPages(call, facts, nameSource, picture.Count, timeoutMs);
     if (!runRoute(call, facts, nameSource, timeoutMs))
         return false;
-    if (picture.Count > 1 && TypeHoldsFrames(facts.InputType) && !(known && known->HoldsFrames))
+    if (picture.Count > 1 && TypeHoldsFrames(facts.InputType) && !(known && known->HoldsFrames) &&
+        call.Result().Existing.isEmpty())
         call.Result().Reason = QStringLiteral("first of %1 frames").arg(picture.Count);
     return true;
 }
@@ -291,6 +295,8 @@ bool ConvertIllustrator(TCall &call, const QString &sourcePath)
 {
     if (!call.OpenFor(sourcePath))
         return false;
+    if (call.OutputAlreadyThere(sourcePath, call.Options().SaveFormat))
+        return true;
     const QString entry = call.LinkInput(sourcePath, QStringLiteral("in"));
     if (entry.isEmpty())
         return false;

@@ -116,7 +116,7 @@ int TPdfPlanner::lastOfBatch(int first, qint64 &bytes) const
 {
     const int dpi = dpiOf(first);
     int last = first;
-    while (last < PageCount() && last - first + 1 < PdfBatchPages) {
+    while (last < PageCount() && last - first + 1 < PdfBatchPages && !FLeftOut.count(last + 1)) {
         const qint64 nextBytes = PagePixels(FSizes[last], dpi * PdfReadScale).Bytes;
         if (tooLarge(PagePixels(FSizes[last])) || dpiOf(last + 1) != dpi || bytes + nextBytes > PdfBatchBytes)
             break;
@@ -129,6 +129,10 @@ int TPdfPlanner::lastOfBatch(int first, qint64 &bytes) const
 bool TPdfPlanner::Next(TPageRange &batch, std::map<int, QString> &failed)
 {
     while (FFirst <= PageCount()) {
+        if (FLeftOut.count(FFirst)) {
+            ++FFirst;
+            continue;
+        }
         const TPdfPage firstPage = PagePixels(FSizes[FFirst - 1]);
         if (tooLarge(firstPage) || firstPage.Bytes > PdfPageBytesLimit) {
             failed.emplace(

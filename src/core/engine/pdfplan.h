@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 // Which pages of a PDF are rendered together: a few at a time, so that the
 // scratch disk stays bounded whatever the page count, and none that the
@@ -92,6 +93,9 @@ class TPdfPlanner
     int PageCount() const { return int(FSizes.size()); }
     // The size of page (from 1) in points.
     QSizeF PageSize(int page) const { return FSizes.value(page - 1); }
+    // Pages that are not rendered at all (their outputs are there already);
+    // a batch never spans one.
+    void LeaveOut(std::set<int> pages) { FLeftOut = std::move(pages); }
     // The next batch. Pages refused on the way go to failed with their
     // reason: a page too large fails alone, a batch the disk cannot take
     // fails whole. False when no page is left.
@@ -110,5 +114,6 @@ class TPdfPlanner
     int FWidth = 0;
     bool FShrinkOnly = false;
     int FFirst = 1;
+    std::set<int> FLeftOut;
 };
 } // namespace Engine

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace Engine
@@ -101,6 +102,7 @@ class TPdfRoute
   private:
     ConversionResult &result() { return FCall.Result(); }
     bool readPages();
+    void leaveOutExisting();
     void convertBatches();
     void render(TBatch &batch);
     void makeTasks(TBatch &batch);
@@ -158,7 +160,23 @@ bool TPdfRoute::readPages()
     FPlanner.emplace(
         std::move(sizes), ImageToolLimits(), [scratch] { return QStorageInfo(scratch).bytesAvailable(); },
         widthMode ? options.Width : 0, options.ShrinkOnly);
+    leaveOutExisting();
     return true;
+}
+
+// When earlier outputs are skipped, the pages whose outputs are there are
+// not rendered; their names are held in page order like the others'.
+void TPdfRoute::leaveOutExisting()
+{
+    const QString &format = FCall.Options().SaveFormat;
+    if (FCall.Options().Existing != TExistingPolicy::Skip || !IsPlainWord(format))
+        return;
+    std::set<int> existing;
+    for (int page = 1; page <= FPageCount; ++page) {
+        if (FCall.OutputAlreadyThere(pageSource(page), format))
+            existing.insert(page);
+    }
+    FPlanner->LeaveOut(std::move(existing));
 }
 
 void TPdfRoute::convertBatches()
@@ -249,6 +267,7 @@ void TPdfRoute::collect(TBatch &batch)
         const ConversionResult &pageResult = batch.Results[size_t(page - batch.Pages.First)];
         result().Printed += pageResult.Printed;
         result().Outputs += pageResult.Outputs;
+        result().Existing += pageResult.Existing;
         if (pageResult.Cancelled)
             result().Cancelled = true;
         if (!pageResult.Success)

@@ -324,6 +324,8 @@ class TestConversion : public QObject
     void animatedGif();
     void svgAtWidth_data();
     void svgAtWidth();
+    void svgTextWithoutItsFont_data();
+    void svgTextWithoutItsFont();
     void pdfPages_data();
     void pdfPages();
     void pdfWithoutPages();
@@ -838,6 +840,46 @@ void TestConversion::svgAtWidth()
     // "-background none": outside the rectangle stays transparent.
     QCOMPARE(qAlpha(image.pixel(2, 2)), 0);
     QCOMPARE(qAlpha(image.pixel(image.width() / 2, image.height() / 2)), 255);
+}
+
+void TestConversion::svgTextWithoutItsFont_data()
+{
+    QTest::addColumn<QString>("fontAttributes");
+
+    QTest::newRow("family that is nowhere") << QStringLiteral("font-family=\"NoSuchFontAnywhere\"");
+    QTest::newRow("list of missing families, bold")
+        << QStringLiteral("font-family=\"'Missing One', AlsoMissing\" font-weight=\"bold\"");
+    QTest::newRow("no family named") << QString();
+}
+
+// Text still renders when the font it names is not on the system: the image
+// tool falls back to a font it finds, the bundled one on Windows.
+void TestConversion::svgTextWithoutItsFont()
+{
+    QFETCH(QString, fontAttributes);
+    QTemporaryDir work;
+    const QString source = work.path() + QStringLiteral("/text.svg");
+    QVERIFY(writeFile(source, QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"240\" "
+                                             "height=\"60\"><text x=\"10\" y=\"45\" font-size=\"40\" %1 "
+                                             "fill=\"black\">Hamburg</text></svg>")
+                                  .arg(fontAttributes)
+                                  .toUtf8()));
+    ConversionOptions options = optionsFor(QStringLiteral("PNG"), false, 0);
+    options.SavePath = work.path();
+    const ConversionResult result = ConvertRaster(options, source, QStringLiteral("SVG"), 0, QString());
+    QVERIFY2(result.Success, qPrintable(result.Reason + QLatin1Char('\n') + result.Printed));
+    const QImage image(work.path() + QStringLiteral("/text.png"));
+    QVERIFY(!image.isNull());
+    // The background stays transparent; the letters are opaque and dark, over
+    // a good part of the line they stand on.
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            dark += qAlpha(pixel) > 200 && qGray(pixel) < 80;
+        }
+    QVERIFY2(dark > 600, qPrintable(QString::number(dark)));
+    QCOMPARE(qAlpha(image.pixel(5, 5)), 0);
 }
 
 void TestConversion::pdfPages_data()

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #ifdef Q_OS_LINUX
 #include <poll.h>
@@ -46,6 +47,7 @@ class TestTools : public QObject
     void startFailureSaysWhy();
     void failedStartRunsAgain_data();
     void failedStartRunsAgain();
+    void pipeNotHeldByOtherTools();
     void killReachesOnlyTools();
     void scratchFolderIsTheToolsTemporaryFolder();
     void stoppedRunsLeaveNoProcess_data();
@@ -412,6 +414,55 @@ void TestTools::failedStartRunsAgain()
         QCOMPARE(firstScript.starts() + secondScript.starts(), failedStarts);
     }
 #endif
+}
+
+// A pipe's reader sees the end of its input when the writer ends, also when
+// other tools start at the same moment on other threads and live on: none
+// of them may hold on to the pipe (a Windows program inherits every
+// inheritable handle open while it starts), or the reader would wait as long
+// as that tool lives.
+void TestTools::pipeNotHeldByOtherTools()
+{
+    ToolRequest writer;
+    writer.Program = fakeTool();
+    writer.Arguments = {QStringLiteral("exit"), QStringLiteral("0"), QStringLiteral("payload")};
+    writer.TimeoutMs = 30000;
+    ToolRequest reader = writer;
+    // Reads its standard input to the end, then prints its folder and
+    // "[reader]".
+    reader.Arguments = {QStringLiteral("args"), QStringLiteral("reader")};
+    TCancelFlag stopOthers;
+    ToolRequest other;
+    other.Program = fakeTool();
+    other.Arguments = {QStringLiteral("forever")};
+    other.Cancel = &stopOthers;
+    other.TimeoutMs = 120000;
+
+    // Tool i of the others starts as pipe i is being set up, and lives until
+    // every pipe has run.
+    constexpr int runs = 12;
+    std::atomic<int> done{0};
+    std::vector<std::thread> others;
+    for (int i = 0; i < runs; ++i)
+        others.emplace_back([&, i] {
+            while (done < i && !stopOthers.IsCancelled())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!stopOthers.IsCancelled())
+                RunTool(other);
+        });
+    std::vector<std::pair<ToolOutcome, ToolOutcome>> outcomes;
+    for (int i = 0; i < runs; ++i) {
+        outcomes.push_back(RunToolPipe(writer, reader));
+        ++done;
+    }
+    stopOthers.Cancel();
+    for (std::thread &thread : others)
+        thread.join();
+    for (const auto &[producer, consumer] : outcomes) {
+        QVERIFY2(producer.Finished() && producer.ExitCode == 0, qPrintable(producer.Reason()));
+        QVERIFY2(consumer.Finished() && consumer.ExitCode == 0, qPrintable(consumer.Reason()));
+        QVERIFY2(consumer.Printed.endsWith(QStringLiteral("\n[reader]\n")), qPrintable(consumer.Printed));
+    }
 }
 
 // A finished tool's id can soon belong to any other process: the kill of a

@@ -52,6 +52,17 @@ namespace
 QMutex runningMutex;
 QSet<qint64> runningGroups;
 
+// Tools start one at a time. A Windows program inherits every inheritable
+// handle open in this program while it starts, and the pipe ends made for a
+// run stay inheritable until that run's start has closed them: a tool
+// started meanwhile by another worker would hold the other run's pipe open,
+// and that pipe's reader would wait for the end of its input as long as the
+// tool lives (for ever when two readers hold each other's pipes).
+QMutex startMutex;
+
+// How long a killed tool is waited for before its run is given up.
+constexpr int killWaitMs = 10000;
+
 } // namespace
 
 void KillAllToolRuns()
@@ -145,7 +156,7 @@ ToolOutcome::Status waitForAll(const QList<QProcess *> &processes, int timeoutMs
             // wait below ends even if its group could not be reached.
             for (QProcess *process : processes) {
                 process->kill();
-                process->waitForFinished(-1);
+                process->waitForFinished(killWaitMs);
             }
             break;
         }
@@ -206,14 +217,24 @@ bool runAgain(int attempt, std::initializer_list<ToolOutcome> outcomes, const TC
     return true;
 }
 
+// A start is waited for as long as the run may take, or for ever with no
+// limit.
+int startWaitMs(int timeoutMs)
+{
+    return timeoutMs > 0 ? timeoutMs : -1;
+}
+
 ToolOutcome runOnce(const ToolRequest &request)
 {
     QProcess process;
     configure(process, request);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted(-1))
+    {
+        QMutexLocker lock(&startMutex);
+        process.start(QIODevice::ReadOnly);
+    }
+    if (!process.waitForStarted(startWaitMs(request.TimeoutMs)))
         return notStarted(process);
     const ToolOutcome::Status stopped = waitForAll({&process}, request.TimeoutMs, request.Cancel);
     return outcomeOf(process, stopped, request.TimeoutMs, process.readAll());
@@ -228,11 +249,16 @@ std::pair<ToolOutcome, ToolOutcome> runPipeOnce(const ToolRequest &first, const 
     producer.setStandardInputFile(QProcess::nullDevice());
     producer.setStandardOutputProcess(&consumer);
     consumer.setProcessChannelMode(QProcess::MergedChannels);
-    producer.start(QIODevice::ReadOnly);
-    consumer.start(QIODevice::ReadOnly);
-    const bool producerStarted = producer.waitForStarted(-1);
-    const bool consumerStarted = consumer.waitForStarted(-1);
     const int timeoutMs = std::max(first.TimeoutMs, second.TimeoutMs);
+    {
+        // Both under one lock: the pipe between them is inheritable until
+        // the second one has started.
+        QMutexLocker lock(&startMutex);
+        producer.start(QIODevice::ReadOnly);
+        consumer.start(QIODevice::ReadOnly);
+    }
+    const bool producerStarted = producer.waitForStarted(startWaitMs(timeoutMs));
+    const bool consumerStarted = consumer.waitForStarted(startWaitMs(timeoutMs));
     const ToolOutcome::Status stopped = waitForAll({&producer, &consumer}, timeoutMs, first.Cancel);
     return {producerStarted ? outcomeOf(producer, stopped, timeoutMs, producer.readAllStandardError())
                             : notStarted(producer),

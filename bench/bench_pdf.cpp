@@ -80,38 +80,32 @@ bool writePdf(const QString &path, int pages, bool photos)
     // Each page: a heading, a tinted box, a ruled table, body text in two
     // fonts and a few curves, varied by the page number; or a picture with a
     // heading and a caption.
-    if (photos) {
+    if (photos)
         file.write("%!PS\n<< /PageSize [612 792] >> setpagedevice\n1 1 " + QByteArray::number(pages) +
                    " { /n exch def\n" + kPhotoProgram +
                    "0 setgray /Helvetica-Bold findfont 24 scalefont setfont 54 700 moveto (Plate ) show "
                    "n 3 string cvs show\n/Times-Italic findfont 11 scalefont setfont 54 220 moveto "
                    "(A picture of many colours, drawn from a procedure.) show showpage } for\n");
-        file.close();
-        const bool made =
-            runQuiet(vendor(QStringLiteral("gs")),
-                     {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                      QStringLiteral("-sDEVICE=pdfwrite"), QStringLiteral("-sOutputFile=") + path, ps});
-        QFile::remove(ps);
-        return made;
-    }
-    file.write(
-        "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
-        "/body (The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs.) def\n"
-        "1 1 " +
-        QByteArray::number(pages) +
-        " { /n exch def\n"
-        "0.9 0.93 1 setrgbcolor 54 680 504 60 rectfill\n"
-        "0 0 0.4 setrgbcolor /Helvetica-Bold findfont 28 scalefont setfont 66 700 moveto (Chapter ) show "
-        "n 3 string cvs show\n"
-        "0 setgray /Times-Roman findfont 10 scalefont setfont\n"
-        "0 1 39 { /i exch def 54 660 i 12 mul sub moveto body show } for\n"
-        "/Courier findfont 9 scalefont setfont 0.5 setlinewidth\n"
-        "0 1 5 { /r exch def 0 1 3 { /c exch def 54 c 126 mul add 120 r 18 mul sub 126 18 rectstroke "
-        "58 c 126 mul add 125 r 18 mul sub moveto r c mul n add 8 string cvs show } for } for\n"
-        "n 7 mod 7 div 0.5 0.8 setrgbcolor 480 40 30 0 360 arc fill\n"
-        "0.8 0.2 0.2 setrgbcolor 2 setlinewidth 60 30 moveto 200 90 n 10 mul add 350 0 500 60 curveto "
-        "stroke\n"
-        "showpage } for\n");
+    else
+        file.write(
+            "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
+            "/body (The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs.) "
+            "def\n"
+            "1 1 " +
+            QByteArray::number(pages) +
+            " { /n exch def\n"
+            "0.9 0.93 1 setrgbcolor 54 680 504 60 rectfill\n"
+            "0 0 0.4 setrgbcolor /Helvetica-Bold findfont 28 scalefont setfont 66 700 moveto (Chapter ) show "
+            "n 3 string cvs show\n"
+            "0 setgray /Times-Roman findfont 10 scalefont setfont\n"
+            "0 1 39 { /i exch def 54 660 i 12 mul sub moveto body show } for\n"
+            "/Courier findfont 9 scalefont setfont 0.5 setlinewidth\n"
+            "0 1 5 { /r exch def 0 1 3 { /c exch def 54 c 126 mul add 120 r 18 mul sub 126 18 rectstroke "
+            "58 c 126 mul add 125 r 18 mul sub moveto r c mul n add 8 string cvs show } for } for\n"
+            "n 7 mod 7 div 0.5 0.8 setrgbcolor 480 40 30 0 360 arc fill\n"
+            "0.8 0.2 0.2 setrgbcolor 2 setlinewidth 60 30 moveto 200 90 n 10 mul add 350 0 500 60 curveto "
+            "stroke\n"
+            "showpage } for\n");
     file.close();
     const bool made =
         runQuiet(vendor(QStringLiteral("gs")),
@@ -160,8 +154,7 @@ struct Measured {
 
 // Runs work while sampling the bytes under folder (entries matching pattern)
 // every 10 ms.
-template <typename Work>
-Measured measure(const QString &folder, const QString &pattern, Work work)
+template <typename Work> Measured measure(const QString &folder, const QString &pattern, Work work)
 {
     const double cpuBefore = cpuSeconds();
     std::atomic<bool> done{false};

@@ -242,14 +242,9 @@ void TFrmZarvelo::buildHeader()
     head->addWidget(PnlLogo);
 }
 
-QWidget *TFrmZarvelo::buildHomeCard()
+QTreeView *TFrmZarvelo::buildFileList(QWidget *parent)
 {
-    auto *card = named(new QWidget, QStringLiteral("PnlHome"));
-    auto *layout = new QVBoxLayout(card);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->setSpacing(0);
-
-    ListFile = named(new QTreeView(card), QStringLiteral("ListFile"));
+    ListFile = named(new QTreeView(parent), QStringLiteral("ListFile"));
     ListFile->setModel(FModel);
     ListFile->setRootIsDecorated(false);
     ListFile->setItemsExpandable(false);
@@ -268,7 +263,17 @@ QWidget *TFrmZarvelo::buildHomeCard()
     ListFile->header()->resizeSection(TFileListModel::ColumnStatus, 60);
     ListFile->setContextMenuPolicy(Qt::CustomContextMenu);
     ListFile->installEventFilter(this);
-    layout->addWidget(ListFile, 1);
+    return ListFile;
+}
+
+QWidget *TFrmZarvelo::buildHomeCard()
+{
+    auto *card = named(new QWidget, QStringLiteral("PnlHome"));
+    auto *layout = new QVBoxLayout(card);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(0);
+
+    layout->addWidget(buildFileList(card), 1);
 
     auto *menu = named(new QWidget(card), QStringLiteral("PnlMenu"));
     menu->setFixedHeight(48);

@@ -112,6 +112,7 @@ protected:
 
 private:
   void buildHeader();
+  QTreeView *buildFileList(QWidget *parent);
   QWidget *buildHomeCard();
   QWidget *buildStartPanel(QWidget *parent);
   void buildMenus();

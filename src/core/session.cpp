@@ -216,9 +216,12 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
     // The job works on a copy of the rows; the views keep the list still
     // while it runs, so that row numbers stay valid for its signals.
     const QList<TJobItem> items = jobItems(converted, options.KeepTree && !options.SavePath.isEmpty());
-    for (int i = 0; i < FList.rowCount(); ++i) {
-        if (resetAll || rows.contains(i))
+    if (resetAll) {
+        for (int i = 0; i < FList.rowCount(); ++i)
             FList.setState(i, TRowState::Ready);
+    } else {
+        for (int row : std::as_const(rows))
+            FList.setState(row, TRowState::Ready);
     }
 
     FRows = converted;
@@ -243,6 +246,15 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
     }
     const int workers = options.Workers;
     FJob = new TConversionJob(items, std::move(options), workers, this);
+    connectJob();
+    emit Started(int(converted.size()));
+    failRefused(refused);
+    FJob->Start();
+    return TStartResult::Started;
+}
+
+void TConversionSession::connectJob()
+{
     connect(FJob, &TConversionJob::RowStarted, this, [this](int index) {
         const int row = FRows.value(index, -1);
         FList.setState(row, TRowState::Converting);
@@ -259,10 +271,6 @@ TStartResult TConversionSession::start(const QList<int> &given, bool resetAll, C
             });
     connect(FJob, &TConversionJob::Progress, this, &TConversionSession::Progress);
     connect(FJob, &TConversionJob::Finished, this, &TConversionSession::jobFinished);
-    emit Started(int(converted.size()));
-    failRefused(refused);
-    FJob->Start();
-    return TStartResult::Started;
 }
 
 void TConversionSession::Cancel()

@@ -134,6 +134,8 @@ class TConversionSession : public QObject
   private:
     // Fails the rows intake refused, as the run's first results.
     void failRefused(const QList<int> &rows);
+    // Forwards the new job's signals to the list and the views.
+    void connectJob();
     TStartResult start(const QList<int> &rows, bool resetAll, ConversionOptions options,
                        const std::optional<QString> &outputFolder);
     // The rows as job items; keepTree: each keeps its folder below the walked one.

@@ -78,9 +78,38 @@ bool writtenBack(const TSettingKey &key, const QVariant &value)
     return false;
 }
 
+// The keys of the resize modes; false for any other key.
+bool applyResizeKey(ConversionOptions &options, TSettingId id, const QVariant &value)
+{
+    switch (id) {
+    case TSettingId::ResizeMode:
+        options.ResizeMode = ParseResizeMode(value.toString()).value_or(TResizeMode::Width);
+        return true;
+    case TSettingId::LongEdge:
+        options.LongEdge = value.toInt();
+        return true;
+    case TSettingId::FitWidth:
+        options.FitWidth = value.toInt();
+        return true;
+    case TSettingId::FitHeight:
+        options.FitHeight = value.toInt();
+        return true;
+    case TSettingId::Percent:
+        options.Percent = value.toInt();
+        return true;
+    case TSettingId::ShrinkOnly:
+        options.ShrinkOnly = value.toBool();
+        return true;
+    default:
+        return false;
+    }
+}
+
 void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
 {
     ConversionOptions &options = settings.Options;
+    if (applyResizeKey(options, id, value))
+        return;
     switch (id) {
     case TSettingId::SavePath:
         settings.OutputFolder = value.toString();
@@ -115,27 +144,11 @@ void applyKey(TStoredSettings &settings, TSettingId id, const QVariant &value)
     case TSettingId::KeepDates:
         options.KeepDates = value.toBool();
         break;
-    case TSettingId::ResizeMode:
-        options.ResizeMode = ParseResizeMode(value.toString()).value_or(TResizeMode::Width);
-        break;
-    case TSettingId::LongEdge:
-        options.LongEdge = value.toInt();
-        break;
-    case TSettingId::FitWidth:
-        options.FitWidth = value.toInt();
-        break;
-    case TSettingId::FitHeight:
-        options.FitHeight = value.toInt();
-        break;
-    case TSettingId::Percent:
-        options.Percent = value.toInt();
-        break;
-    case TSettingId::ShrinkOnly:
-        options.ShrinkOnly = value.toBool();
-        break;
     case TSettingId::Existing:
         // An unknown word reads as the default.
         options.Existing = ParseExistingPolicy(value.toString()).value_or(TExistingPolicy::Rename);
+        break;
+    default:
         break;
     }
 }

@@ -165,17 +165,17 @@ void TestArguments::pageResize_data()
 
     const QSize letter(816, 1056);
     QTest::newRow("exact size") << "PNG" << 0 << QSize() << letter << letter
-                                << "in1.tif[0] +profile * -auto-orient -resize 816x1056! out2.png";
+                                << "in1.png[0] +profile * -auto-orient -resize 816x1056! out2.png";
     QTest::newRow("an odd side padded, then cropped")
         << "PNG" << 0 << QSize(3175, 2245) << QSize(1588, 1123) << QSize(794, 1123)
-        << "in1.tif[0] +profile * -auto-orient -background white -gravity NorthWest -extent 3175x2245 "
+        << "in1.png[0] +profile * -auto-orient -background white -gravity NorthWest -extent 3175x2245 "
            "-resize 1588x1123! -crop 794x1123+0+0 +repage out2.png";
     QTest::newRow("the fit stands for a width") << "GIF" << 300 << QSize() << letter << letter
-                                << "in1.tif[0] +profile * -auto-orient -resize 816x1056! out2.gif";
+                                << "in1.png[0] +profile * -auto-orient -resize 816x1056! out2.gif";
     QTest::newRow("no size known") << "PNG" << 0 << QSize() << QSize() << QSize()
-                                   << "in1.tif[0] +profile * -auto-orient out2.png";
+                                   << "in1.png[0] +profile * -auto-orient out2.png";
     QTest::newRow("JPG route") << "JPG" << 0 << QSize() << letter << letter
-                               << "in1.tif[0] +profile * -auto-orient -resize 816x1056! -background white -alpha remove -strip -type TrueColor "
+                               << "in1.png[0] +profile * -auto-orient -resize 816x1056! -background white -alpha remove -strip -type TrueColor "
                                   "-colorspace sRGB PPM:-";
 }
 
@@ -193,8 +193,8 @@ void TestArguments::pageResize()
     options.Width = width;
     options.KeepMetadata = true;
     TImageFacts facts;
-    facts.InputType = QStringLiteral("TIFF");
-    facts.InputName = QStringLiteral("in1.tif");
+    facts.InputType = QStringLiteral("PNG");
+    facts.InputName = QStringLiteral("in1.png");
     facts.OutputName = QStringLiteral("out2.") + ScratchOutputExtension(format);
     facts.PageFit = {canvas, resize, keep};
     facts.Frame = 0;
@@ -447,13 +447,13 @@ void TestArguments::interpreterArguments_data()
     QTest::newRow("PDF batch")
         << PdfRenderArguments(QStringLiteral("in1.pdf"), QStringLiteral("/fonts dir"), 9, 16,
                               QStringLiteral("page3-"), 96)
-        << safe + "\"-sFONTPATH=/fonts dir\" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 "
-                  "-r384 -dDownScaleFactor=2 -dFirstPage=9 -dLastPage=16 -sOutputFile=page3-%03d.tif in1.pdf";
+        << safe + "\"-sFONTPATH=/fonts dir\" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=png16m "
+                  "-r384 -dDownScaleFactor=2 -dFirstPage=9 -dLastPage=16 -sOutputFile=page3-%03d.png in1.pdf";
     QTest::newRow("PDF batch for a width")
         << PdfRenderArguments(QStringLiteral("in1.pdf"), QStringLiteral("/f"), 1, 1, QStringLiteral("page2-"),
                               24)
-        << safe + "-sFONTPATH=/f -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=tiffscaled24 "
-                  "-r96 -dDownScaleFactor=2 -dFirstPage=1 -dLastPage=1 -sOutputFile=page2-%03d.tif in1.pdf";
+        << safe + "-sFONTPATH=/f -dTextAlphaBits=4 -dGraphicsAlphaBits=4 -sDEVICE=png16m "
+                  "-r96 -dDownScaleFactor=2 -dFirstPage=1 -dLastPage=1 -sOutputFile=page2-%03d.png in1.pdf";
     QTest::newRow("drawing size") << SvgMeasureArguments(QStringLiteral("in1.svg"))
                                   << "-background none in1.svg[0] -format \"%w %x %U\\n\" info:";
     QTest::newRow("resource limits") << ResourceListArguments() << "-list resource";

@@ -362,12 +362,12 @@ QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder,
            QStringList{QStringLiteral("-sFONTPATH=") + fontsFolder,
                        QStringLiteral("-dTextAlphaBits=4"),
                        QStringLiteral("-dGraphicsAlphaBits=4"),
-                       QStringLiteral("-sDEVICE=tiffscaled24"),
+                       QStringLiteral("-sDEVICE=png16m"),
                        QStringLiteral("-r%1").arg(dpi * PdfRenderScale),
                        QStringLiteral("-dDownScaleFactor=%1").arg(PdfDownScale),
                        QStringLiteral("-dFirstPage=%1").arg(first),
                        QStringLiteral("-dLastPage=%1").arg(last),
-                       QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.tif"),
+                       QStringLiteral("-sOutputFile=") + stem + QStringLiteral("%03d.png"),
                        entry};
 }
 

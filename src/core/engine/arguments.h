@@ -122,8 +122,9 @@ QStringList AiRenderArguments(const QString &entry, const QString &rendered);
 QStringList PdfInfoArguments(const QString &entry);
 
 // Renders pages first to last of the PDF entry at PdfRenderScale times dpi
-// and reduces them by PdfDownScale in the renderer, to uncompressed TIFF
-// files named stem + "001.tif", stem + "002.tif", ...
+// and reduces them by PdfDownScale in the renderer, to PNG files named
+// stem + "001.png", stem + "002.png", ... (a device every build of the
+// interpreter has; the pages are small on the scratch disk).
 QStringList PdfRenderArguments(const QString &entry, const QString &fontsFolder, int first, int last,
                                const QString &stem, int dpi);
 

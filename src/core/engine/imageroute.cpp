@@ -265,7 +265,7 @@ bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputNam
         return call.Fail(problem);
     // A rendered page is one plain sRGB picture: nothing to inspect.
     TImageFacts facts;
-    facts.InputType = QStringLiteral("TIFF");
+    facts.InputType = QStringLiteral("PNG");
     facts.InputName = inputName;
     facts.PageFit = fit;
     facts.ScalePercent = scalePercent;

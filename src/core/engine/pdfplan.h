@@ -46,7 +46,7 @@ constexpr qint64 PdfSpareBytes = 16LL * 1024 * 1024;
 QList<QSizeF> PdfPageSizes(const QString &summary);
 
 // A page's bitmap at dpi: its pixels and its bytes as a 24-bit bitmap file
-// (an upper bound for the uncompressed TIFF the interpreter writes).
+// (an upper bound for the PNG the interpreter writes).
 struct TPdfPage {
     qint64 Width = 0;
     qint64 Height = 0;

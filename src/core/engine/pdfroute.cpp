@@ -24,36 +24,19 @@ namespace Engine
 {
 namespace
 {
-// The pixel size in a TIFF file's first directory; invalid when unreadable.
-QSize tiffSize(const QString &path)
+// The pixel size in a PNG file's header; invalid when unreadable.
+QSize pngSize(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(24) : QByteArray();
+    if (head.size() < 24 || !head.startsWith("\x89PNG\r\n\x1a\n") || head.mid(12, 4) != "IHDR")
         return {};
-    const QByteArray head = file.read(8);
-    const bool little = head.startsWith("II");
-    if (head.size() < 8 || (!little && !head.startsWith("MM")))
-        return {};
-    const auto number = [little](const QByteArray &bytes, qsizetype at, int size) {
-        quint32 value = 0;
-        for (int i = 0; i < size; ++i)
-            value = value << 8 | quint8(bytes[at + (little ? size - 1 - i : i)]);
-        return value;
+    const auto number = [&head](int at) {
+        return int(quint32(quint8(head[at])) << 24 | quint32(quint8(head[at + 1])) << 16 |
+                   quint32(quint8(head[at + 2])) << 8 | quint32(quint8(head[at + 3])));
     };
-    const QByteArray count = file.seek(number(head, 4, 4)) ? file.read(2) : QByteArray();
-    if (count.size() < 2)
-        return {};
-    const QByteArray entries = file.read(qint64(number(count, 0, 2)) * 12);
-    int width = 0;
-    int height = 0;
-    for (qsizetype at = 0; at + 12 <= entries.size(); at += 12) {
-        const quint32 tag = number(entries, at, 2);
-        const int value = int(number(entries, at + 8, number(entries, at + 2, 2) == 3 ? 2 : 4));
-        if (tag == 256)
-            width = value;
-        else if (tag == 257)
-            height = value;
-    }
+    const int width = number(16);
+    const int height = number(20);
     return width > 0 && height > 0 ? QSize(width, height) : QSize();
 }
 
@@ -233,7 +216,7 @@ void TPdfRoute::makeTasks(TBatch &batch)
     batch.Results.assign(size_t(pages.Last - pages.First + 1), ConversionResult());
     std::vector<std::function<void()>> tasks;
     for (int page = pages.First; page <= pages.Last; ++page) {
-        const QString bitmap = batch.Stem + PageNumber(page - pages.First + 1) + QStringLiteral(".tif");
+        const QString bitmap = batch.Stem + PageNumber(page - pages.First + 1) + QStringLiteral(".png");
         const qint64 size = QFileInfo(FCall.Scratch() + bitmap).size();
         ConversionResult &pageResult = batch.Results[size_t(page - pages.First)];
         if (size <= 0) {
@@ -244,7 +227,7 @@ void TPdfRoute::makeTasks(TBatch &batch)
         const QString &format = FCall.Options().SaveFormat;
         if (IsPlainWord(format))
             FCall.ReserveName(pageSource(page), format);
-        const TPageResize resize = pageResize(FCall.Options(), tiffSize(FCall.Scratch() + bitmap), FPlanner->PageSize(page));
+        const TPageResize resize = pageResize(FCall.Options(), pngSize(FCall.Scratch() + bitmap), FPlanner->PageSize(page));
         tasks.push_back([this, &pageResult, bitmap, size, resize, page] {
             TCall part(FCall, pageResult);
             pageResult.Success = ConvertPage(part, pageSource(page), bitmap, size, resize.Fit, resize.ScalePercent);

@@ -260,9 +260,7 @@ bool ConvertImage(TCall &call, const QString &nameSource, const QString &inputNa
 bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
                  const TPageFit &fit, int scalePercent)
 {
-    const QString problem = OutputProblem(call.Options());
-    if (!problem.isEmpty())
-        return call.Fail(problem);
+    // The PDF route checked the options once, before rendering any page.
     // A rendered page is one plain sRGB picture: nothing to inspect.
     TImageFacts facts;
     facts.InputType = QStringLiteral("PNG");

@@ -36,6 +36,7 @@ QString OutputProblem(const ConversionOptions &options);
 // bytes), named after nameSource: its colour profile dropped, and made its
 // 96-dpi size by fit when that is valid; otherwise resized as the options
 // say, the page's own size being scalePercent of its pixels.
+// The caller has checked the options with OutputProblem.
 bool ConvertPage(TCall &call, const QString &nameSource, const QString &inputName, qint64 inputBytes,
                  const TPageFit &fit, int scalePercent);
 
